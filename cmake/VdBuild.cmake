@@ -1,0 +1,66 @@
+# Compiler settings shared by every target, and the helpers that add
+# sub-folders and tests.
+
+if(WIN32)
+  set(VD_PLATFORM_SIDE win32)
+else()
+  set(VD_PLATFORM_SIDE posix)
+endif()
+
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+endif()
+
+if(VD_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(VD_FUZZ)
+  # Every object can be linked into a fuzz target; the targets add
+  # -fsanitize=fuzzer themselves.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  # The programs import only Windows system libraries: the C++ runtime and
+  # the threads library are linked in.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+endif()
+
+# Adds every direct sub-folder of the current folder that has a CMakeLists.txt.
+function(vd_add_subfolders)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
+       CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child IN LISTS children)
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child}
+       AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
+
+# vd_unit_test(NAME SOURCES a.cpp ... LIBS lib ...)
+# A GoogleTest program whose cases are registered with CTest one by one.
+# Cross builds run it through CMAKE_CROSSCOMPILING_EMULATOR (wine64).
+function(vd_unit_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+  if(NOT VD_RUN_TESTS)
+    return()
+  endif()
+  set(env "VD_SOURCE_DIR=${PROJECT_SOURCE_DIR};VD_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  if(CMAKE_CROSSCOMPILING)
+    # One CTest entry per program: every start under wine64 costs a second.
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
+  else()
+    gtest_discover_tests(${name}
+      DISCOVERY_MODE PRE_TEST
+      DISCOVERY_TIMEOUT 60
+      PROPERTIES ENVIRONMENT "${env}")
+  endif()
+endfunction()

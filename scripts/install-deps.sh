@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need, when missing.
+#   install-deps.sh host     host build, tests, benchmarks, fuzzing
+#   install-deps.sh windows  mingw-w64 cross compilers and wine64
+set -euo pipefail
+
+host_pkgs=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3)
+windows_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 mingw-w64-tools wine64 zip)
+
+want=()
+for group in "$@"; do
+  case "$group" in
+    host) want+=("${host_pkgs[@]}") ;;
+    windows) want+=("${windows_pkgs[@]}") ;;
+    *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
