@@ -68,4 +68,11 @@ inline constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
 
 inline constexpr DWORD MAX_PATH = 260;
 
+// Wait results and the endless timeout.
+inline constexpr DWORD INFINITE = 0xFFFFFFFFu;
+inline constexpr DWORD WAIT_OBJECT_0 = 0;
+inline constexpr DWORD WAIT_ABANDONED = 0x80;
+inline constexpr DWORD WAIT_TIMEOUT = 258;
+inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
+
 }  // namespace win

@@ -1,0 +1,27 @@
+// Simulated host: the state directory that holds the registry file, the
+// event log, debugger output and the records of exit, lock and device
+// requests, so that a person or a test can inspect them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace win::host {
+
+// $VDHOST, else ".host" under the application directory ($VDAPP), else
+// ".host" under the current directory. Created on first use.
+std::string StateDir();
+
+// Full path of a file in the state directory.
+std::string StatePath(std::string_view name);
+
+// Appends one line (a newline is added) to a file of the state directory,
+// under an exclusive file lock so lines of several processes never mix.
+bool AppendLine(std::string_view file, std::string_view line);
+
+// Writes a whole file atomically: a temporary file in the same directory,
+// flushed, then renamed over the target. Returns false on any failure and
+// leaves the old file as it was.
+bool WriteFileAtomic(const std::string& path, std::string_view content);
+
+}  // namespace win::host
