@@ -1,0 +1,225 @@
+// The kernel operations over the current database, with fault injection.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "sim/sim.h"
+
+namespace sim {
+namespace {
+
+struct Fault {
+    int calls = 0;
+    std::int32_t error = 0;
+    std::int32_t result = -1;
+};
+
+struct State {
+    std::mutex mutex;
+    Database* current = nullptr;
+    std::unique_ptr<Database> opened;
+    bool reported = false;
+    std::map<int, Fault> faults;
+};
+
+State& S() {
+    static State state;
+    return state;
+}
+
+Database* Db() {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.current) return s.current;
+    if (!s.opened) {
+        std::string error;
+        s.opened = Database::Open(DefaultDatabasePath(), error);
+        if (!s.opened) {
+            if (!s.reported) std::fprintf(stderr, "runtime kernel: %s\n", error.c_str());
+            s.reported = true;
+            return nullptr;
+        }
+    }
+    return s.opened.get();
+}
+
+std::int32_t g_no_db_error = kKernelErrNoDatabase;
+
+// True when operation `op` is to fail now; `result` is what it returns.
+bool Faulted(int op, TaskId task, std::int32_t& result) {
+    State& s = S();
+    Fault f;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        auto it = s.faults.find(op);
+        if (it == s.faults.end() || it->second.calls <= 0) return false;
+        f = it->second;
+        if (--it->second.calls == 0) s.faults.erase(it);
+    }
+    if (Database* db = s.current ? s.current : s.opened.get()) db->SetLastError(task, f.error);
+    result = f.result;
+    return true;
+}
+
+#define VD_PROLOGUE(op, task, fail)               \
+    std::int32_t fault_result = 0;                \
+    if (Faulted(op, task, fault_result)) return static_cast<decltype(fail)>(fault_result); \
+    Database* db = Db();                          \
+    if (db == nullptr) return fail;
+
+TaskId OpAttach(const char* name, const char* title, const char* app_name, const char* domain, const char* user) {
+    VD_PROLOGUE(kOpAttach, kNoTask, TaskId{-1})
+    return db->Attach(name, title, app_name, domain, user);
+}
+std::int32_t OpDetach(TaskId task) {
+    VD_PROLOGUE(kOpDetach, task, -1)
+    return db->Detach(task);
+}
+std::int32_t OpGetEnv(const char* name, char* buffer, std::int32_t size) {
+    std::int32_t fault_result = 0;
+    if (Faulted(kOpGetEnv, kNoTask, fault_result)) return fault_result;
+    if (buffer == nullptr || size <= 0) return 0;
+    buffer[0] = '\0';
+    const char* value = name ? std::getenv(name) : nullptr;
+    if (value == nullptr) return 0;
+    std::size_t n = std::strlen(value);
+    if (n > static_cast<std::size_t>(size - 1)) n = static_cast<std::size_t>(size - 1);
+    std::memcpy(buffer, value, n);
+    buffer[n] = '\0';
+    return 1;
+}
+const char* OpBanner() {
+    std::int32_t fault_result = 0;
+    if (Faulted(kOpBanner, kNoTask, fault_result)) return nullptr;
+    return "VD stand-in runtime kernel 1.0";
+}
+std::int32_t OpTaskText(TaskId task, char* buffer) {
+    VD_PROLOGUE(kOpTaskText, task, -1)
+    return db->TaskText(task, buffer);
+}
+std::int32_t OpTaskEnvironment(TaskId task, TaskEnvironment* env) {
+    VD_PROLOGUE(kOpTaskEnvironment, task, -1)
+    return db->GetTaskEnvironment(task, env);
+}
+std::int32_t OpStartNotice(TaskId task, std::int32_t a, std::int32_t b) {
+    VD_PROLOGUE(kOpStartNotice, task, -1)
+    return db->StartNotice(task, a, b);
+}
+std::int32_t OpStopRequested(TaskId task) {
+    VD_PROLOGUE(kOpStopRequested, task, -1)
+    return db->StopRequested(task);
+}
+std::int32_t OpAfterWait(TaskId task) {
+    VD_PROLOGUE(kOpAfterWait, task, -1)
+    return db->AfterWait(task);
+}
+std::int32_t OpLock(TaskId task) {
+    VD_PROLOGUE(kOpLock, task, -1)
+    return db->Lock(task);
+}
+std::int32_t OpUnlock(TaskId task) {
+    VD_PROLOGUE(kOpUnlock, task, -1)
+    return db->Unlock(task);
+}
+std::int32_t OpNextChanged(TaskId task, const TagRef* refs, std::int32_t count, std::int32_t* index,
+                           ValueRecord* value) {
+    VD_PROLOGUE(kOpNextChanged, task, -1)
+    return db->NextChanged(task, refs, count, index, value);
+}
+std::int32_t OpLastError(TaskId task) {
+    State& s = S();
+    Database* db = s.current ? s.current : s.opened.get();
+    return db ? db->LastError(task) : g_no_db_error;
+}
+std::int32_t OpWaitChange(TaskId task, std::int32_t mode) {
+    VD_PROLOGUE(kOpWaitChange, task, -1)
+    return db->WaitChange(task, mode);
+}
+std::int32_t OpArmWait(TaskId task, const TagRef* refs, std::int32_t count) {
+    VD_PROLOGUE(kOpArmWait, task, -1)
+    return db->ArmWait(task, refs, count);
+}
+std::int32_t OpDisarmWait(TaskId task, const TagRef* refs, std::int32_t count) {
+    VD_PROLOGUE(kOpDisarmWait, task, -1)
+    return db->DisarmWait(task, refs, count);
+}
+std::int32_t OpWatch(TaskId task, const TagRef* refs, std::int32_t count) {
+    VD_PROLOGUE(kOpWatch, task, -1)
+    return db->CheckRefs(task, refs, count);
+}
+std::int32_t OpUnwatch(TaskId task, const TagRef* refs, std::int32_t count) {
+    VD_PROLOGUE(kOpUnwatch, task, -1)
+    return db->CheckRefs(task, refs, count);
+}
+std::int32_t OpRead(TaskId task, const TagRef* refs, std::int32_t count, void* values) {
+    VD_PROLOGUE(kOpRead, task, -1)
+    return db->Read(task, refs, count, values);
+}
+std::int32_t OpWrite(TaskId task, const TagRef* refs, std::int32_t count, const void* values) {
+    VD_PROLOGUE(kOpWrite, task, -1)
+    return db->Write(task, refs, count, values);
+}
+std::int32_t OpWriteResult(TaskId task, const TagRef* refs, std::int32_t count, const void* values) {
+    VD_PROLOGUE(kOpWriteResult, task, -1)
+    return db->Write(task, refs, count, values);
+}
+std::int32_t OpTagTypes(const TagRef* refs, std::int32_t count, std::int16_t* types, std::int32_t) {
+    VD_PROLOGUE(kOpTagTypes, kNoTask, -1)
+    return db->TagTypes(refs, count, types);
+}
+std::int32_t OpShutdownProbe() {
+    VD_PROLOGUE(kOpShutdownProbe, kNoTask, -1)
+    return db->ShutdownProbe();
+}
+
+#undef VD_PROLOGUE
+
+const KernelOps kOps = {
+    OpAttach,     OpDetach,   OpGetEnv,       OpBanner,     OpTaskText,    OpTaskEnvironment,
+    OpStartNotice, OpStopRequested, OpAfterWait, OpLock,    OpUnlock,      OpNextChanged,
+    OpLastError,  OpWaitChange, OpArmWait,    OpDisarmWait, OpWatch,       OpUnwatch,
+    OpRead,       OpWrite,    OpWriteResult,  OpTagTypes,   OpShutdownProbe,
+};
+
+}  // namespace
+
+const KernelOps& Ops() { return kOps; }
+
+void SetCurrentDatabase(Database* db) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.current = db;
+}
+
+Database* CurrentDatabase() { return Db(); }
+
+std::string DefaultDatabasePath() {
+    const char* path = std::getenv("VDRUNTIME");
+    if (path != nullptr && *path != '\0') return path;
+    const char* app = std::getenv("VDAPP");
+    if (app != nullptr && *app != '\0') {
+        std::string dir(app);
+        if (dir.back() != '/' && dir.back() != '\\') dir += '/';
+        return dir + "runtime.db";
+    }
+    return "runtime.db";
+}
+
+void InjectFault(int op, int calls, std::int32_t error, std::int32_t result) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (calls <= 0)
+        s.faults.erase(op);
+    else
+        s.faults[op] = Fault{calls, error, result};
+}
+
+void ClearFaults() {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.faults.clear();
+}
+
+}  // namespace sim
