@@ -46,5 +46,5 @@ MsgNode** msg_root_slot();
 // Null is ignored. Frees iteratively, so no tree shape can exhaust the stack.
 void msg_free(MsgNode* root);
 
-// Number of entries in a tree (null: 0).
+// Number of entries in a tree (null: 0; -1 when memory runs out).
 int msg_count(const MsgNode* root);
