@@ -1,0 +1,120 @@
+#include "support/message_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int Height(const MsgNode* node) {
+    if (node == nullptr) return 0;
+    int l = Height(node->left), r = Height(node->right);
+    return 1 + (l > r ? l : r);
+}
+
+// Keys in order, folded comparison: every left key smaller, right greater.
+bool Ordered(const MsgNode* node, const char* low, const char* high) {
+    if (node == nullptr) return true;
+    if (low != nullptr && msg_compare_keys(node->key, low) <= 0) return false;
+    if (high != nullptr && msg_compare_keys(node->key, high) >= 0) return false;
+    return Ordered(node->left, low, node->key) && Ordered(node->right, node->key, high);
+}
+
+class MessageLookup : public ::testing::Test {
+protected:
+    void SetUp() override { msg_free(msg_root()); }
+    void TearDown() override { msg_free(msg_root()); }
+};
+
+TEST_F(MessageLookup, MissingKeyOrEmptyTreeYieldsTheKeyItself) {
+    const char* key = "VDERROR";
+    EXPECT_EQ(msg_lookup(key), key);
+    EXPECT_EQ(msg_lookup_in(nullptr, key), key);
+    EXPECT_EQ(msg_lookup(nullptr), nullptr);
+
+    MsgNode* tree = nullptr;
+    ASSERT_EQ(msg_insert(&tree, "RUN", "running"), 1);
+    EXPECT_EQ(msg_lookup_in(tree, key), key);
+    msg_free(tree);
+}
+
+TEST_F(MessageLookup, KeysCompareWithoutCaseAndLaterTextReplaces) {
+    MsgNode** root = msg_root_slot();
+    EXPECT_EQ(msg_insert(root, "START", "first"), 1);
+    EXPECT_EQ(msg_insert(root, "Start", "second"), 0);
+    EXPECT_EQ(msg_count(msg_root()), 1);
+    EXPECT_STREQ(msg_lookup("start"), "second");
+    EXPECT_STREQ(msg_lookup("START"), "second");
+
+    // Folding is to lower case, so "_" (0x5F) sorts before letters.
+    EXPECT_LT(msg_compare_keys("_A", "a"), 0);
+    EXPECT_EQ(msg_compare_keys("abc", "ABC"), 0);
+    EXPECT_LT(msg_compare_keys("AB", "abc"), 0);
+    // Bytes above 127 are not folded and compare unsigned.
+    EXPECT_GT(msg_compare_keys("\xC4", "z"), 0);
+
+    EXPECT_EQ(msg_insert(nullptr, "K", "T"), -1);
+    EXPECT_EQ(msg_insert(root, nullptr, "T"), -1);
+    EXPECT_EQ(msg_insert(root, "K", nullptr), -1);
+}
+
+TEST_F(MessageLookup, FreeingTheProcessTreeEmptiesIt) {
+    ASSERT_EQ(msg_insert(msg_root_slot(), "RUN", "running"), 1);
+    ASSERT_NE(msg_root(), nullptr);
+    msg_free(msg_root());
+    EXPECT_EQ(msg_root(), nullptr);
+    EXPECT_STREQ(msg_lookup("RUN"), "RUN");
+
+    // A caller's tree leaves the process tree alone.
+    ASSERT_EQ(msg_insert(msg_root_slot(), "A", "a"), 1);
+    MsgNode* mine = nullptr;
+    ASSERT_EQ(msg_insert(&mine, "B", "b"), 1);
+    msg_free(mine);
+    EXPECT_STREQ(msg_lookup("A"), "a");
+    msg_free(nullptr);
+}
+
+TEST_F(MessageLookup, KeysInsertedInOrderKeepTheTreeShallow) {
+    const int n = 50000;
+    MsgNode* tree = nullptr;
+    char key[32], text[32];
+    for (int i = 0; i < n; ++i) {
+        std::snprintf(key, sizeof key, "KEY%06d", i);
+        std::snprintf(text, sizeof text, "text %d", i);
+        ASSERT_EQ(msg_insert(&tree, key, text), 1);
+    }
+    // Descending and mixed-case duplicates replace, never add.
+    for (int i = n - 1; i >= 0; i -= 7) {
+        std::snprintf(key, sizeof key, "key%06d", i);
+        ASSERT_EQ(msg_insert(&tree, key, "again"), 0);
+    }
+    EXPECT_EQ(msg_count(tree), n);
+    EXPECT_LE(Height(tree), static_cast<int>(1.45 * std::log2(n + 2.0)));
+    EXPECT_TRUE(Ordered(tree, nullptr, nullptr));
+    for (int i = 0; i < n; i += 997) {
+        std::snprintf(key, sizeof key, "Key%06d", i);
+        std::snprintf(text, sizeof text, "text %d", i);
+        EXPECT_STREQ(msg_lookup_in(tree, key), (n - 1 - i) % 7 == 0 ? "again" : text);
+    }
+    msg_free(tree);
+}
+
+TEST_F(MessageLookup, FreeHandlesATreeOfAnyShape) {
+    // A degenerate chain built by hand, deeper than any recursion could go.
+    MsgNode* root = nullptr;
+    for (int i = 0; i < 300000; ++i) {
+        auto* node = static_cast<MsgNode*>(std::malloc(sizeof(MsgNode)));
+        ASSERT_NE(node, nullptr);
+        *node = MsgNode{root, nullptr, static_cast<char*>(std::malloc(2)), static_cast<char*>(std::malloc(2)), 0};
+        std::strcpy(node->key, "k");
+        std::strcpy(node->text, "t");
+        root = node;
+    }
+    EXPECT_EQ(msg_count(root), 300000);
+    msg_free(root);  // LeakSanitizer checks that everything went
+}
+
+}  // namespace
