@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Prints the Windows-1252 to OEM (437, 850) byte pairs of support/catalog.cpp.
+"""Prints the Windows-1252 to OEM (437, 850) byte pairs of support/catalog_lines.cpp.
 
 Each Windows-1252 byte 128-255 maps to the OEM byte of the same character
 when the OEM code page has it; otherwise to a close ASCII stand-in (listed

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 #include "support/message_lookup.h"
 
@@ -36,6 +37,10 @@ int msg_load_into(MsgNode** root, const char* name, const char* language);
 // Parses catalog text held in memory (the same line rules as a file) into
 // *root. Number of keys added, or -1 when memory runs out.
 int msg_load_text(MsgNode** root, const char* data, std::size_t size);
+
+// Reads catalog lines from an open stream into *root (the stream stays
+// open). Number of keys added, or -1 when memory runs out.
+int msg_load_stream(MsgNode** root, std::FILE* file);
 
 // The catalog file that msg_load_into would open, formatted into `out`
 // (size bytes, always terminated); null when no path can be formed.
