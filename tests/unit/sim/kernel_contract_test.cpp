@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <future>
 #include <string>
@@ -118,7 +119,9 @@ TEST_F(KernelTest, AttachFillsTheEnvironmentAndRefusesBadOrDuplicateNames) {
     // The table fills up; a detached slot is free again.
     std::vector<TaskId> ids;
     for (int i = 0; i < kKernelMaxTasks; ++i) {
-        TaskId id = kernel_attach(("T" + std::to_string(i)).c_str(), "", "", "", "");
+        char name[16];
+        std::snprintf(name, sizeof name, "T%d", i);
+        TaskId id = kernel_attach(name, "", "", "", "");
         if (id < 0) {
             EXPECT_EQ(id, -4);
             break;

@@ -18,6 +18,11 @@ namespace fs = std::filesystem;
 
 std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
+// A program to start: in the platform's own form and unquoted, since the
+// Windows command processor drops the quotes around a leading quoted word
+// when more quotes follow. Build paths hold no blanks.
+std::string Program(const char* path) { return fs::path(path).make_preferred().string(); }
+
 int RunCommand(const std::string& command) { return std::system(command.c_str()); }
 
 class MultiProcessTest : public ::testing::Test {
@@ -29,7 +34,7 @@ protected:
         path_ = (dir_ / "runtime.db").string();
         std::string taglist = (dir_ / "tags.txt").string();
         std::ofstream(taglist) << "TRIG int16 0\nMSG text idle\n";
-        ASSERT_EQ(RunCommand(Quote(VD_VDRT) + " --db " + Quote(path_) + " create " + Quote(taglist)), 0);
+        ASSERT_EQ(RunCommand(Program(VD_VDRT) + " --db " + Quote(path_) + " create " + Quote(taglist)), 0);
         std::string error;
         db_ = sim::Database::Open(path_, error);
         ASSERT_TRUE(db_) << error;
@@ -40,8 +45,8 @@ protected:
         fs::remove_all(dir_, ec);
     }
 
-    std::string Vdrt(const std::string& args) { return Quote(VD_VDRT) + " --db " + Quote(path_) + " " + args; }
-    std::string Helper(const std::string& args) { return Quote(VD_SIM_HELPER) + " " + Quote(path_) + " " + args; }
+    std::string Vdrt(const std::string& args) { return Program(VD_VDRT) + " --db " + Quote(path_) + " " + args; }
+    std::string Helper(const std::string& args) { return Program(VD_SIM_HELPER) + " " + Quote(path_) + " " + args; }
 
     // Waits (this process) for TRIG while `command` runs in another.
     std::int32_t WaitWhile(TaskId task, const std::string& command, int& command_rc) {
@@ -77,7 +82,7 @@ TEST_F(MultiProcessTest, VdrtSetWakesAWaiterInAnotherProcess) {
     EXPECT_NE(RunCommand(Vdrt("set TRIG 70000")), 0);
     EXPECT_NE(RunCommand(Vdrt("set NOSUCHTAG 1")), 0);
     EXPECT_NE(RunCommand(Vdrt("get NOSUCHTAG")), 0);
-    EXPECT_NE(RunCommand(Quote(VD_VDRT) + " --db " + Quote((dir_ / "missing.db").string()) + " get TRIG"), 0);
+    EXPECT_NE(RunCommand(Program(VD_VDRT) + " --db " + Quote((dir_ / "missing.db").string()) + " get TRIG"), 0);
     index = 0;
     EXPECT_EQ(db_->NextChanged(task, &ref, 1, &index, &rec), -1);
     db_->Detach(task);
@@ -155,7 +160,7 @@ TEST_F(MultiProcessTest, CorruptDatabaseIsRefusedWithAReason) {
     EXPECT_FALSE(sim::Database::Open(bad, error));
     EXPECT_FALSE(sim::Database::Open((dir_ / "none.db").string(), error));
     EXPECT_NE(error.find("no runtime database"), std::string::npos) << error;
-    EXPECT_NE(RunCommand(Quote(VD_VDRT) + " --db " + Quote(bad) + " tasks"), 0);
+    EXPECT_NE(RunCommand(Program(VD_VDRT) + " --db " + Quote(bad) + " tasks"), 0);
 }
 
 }  // namespace
