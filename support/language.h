@@ -21,9 +21,9 @@ int lang_set(const char* code);
 
 // The installed languages: directory names under "<root>/DLL" (not
 // beginning with "."), first two characters upper-cased, in listing order,
-// as a process-wide null-terminated array replaced at each call. The count
-// is stored when `count` is not null. Null when no root is set, the listing
-// fails or memory runs out (count 0).
+// as a process-wide null-terminated array replaced at each call (empty when
+// the directory is missing or holds no language). The count is stored when
+// `count` is not null. Null when no root is set or memory runs out (count 0).
 char** lang_list(int* count);
 
 // 0 when the language can be shown in the current Windows ANSI code page
