@@ -1,0 +1,427 @@
+#include "support/archive.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+void put16(Bytes& b, std::uint32_t v) {
+  b.push_back(static_cast<unsigned char>(v));
+  b.push_back(static_cast<unsigned char>(v >> 8));
+}
+void put32(Bytes& b, std::uint32_t v) {
+  put16(b, v & 0xFFFF);
+  put16(b, v >> 16);
+}
+void put_name(Bytes& b, const char* name) {
+  char n[10] = {};
+  std::strncpy(n, name, 10);
+  b.insert(b.end(), n, n + 10);
+}
+
+struct RawTable {
+  std::uint16_t type;
+  const char* name;
+  Bytes header;
+  std::uint32_t record_size;
+  std::uint32_t record_count;
+  Bytes data;  // records
+  bool no_data = false;
+};
+
+// An archive laid out by hand in either layout.
+Bytes make_archive(std::uint16_t version, const std::vector<RawTable>& tables) {
+  const bool old = version == 0x0200;
+  Bytes b = {'C', 'T'};
+  put16(b, version);
+  if (old) put16(b, static_cast<std::uint32_t>(tables.size()));
+  else put32(b, static_cast<std::uint32_t>(tables.size()));
+  std::uint32_t at = static_cast<std::uint32_t>(b.size() + tables.size() * (old ? 22 : 28));
+  Bytes data;
+  for (const RawTable& t : tables) {
+    put16(b, t.type);
+    put_name(b, t.name);
+    put32(b, t.no_data ? 0 : at + static_cast<std::uint32_t>(data.size()));
+    if (old) {
+      put16(b, static_cast<std::uint32_t>(t.header.size()));
+      put16(b, t.record_size);
+      put16(b, t.record_count);
+    } else {
+      put32(b, static_cast<std::uint32_t>(t.header.size()));
+      put32(b, t.record_size);
+      put32(b, t.record_count);
+    }
+    if (!t.no_data) {
+      data.insert(data.end(), t.header.begin(), t.header.end());
+      data.insert(data.end(), t.data.begin(), t.data.end());
+    }
+  }
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+
+Bytes seq(std::size_t n, unsigned char start) {
+  Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>(start + i);
+  return b;
+}
+
+class ArchiveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device rd;
+    dir_ = fs::temp_directory_path() / ("ct_archive_" + std::to_string(rd()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    if (ct_.context) ct_discard(&ct_);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string file(const std::string& name, const Bytes& bytes) {
+    std::ofstream out(dir_ / name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return name;
+  }
+  Bytes read(const std::string& name) {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string base() const { return dir_.string(); }
+
+  fs::path dir_;
+  CtArchive ct_{};
+};
+
+std::vector<RawTable> sample_tables() {
+  return {
+      {1, "ROWS", seq(4, 0xA0), 6, 3, seq(18, 1)},
+      {2, "KEYS", {}, 2, 2, seq(4, 0x50)},
+      {1, "MORE", seq(2, 0xB0), 1, 1, {0x77}},
+  };
+}
+
+TEST_F(ArchiveTest, OpensAndReadsTablesHeadersAndRecords) {
+  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("a.ct", make_archive(0x0300, sample_tables())).c_str()), CT_OK);
+  EXPECT_EQ(ct_.signature, 0x5443);
+  EXPECT_EQ(ct_.version, 0x0300);
+  EXPECT_EQ(ct_.table_count, 3u);
+  EXPECT_EQ(ct_.context->entry_position, 0u);
+  EXPECT_EQ(ct_.context->mode, CT_MODE_READ);
+
+  ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
+  EXPECT_EQ(ct_.context->entry_position, 8u);
+  EXPECT_EQ(ct_.entry.type, 1);
+  EXPECT_STREQ(ct_.entry.name, "ROWS");
+  EXPECT_EQ(ct_.entry.offset, 8u + 3 * 28);
+  unsigned char header[4];
+  ASSERT_EQ(ct_read_header(&ct_, header, sizeof header), CT_OK);
+  EXPECT_EQ(Bytes(header, header + 4), seq(4, 0xA0));
+  unsigned char rec[18];
+  ASSERT_EQ(ct_read_records(&ct_, rec, sizeof rec, 0, 3), CT_OK);
+  EXPECT_EQ(Bytes(rec, rec + 18), seq(18, 1));
+  ASSERT_EQ(ct_read_record(&ct_, rec, 6, 2), CT_OK);
+  EXPECT_EQ(Bytes(rec, rec + 6), seq(6, 13));
+
+  ASSERT_EQ(ct_select(&ct_, 1), CT_OK);
+  EXPECT_EQ(ct_.context->entry_position, 8u + 28);
+  EXPECT_EQ(ct_read_header(&ct_, nullptr, 0), CT_OK);  // header size 0 reads nothing
+  ASSERT_EQ(ct_read_record(&ct_, rec, 2, 1), CT_OK);
+  EXPECT_EQ(rec[0], 0x52);
+  EXPECT_EQ(rec[1], 0x53);
+
+  EXPECT_EQ(ct_close(&ct_), CT_OK);
+  EXPECT_EQ(ct_.context, nullptr);
+  EXPECT_EQ(ct_close(&ct_), CT_ERR_NOT_OPEN);
+  EXPECT_EQ(ct_close(nullptr), CT_ERR_NULL);
+}
+
+TEST_F(ArchiveTest, OldLayoutReadsLikeTheCurrentOne) {
+  auto tables = sample_tables();
+  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("new.ct", make_archive(0x0300, tables)).c_str()), CT_OK);
+  CtArchive old{};
+  ASSERT_EQ(ct_open(&old, base().c_str(), file("old.ct", make_archive(0x0200, tables)).c_str()), CT_OK);
+  EXPECT_EQ(old.version, 0x0200);
+  EXPECT_EQ(old.table_count, 3u);
+  for (std::uint32_t i = 0; i < 3; ++i) {
+    ASSERT_EQ(ct_select(&ct_, i), CT_OK);
+    ASSERT_EQ(ct_select(&old, i), CT_OK);
+    EXPECT_EQ(old.context->entry_position, 6u + 22 * i);
+    EXPECT_EQ(old.entry.type, ct_.entry.type);
+    EXPECT_EQ(std::memcmp(old.entry.name, ct_.entry.name, 10), 0);
+    EXPECT_EQ(old.entry.header_size, ct_.entry.header_size);
+    EXPECT_EQ(old.entry.record_size, ct_.entry.record_size);
+    EXPECT_EQ(old.entry.record_count, ct_.entry.record_count);
+    Bytes a(ct_.entry.header_size + ct_.entry.record_size * ct_.entry.record_count);
+    Bytes b(a.size());
+    ASSERT_EQ(ct_read_header(&ct_, a.data(), a.size()), CT_OK);
+    ASSERT_EQ(ct_read_header(&old, b.data(), b.size()), CT_OK);
+    ASSERT_EQ(ct_read_records(&ct_, a.data() + ct_.entry.header_size, a.size(), 0, ct_.entry.record_count), CT_OK);
+    ASSERT_EQ(ct_read_records(&old, b.data() + old.entry.header_size, b.size(), 0, old.entry.record_count), CT_OK);
+    EXPECT_EQ(a, b);
+  }
+  // 16-bit sizes widen without sign extension.
+  Bytes big = make_archive(0x0200, {{7, "WIDE", {}, 0xFFFF, 1, Bytes(0xFFFF, 9)}});
+  CtArchive wide{};
+  ASSERT_EQ(ct_open(&wide, base().c_str(), file("wide.ct", big).c_str()), CT_OK);
+  ASSERT_EQ(ct_select(&wide, 0), CT_OK);
+  EXPECT_EQ(wide.entry.record_size, 0xFFFFu);
+  ct_close(&wide);
+  ct_close(&old);
+}
+
+TEST_F(ArchiveTest, RefusesBadFilesAndLeavesTheHandleClosed) {
+  Bytes good = make_archive(0x0300, sample_tables());
+  Bytes bad_signature = good;
+  bad_signature[0] = 'X';
+  Bytes v0301 = good, v01ff = good;
+  v0301[2] = 0x01;
+  v0301[3] = 0x03;
+  v01ff[2] = 0xFF;
+  v01ff[3] = 0x01;
+  Bytes v0250 = make_archive(0x0300, sample_tables());
+  v0250[2] = 0x50;
+  v0250[3] = 0x02;  // between 0x0200 and 0x0300: current layout
+
+  EXPECT_EQ(ct_open(&ct_, base().c_str(), file("s.ct", bad_signature).c_str()), CT_ERR_SIGNATURE);
+  EXPECT_EQ(ct_open(&ct_, base().c_str(), file("t.ct", {'C', 'T', 0x00}).c_str()), CT_ERR_READ);
+  EXPECT_EQ(ct_open(&ct_, base().c_str(), file("e.ct", {}).c_str()), CT_ERR_READ);
+  EXPECT_EQ(ct_open(&ct_, base().c_str(), file("h.ct", {'C', 'T', 0x00, 0x03, 0x01}).c_str()), CT_ERR_READ);
+  EXPECT_EQ(ct_open(&ct_, base().c_str(), file("o.ct", {'C', 'T', 0x00, 0x02, 0x01}).c_str()), CT_ERR_READ);
+  EXPECT_EQ(ct_open(&ct_, base().c_str(), file("v1.ct", v0301).c_str()), CT_ERR_VERSION);
+  EXPECT_EQ(ct_open(&ct_, base().c_str(), file("v2.ct", v01ff).c_str()), CT_ERR_VERSION);
+  EXPECT_EQ(ct_open(&ct_, base().c_str(), "missing.ct"), CT_ERR_OPEN);
+  EXPECT_EQ(ct_open(&ct_, base().c_str(), std::string(200, 'n').c_str()), CT_ERR_OPEN);  // path too long
+  EXPECT_EQ(ct_open(&ct_, base().c_str(), nullptr), CT_ERR_NULL);
+  EXPECT_EQ(ct_open(nullptr, base().c_str(), "a.ct"), CT_ERR_NULL);
+  EXPECT_EQ(ct_.context, nullptr);
+  EXPECT_EQ(ct_select(&ct_, 0), CT_ERR_NOT_OPEN);
+  EXPECT_EQ(ct_read_record(&ct_, nullptr, 0, 0), CT_ERR_NOT_OPEN);
+
+  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("v3.ct", v0250).c_str()), CT_OK);
+  ASSERT_EQ(ct_select(&ct_, 2), CT_OK);
+  EXPECT_STREQ(ct_.entry.name, "MORE");
+  // An absolute name ignores the base directory.
+  CtArchive abs{};
+  EXPECT_EQ(ct_open(&abs, "/no/such/base", (dir_ / "v3.ct").string().c_str()), CT_OK);
+  ct_close(&abs);
+}
+
+TEST_F(ArchiveTest, SelectionOutOfRangeOrPastTheFileKeepsTheCurrentTable) {
+  Bytes b = make_archive(0x0300, sample_tables());
+  b[4] = 5;  // claims five entries, the file holds three and then data
+  b.resize(8 + 28 * 3 + 10);
+  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("a.ct", b).c_str()), CT_OK);
+  ASSERT_EQ(ct_select(&ct_, 1), CT_OK);
+  EXPECT_EQ(ct_select(&ct_, 5), CT_ERR_TABLE);
+  EXPECT_EQ(ct_select(&ct_, 0xFFFFFFFFu), CT_ERR_TABLE);
+  EXPECT_STREQ(ct_.entry.name, "KEYS");
+  EXPECT_EQ(ct_select(&ct_, 4), CT_ERR_READ);  // entry lies past the end of the file
+  EXPECT_STREQ(ct_.entry.name, "KEYS");
+  EXPECT_EQ(ct_.context->entry_position, 8u + 28);
+  EXPECT_EQ(ct_select(nullptr, 0), CT_ERR_NULL);
+
+  // A huge table count does not wrap the entry position into the file.
+  Bytes huge = make_archive(0x0300, sample_tables());
+  huge[4] = huge[5] = huge[6] = huge[7] = 0xFF;
+  CtArchive h{};
+  ASSERT_EQ(ct_open(&h, base().c_str(), file("h.ct", huge).c_str()), CT_OK);
+  EXPECT_EQ(ct_select(&h, 0x0924924Au), CT_ERR_READ);  // 8 + 28 * i wraps 32 bits to a small value
+  EXPECT_EQ(ct_find(&h, "NOPE"), CT_ERR_READ);         // the scan ends at the end of the file
+  ct_close(&h);
+}
+
+TEST_F(ArchiveTest, RecordRangeLimitsAndBufferChecks) {
+  std::vector<RawTable> tables = sample_tables();
+  tables.push_back({3, "NODATA", {}, 4, 2, {}, true});
+  Bytes b = make_archive(0x0300, tables);
+  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("a.ct", b).c_str()), CT_OK);
+  unsigned char rec[64];
+  EXPECT_EQ(ct_read_record(&ct_, rec, sizeof rec, 0), CT_ERR_TABLE);  // nothing selected yet
+  EXPECT_EQ(ct_read_header(&ct_, rec, sizeof rec), CT_ERR_TABLE);
+  ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
+  EXPECT_EQ(ct_read_record(&ct_, rec, sizeof rec, 2), CT_OK);
+  EXPECT_EQ(ct_read_record(&ct_, rec, sizeof rec, 3), CT_ERR_RANGE);
+  EXPECT_EQ(ct_read_records(&ct_, rec, sizeof rec, 2, 2), CT_ERR_RANGE);
+  EXPECT_EQ(ct_read_records(&ct_, rec, sizeof rec, 0xFFFFFFFFu, 2), CT_ERR_RANGE);  // would wrap to 0
+  EXPECT_EQ(ct_read_records(&ct_, rec, sizeof rec, 3, 0), CT_OK);
+  EXPECT_EQ(ct_read_records(&ct_, rec, 17, 0, 3), CT_ERR_BUFFER);
+  EXPECT_EQ(ct_read_record(&ct_, rec, 5, 0), CT_ERR_BUFFER);
+  EXPECT_EQ(ct_read_header(&ct_, rec, 3), CT_ERR_BUFFER);
+  EXPECT_EQ(ct_read_record(&ct_, nullptr, 6, 0), CT_ERR_NULL);
+  ASSERT_EQ(ct_select(&ct_, 3), CT_OK);
+  EXPECT_EQ(ct_read_record(&ct_, rec, sizeof rec, 0), CT_ERR_TABLE);  // offset 0
+  EXPECT_EQ(ct_read_header(&ct_, rec, sizeof rec), CT_ERR_TABLE);
+  ct_close(&ct_);
+
+  // Truncated data and an offset past the end of the file: short reads.
+  Bytes cut = make_archive(0x0300, sample_tables());
+  cut.resize(cut.size() - 3);  // drops the last table's block
+  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("cut.ct", cut).c_str()), CT_OK);
+  ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
+  EXPECT_EQ(ct_read_records(&ct_, rec, sizeof rec, 0, 3), CT_OK);
+  ASSERT_EQ(ct_select(&ct_, 2), CT_OK);
+  EXPECT_EQ(ct_read_record(&ct_, rec, sizeof rec, 0), CT_ERR_READ);
+  EXPECT_EQ(ct_read_header(&ct_, rec, sizeof rec), CT_ERR_READ);
+  ct_close(&ct_);
+  Bytes far = make_archive(0x0300, sample_tables());
+  far[8 + 12 + 3] = 0x40;  // table 0's offset beyond 1 GiB
+  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("far.ct", far).c_str()), CT_OK);
+  ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
+  EXPECT_EQ(ct_read_record(&ct_, rec, sizeof rec, 0), CT_ERR_READ);
+}
+
+TEST_F(ArchiveTest, FindsByNameAndType) {
+  std::vector<RawTable> tables = sample_tables();
+  tables.push_back({5, "ABCDEFGHIJ", {}, 1, 1, {0x42}});
+  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("a.ct", make_archive(0x0300, tables)).c_str()), CT_OK);
+  // The stored name has no terminator and is found over its 10 bytes.
+  ASSERT_EQ(ct_find(&ct_, "ABCDEFGHIJ"), CT_OK);
+  EXPECT_EQ(ct_.entry.type, 5);
+  EXPECT_EQ(ct_.context->entry_position, 8u + 28 * 3);
+  EXPECT_EQ(ct_find(&ct_, "ABCDEFGHIJKL"), CT_OK);  // compared over at most 10 bytes
+  ASSERT_EQ(ct_find(&ct_, "KEYS"), CT_OK);
+  EXPECT_EQ(ct_.entry.type, 2);
+  EXPECT_EQ(ct_find(&ct_, "KEY"), CT_ERR_TABLE);
+  EXPECT_EQ(ct_find(&ct_, "ABCDEFGHI"), CT_ERR_TABLE);
+  EXPECT_EQ(ct_.entry.type, 2);  // a failed search keeps the current table
+  EXPECT_EQ(ct_find(&ct_, nullptr), CT_ERR_NULL);
+
+  std::uint16_t one = 1, nine = 9;
+  ASSERT_EQ(ct_find_nth(&ct_, nullptr, &one, 0), CT_OK);
+  EXPECT_STREQ(ct_.entry.name, "ROWS");
+  ASSERT_EQ(ct_find_nth(&ct_, nullptr, &one, 2), CT_OK);
+  EXPECT_STREQ(ct_.entry.name, "MORE");
+  EXPECT_EQ(ct_find_nth(&ct_, nullptr, &one, 3), CT_ERR_TABLE);
+  EXPECT_EQ(ct_find_nth(&ct_, "MORE", &one, 1), CT_OK);
+  EXPECT_EQ(ct_find_nth(&ct_, "MORE", &nine, 1), CT_ERR_TABLE);
+  EXPECT_EQ(ct_find_nth(&ct_, nullptr, nullptr, 1), CT_ERR_TABLE);
+  unsigned char rec[4];
+  ASSERT_EQ(ct_find(&ct_, "ABCDEFGHIJ"), CT_OK);
+  ASSERT_EQ(ct_read_record(&ct_, rec, sizeof rec, 0), CT_OK);
+  EXPECT_EQ(rec[0], 0x42);
+}
+
+TEST_F(ArchiveTest, WriterLaysOutTheFileAndReadsBackByteForByte) {
+  ASSERT_EQ(ct_create(&ct_, base().c_str(), "w.ct"), CT_OK);
+  EXPECT_EQ(ct_.context->mode, CT_MODE_CREATE);
+  Bytes h1 = seq(4, 0xA0), r1 = seq(18, 1), h3 = seq(2, 0xB0);
+  ASSERT_EQ(ct_add_table(&ct_, 1, "ROWS", h1.data(), 4, 6), CT_OK);
+  ASSERT_EQ(ct_append_records(&ct_, r1.data(), 6, 1), CT_OK);
+  ASSERT_EQ(ct_append_records(&ct_, r1.data() + 6, 12, 2), CT_OK);
+  ASSERT_EQ(ct_add_table(&ct_, 2, "KEYS", nullptr, 0, 2), CT_OK);
+  Bytes r2 = seq(4, 0x50);
+  ASSERT_EQ(ct_append_records(&ct_, r2.data(), 4, 2), CT_OK);
+  ASSERT_EQ(ct_add_table(&ct_, 1, "MORE", h3.data(), 2, 1), CT_OK);
+  unsigned char one = 0x77;
+  EXPECT_EQ(ct_append_records(&ct_, &one, 0, 1), CT_ERR_BUFFER);
+  ASSERT_EQ(ct_append_records(&ct_, &one, 1, 1), CT_OK);
+  // Readable before the commit.
+  unsigned char back[18];
+  ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
+  ASSERT_EQ(ct_read_records(&ct_, back, sizeof back, 0, 3), CT_OK);
+  EXPECT_EQ(Bytes(back, back + 18), r1);
+  EXPECT_FALSE(fs::exists(dir_ / "w.ct"));
+  ASSERT_EQ(ct_close(&ct_), CT_OK);
+  EXPECT_EQ(ct_.context, nullptr);
+
+  EXPECT_EQ(read("w.ct"), make_archive(0x0300, sample_tables()));
+  // Only the archive remains: the spill files are gone.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+
+  // A table without data and a name cut to 10 bytes.
+  ASSERT_EQ(ct_create(&ct_, base().c_str(), "n.ct"), CT_OK);
+  ASSERT_EQ(ct_add_table(&ct_, 3, "NODATA", nullptr, 0, 0, false), CT_OK);
+  EXPECT_EQ(ct_append_records(&ct_, &one, 1, 1), CT_ERR_TABLE);
+  ASSERT_EQ(ct_add_table(&ct_, 4, "ELEVENCHARS", nullptr, 0, 0), CT_OK);
+  ASSERT_EQ(ct_close(&ct_), CT_OK);
+  ASSERT_EQ(ct_open(&ct_, base().c_str(), "n.ct"), CT_OK);
+  ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
+  EXPECT_EQ(ct_.entry.offset, 0u);
+  ASSERT_EQ(ct_select(&ct_, 1), CT_OK);
+  EXPECT_EQ(std::memcmp(ct_.entry.name, "ELEVENCHAR", 10), 0);
+  EXPECT_EQ(ct_.entry.offset, 8u + 2 * 28);
+  EXPECT_EQ(ct_add_table(&ct_, 1, "X", nullptr, 0, 0), CT_ERR_NOT_OPEN);  // read mode
+}
+
+TEST_F(ArchiveTest, UpdateRewritesAndDiscardKeepsTheFile) {
+  file("u.ct", make_archive(0x0300, sample_tables()));
+  ASSERT_EQ(ct_update(&ct_, base().c_str(), "u.ct"), CT_OK);
+  EXPECT_EQ(ct_.context->mode, CT_MODE_UPDATE);
+  EXPECT_EQ(ct_.table_count, 3u);
+  // Append to the first table (its block moves behind the others) and add one.
+  ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
+  Bytes extra = seq(6, 0xE0);
+  ASSERT_EQ(ct_append_records(&ct_, extra.data(), 6, 1), CT_OK);
+  ASSERT_EQ(ct_add_table(&ct_, 8, "NEW", nullptr, 0, 1), CT_OK);
+  ASSERT_EQ(ct_append_records(&ct_, "z", 1, 1), CT_OK);
+  ASSERT_EQ(ct_close(&ct_), CT_OK);
+
+  std::vector<RawTable> want = sample_tables();
+  want[0].record_count = 4;
+  want[0].data.insert(want[0].data.end(), extra.begin(), extra.end());
+  want.push_back({8, "NEW", {}, 1, 1, {'z'}});
+  Bytes expected = make_archive(0x0300, want);
+  EXPECT_EQ(read("u.ct"), expected);
+
+  // Unchanged update: the same bytes; discard: untouched.
+  ASSERT_EQ(ct_update(&ct_, base().c_str(), "u.ct"), CT_OK);
+  ASSERT_EQ(ct_close(&ct_), CT_OK);
+  EXPECT_EQ(read("u.ct"), expected);
+  ASSERT_EQ(ct_update(&ct_, base().c_str(), "u.ct"), CT_OK);
+  ASSERT_EQ(ct_add_table(&ct_, 9, "GONE", nullptr, 0, 0), CT_OK);
+  ASSERT_EQ(ct_discard(&ct_), CT_OK);
+  EXPECT_EQ(read("u.ct"), expected);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+
+  file("old.ct", make_archive(0x0200, sample_tables()));
+  EXPECT_EQ(ct_update(&ct_, base().c_str(), "old.ct"), CT_ERR_VERSION);
+  Bytes bad = make_archive(0x0300, sample_tables());
+  bad[8 + 12 + 1] = 0x10;  // table 0's data past the end of the file
+  file("bad.ct", bad);
+  EXPECT_EQ(ct_update(&ct_, base().c_str(), "bad.ct"), CT_ERR_READ);
+  EXPECT_EQ(ct_.context, nullptr);
+  EXPECT_EQ(read("bad.ct"), bad);
+}
+
+TEST_F(ArchiveTest, ManyRecordsReadInAnyOrder) {
+  // Odd record size so records straddle the stream buffer.
+  const std::uint32_t size = 7, count = 20000;
+  Bytes all(size * count);
+  std::mt19937 rng(42);
+  for (auto& c : all) c = static_cast<unsigned char>(rng());
+  ASSERT_EQ(ct_create(&ct_, base().c_str(), "m.ct"), CT_OK);
+  ASSERT_EQ(ct_add_table(&ct_, 1, "BIG", "hdr", 3, size), CT_OK);
+  for (std::uint32_t k = 0; k < count; k += 1000)
+    ASSERT_EQ(ct_append_records(&ct_, all.data() + k * size, 1000 * size, 1000), CT_OK);
+  ASSERT_EQ(ct_close(&ct_), CT_OK);
+
+  ASSERT_EQ(ct_open(&ct_, base().c_str(), "m.ct"), CT_OK);
+  ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
+  ASSERT_EQ(ct_.entry.record_count, count);
+  unsigned char rec[size];
+  for (std::uint32_t k = 0; k < count; ++k) {
+    ASSERT_EQ(ct_read_record(&ct_, rec, size, k), CT_OK);
+    ASSERT_EQ(std::memcmp(rec, all.data() + k * size, size), 0) << k;
+  }
+  for (int i = 0; i < 2000; ++i) {
+    std::uint32_t k = rng() % count;
+    ASSERT_EQ(ct_read_record(&ct_, rec, size, k), CT_OK);
+    ASSERT_EQ(std::memcmp(rec, all.data() + k * size, size), 0) << k;
+  }
+  Bytes whole(all.size());
+  ASSERT_EQ(ct_read_records(&ct_, whole.data(), whole.size(), 0, count), CT_OK);
+  EXPECT_EQ(whole, all);
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/archive.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class DomainTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device rd;
+    dir_ = fs::temp_directory_path() / ("ct_domain_" + std::to_string(rd()));
+    fs::create_directories(dir_ / "ct");
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  // domain.ct: one 44-byte record per (name, parent).
+  void domains(const std::vector<std::pair<std::string, std::string>>& rows, std::uint32_t size = 44) {
+    CtArchive ct{};
+    ASSERT_EQ(ct_create(&ct, base().c_str(), "ct/domain.ct"), CT_OK);
+    ASSERT_EQ(ct_add_table(&ct, 1, "DOMAIN", nullptr, 0, size), CT_OK);
+    for (const auto& [name, parent] : rows) {
+      std::vector<char> rec(size, 0);
+      std::memcpy(rec.data(), name.data(), std::min<std::size_t>(name.size(), 16));
+      std::memcpy(rec.data() + 16, parent.data(), std::min<std::size_t>(parent.size(), 16));
+      ASSERT_EQ(ct_append_records(&ct, rec.data(), rec.size(), 1), CT_OK);
+    }
+    ASSERT_EQ(ct_close(&ct), CT_OK);
+  }
+
+  // <domain>/ct/global.ct: (identifier, reference) records.
+  void globals(const std::string& domain, const std::vector<std::pair<std::uint32_t, std::uint32_t>>& rows) {
+    fs::create_directories(dir_ / domain / "ct");
+    CtArchive ct{};
+    ASSERT_EQ(ct_create(&ct, base().c_str(), (domain + "/ct/global.ct").c_str()), CT_OK);
+    ASSERT_EQ(ct_add_table(&ct, 1, "GLOBAL", nullptr, 0, 8), CT_OK);
+    for (const auto& [id, ref] : rows) {
+      unsigned char rec[8];
+      for (int i = 0; i < 4; ++i) {
+        rec[i] = static_cast<unsigned char>(id >> (8 * i));
+        rec[4 + i] = static_cast<unsigned char>(ref >> (8 * i));
+      }
+      ASSERT_EQ(ct_append_records(&ct, rec, 8, 1), CT_OK);
+    }
+    ASSERT_EQ(ct_close(&ct), CT_OK);
+  }
+
+  int resolve(std::vector<std::uint32_t> ids, char* domain) {
+    refs_.assign(ids.size(), 0);
+    return ct_resolve_globals(refs_.data(), static_cast<int>(ids.size()), ids.data(), base().c_str(), domain);
+  }
+
+  std::string base() const { return dir_.string(); }
+  fs::path dir_;
+  std::vector<std::uint32_t> refs_;
+};
+
+TEST_F(DomainTest, DomainIsSearchedBeforeItsParent) {
+  domains({{"other", "x"}, {"LINE1", "  plant"}, {"line1", "elsewhere"}, {"plant", ""}});
+  globals("line1", {{5, 0x00000011}, {7, 0x00000012}, {7, 0x00000099}});
+  globals("plant", {{5, 0x00000021}, {9, 0x00000022}});
+  char domain[32] = "Line1";
+  EXPECT_EQ(resolve({5, 9, 7, 4}, domain), 3);
+  EXPECT_EQ(refs_[0], 0x11u);  // found in both: the domain's own
+  EXPECT_EQ(refs_[1], 0x22u);  // from the parent (first matching record, leading blanks skipped)
+  EXPECT_EQ(refs_[2], 0x12u);  // the first record of an identifier counts
+  EXPECT_EQ(refs_[3], 0xFFFFFFFFu);
+  EXPECT_STREQ(domain, "line1");  // lower-cased in place
+
+  // The same identifier asked twice takes one record each.
+  char again[32] = "LINE1";
+  EXPECT_EQ(resolve({7, 7, 7}, again), 2);
+  EXPECT_EQ(refs_[0], 0x12u);
+  EXPECT_EQ(refs_[1], 0x99u);
+  EXPECT_EQ(refs_[2], 0xFFFFFFFFu);
+}
+
+TEST_F(DomainTest, WalkStopsAtABlankParentAndWhenAllAreResolved) {
+  domains({{"line1", "   "}, {"plant", ""}});
+  globals("line1", {{5, 0x11}});
+  globals("plant", {{9, 0x22}});
+  char domain[32] = "line1";
+  EXPECT_EQ(resolve({5, 9}, domain), 1);
+  EXPECT_EQ(refs_[1], 0xFFFFFFFFu);
+
+  // Everything found in the first domain: the parent's missing global.ct does not matter.
+  domains({{"line1", "nowhere"}});
+  EXPECT_EQ(resolve({5}, domain), 1);
+  EXPECT_EQ(refs_[0], 0x11u);
+}
+
+TEST_F(DomainTest, CycleOfParentsEnds) {
+  domains({{"a", "b"}, {"b", "C"}, {"c", "A"}});
+  globals("a", {{1, 0x101}});
+  globals("b", {{2, 0x102}});
+  globals("c", {{3, 0x103}});
+  char domain[32] = "a";
+  EXPECT_EQ(resolve({3, 2, 1, 404}, domain), 3);
+  EXPECT_EQ(refs_[0], 0x103u);
+  EXPECT_EQ(refs_[3], 0xFFFFFFFFu);
+
+  domains({{"self", "self"}});
+  globals("self", {});
+  char self[32] = "SELF";
+  EXPECT_EQ(resolve({1}, self), 0);
+}
+
+TEST_F(DomainTest, MissingOrMalformedArchivesGiveMinusOne) {
+  char domain[32] = "line1";
+  EXPECT_EQ(resolve({5}, domain), -1);  // no domain.ct
+  domains({{"line1", ""}}, 40);
+  globals("line1", {{5, 0x11}});
+  EXPECT_EQ(resolve({5}, domain), -1);  // wrong domain record size
+  domains({{"line1", "plant"}});
+  fs::remove(dir_ / "line1" / "ct" / "global.ct");
+  EXPECT_EQ(resolve({5}, domain), -1);  // the first domain's global.ct is missing
+  EXPECT_EQ(refs_[0], 0xFFFFFFFFu);
+  EXPECT_EQ(ct_resolve_globals(nullptr, 1, nullptr, base().c_str(), domain), -1);
+  // A domain name too long for the path.
+  std::string longname(140, 'd');
+  std::vector<char> buffer(longname.begin(), longname.end());
+  buffer.push_back('\0');
+  EXPECT_EQ(resolve({5}, buffer.data()), -1);
+}
+
+}  // namespace
