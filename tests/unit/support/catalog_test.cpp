@@ -1,0 +1,224 @@
+#include "support/catalog.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "msg_test_util.h"
+
+namespace {
+
+using msgtest::ScratchTest;
+
+// Parses one line; "" key when the line holds no entry.
+std::pair<std::string, std::string> Parse(std::string line) {
+    char* key = nullptr;
+    char* text = nullptr;
+    if (msg_parse_line(line.data(), &key, &text) == 0) return {"", ""};
+    return {key, text};
+}
+
+using Entry = std::pair<std::string, std::string>;
+
+TEST(CatalogLine, KeysSeparatorsQuotesAndTrailingSpaces) {
+    EXPECT_EQ(Parse("  START | |  \"  running  task  \"  ignored"), Entry("START", "  running  task  "));
+    EXPECT_EQ(Parse("RUN running  "), Entry("RUN", "running"));
+    EXPECT_EQ(Parse("RUN|running"), Entry("RUN", "running"));
+    EXPECT_EQ(Parse("RUN\t\trunning\there\t"), Entry("RUN", "running here"));
+    // An unclosed quote runs to the end, without trailing spaces.
+    EXPECT_EQ(Parse("K \"open text   "), Entry("K", "open text"));
+    EXPECT_EQ(Parse("K \"\""), Entry("K", ""));
+    // A backslash does not protect a quote.
+    EXPECT_EQ(Parse("K \"a\\\"b\""), Entry("K", "a\\"));
+    EXPECT_EQ(Parse("K text\n"), Entry("K", "text"));
+    EXPECT_EQ(Parse("K text\r\n"), Entry("K", "text"));
+}
+
+TEST(CatalogLine, CommentsEmptyLinesAndKeysAlone) {
+    EXPECT_EQ(Parse("# START comment"), Entry("", ""));
+    EXPECT_EQ(Parse("* START comment"), Entry("", ""));
+    // Indented, the marker starts a key.
+    EXPECT_EQ(Parse(" #KEY text"), Entry("#KEY", "text"));
+    EXPECT_EQ(Parse(" *KEY text"), Entry("*KEY", "text"));
+    EXPECT_EQ(Parse(""), Entry("", ""));
+    EXPECT_EQ(Parse("   \t "), Entry("", ""));
+    EXPECT_EQ(Parse("LONELY"), Entry("", ""));
+    EXPECT_EQ(Parse("LONELY | |  "), Entry("", ""));
+    // A separator where the key should be: no key, no entry.
+    EXPECT_EQ(Parse("| text"), Entry("", ""));
+    EXPECT_EQ(Parse("   |text"), Entry("", ""));
+    EXPECT_EQ(msg_parse_line(nullptr, nullptr, nullptr), 0);
+}
+
+TEST(CatalogLine, Escapes) {
+    EXPECT_EQ(Parse("K a\\tb"), Entry("K", "a\tb"));
+    EXPECT_EQ(Parse("K a\\\\b"), Entry("K", "a\\b"));
+    EXPECT_EQ(Parse("K a\\qb"), Entry("K", "a\\qb"));
+    EXPECT_EQ(Parse("K \\a\\b\\n\\r"), Entry("K", "\a\b\n\r"));
+    EXPECT_EQ(Parse("K end\\"), Entry("K", "end\\"));
+    // "\\\\n" is a backslash then "n", not a newline.
+    EXPECT_EQ(Parse("K \\\\n"), Entry("K", "\\n"));
+    EXPECT_EQ(Parse("K \"%s\\n\""), Entry("K", "%s\n"));
+}
+
+TEST(CatalogText, LaterLinesOverrideAndLongLinesAreCutSafely) {
+    MsgNode* tree = nullptr;
+    std::string text = "START one\nstart two\n# START three\nRUN \"r\"\n\nSTOP";
+    EXPECT_EQ(msg_load_text(&tree, text.data(), text.size()), 2);  // STOP alone adds nothing
+    EXPECT_STREQ(msg_lookup_in(tree, "Start"), "two");
+    EXPECT_STREQ(msg_lookup_in(tree, "run"), "r");
+
+    // A line far longer than the line limit: its first kMsgLineMax
+    // characters make the entry, the tail is not taken as entries.
+    std::string tail;
+    for (int i = 0; i < 300; ++i) tail += " FAKE" + std::to_string(i) + " x";
+    std::string longline = "LONG " + std::string(kMsgLineMax, 'a') + tail + "\nAFTER ok\n";
+    EXPECT_EQ(msg_load_text(&tree, longline.data(), longline.size()), 2);
+    EXPECT_EQ(std::string(msg_lookup_in(tree, "LONG")), std::string(kMsgLineMax - 5, 'a'));
+    EXPECT_STREQ(msg_lookup_in(tree, "AFTER"), "ok");
+    EXPECT_STREQ(msg_lookup_in(tree, "FAKE1"), "FAKE1");
+    EXPECT_EQ(msg_count(tree), 4);
+
+    // A line of exactly the limit is whole; no line end at the end of data.
+    std::string exact = "EXACT " + std::string(kMsgLineMax - 7, 'b') + "c";
+    ASSERT_EQ(exact.size(), static_cast<std::size_t>(kMsgLineMax));
+    EXPECT_EQ(msg_load_text(&tree, exact.data(), exact.size()), 1);
+    EXPECT_EQ(std::string(msg_lookup_in(tree, "EXACT")), std::string(kMsgLineMax - 7, 'b') + "c");
+
+    // Embedded NUL ends the line's text; nothing reads past the data.
+    std::string nul("NUL ab\0cd\nNEXT n", 16);
+    EXPECT_EQ(msg_load_text(&tree, nul.data(), nul.size()), 2);
+    EXPECT_STREQ(msg_lookup_in(tree, "NUL"), "ab");
+    EXPECT_EQ(msg_load_text(&tree, nullptr, 0), 0);
+    EXPECT_EQ(msg_load_text(nullptr, "K v", 3), -1);
+    msg_free(tree);
+}
+
+TEST(CatalogTranslation, OemTablesFollowThePublishedCodePages) {
+    const unsigned char* t437 = msg_oem_table(437);
+    const unsigned char* t850 = msg_oem_table(850);
+    ASSERT_NE(t437, nullptr);
+    ASSERT_NE(t850, nullptr);
+    EXPECT_EQ(msg_oem_table(1252), nullptr);
+    for (int i = 0; i < 128; ++i) {
+        EXPECT_EQ(t437[i], i);
+        EXPECT_EQ(t850[i], i);
+    }
+    // Characters both pages have.
+    EXPECT_EQ(t437[0xC4], 0x8E);  // A diaeresis
+    EXPECT_EQ(t437[0xFC], 0x81);  // u diaeresis
+    EXPECT_EQ(t437[0xDF], 0xE1);  // sharp s
+    EXPECT_EQ(t437[0xA3], 0x9C);  // pound sign
+    EXPECT_EQ(t437[0xE9], 0x82);  // e acute
+    EXPECT_EQ(t850[0xE9], 0x82);
+    EXPECT_EQ(t437[0xA0], 0xFF);  // no-break space
+    // Only in 850.
+    EXPECT_EQ(t850[0xD8], 0x9D);  // O stroke
+    EXPECT_EQ(t850[0xA9], 0xB8);  // copyright sign
+    EXPECT_EQ(t850[0xE3], 0xC6);  // a tilde
+    EXPECT_EQ(t850[0xC0], 0xB7);  // A grave
+    // 437 lacks them: the base letter, or "~".
+    EXPECT_EQ(t437[0xC0], 'A');
+    EXPECT_EQ(t437[0xE3], 'a');
+    EXPECT_EQ(t437[0x80], '~');  // euro sign
+    EXPECT_EQ(t850[0x81], '~');  // undefined in Windows-1252
+}
+
+TEST(CatalogTranslation, ActiveTableMapsTextsOnly) {
+    ASSERT_EQ(msg_set_translation(850), 0);
+    ASSERT_NE(msg_translation(), nullptr);
+    EXPECT_EQ(Parse("K\xE9 caf\xE9"), Entry("K\xE9", "caf\x82"));
+    EXPECT_EQ(msg_set_translation(1252), -1);
+    EXPECT_EQ(msg_translation(), nullptr);
+    EXPECT_EQ(Parse("K caf\xE9"), Entry("K", "caf\xE9"));
+}
+
+class CatalogFiles : public ScratchTest {};
+
+TEST_F(CatalogFiles, TaskCatalogOverridesMasterInTheLanguageDirectory) {
+    env_set("VDPATH", Path("root").c_str());
+    Write("root/msg/en/master.txt", "START master start\nCTINDEX index %d\n");
+    Write("root/msg/en/vdwinut.txt", "Start task start\nSYSINFWRITE write %s\n");
+    EXPECT_EQ(msg_init("VDWINUT.txt"), 3);  // 2 + 1 new
+    EXPECT_STREQ(msg_lookup("START"), "task start");
+    EXPECT_STREQ(msg_lookup("ctindex"), "index %d");
+    EXPECT_STREQ(msg_lookup("SYSINFWRITE"), "write %s");
+    const char* missing = "NOSUCHKEY";
+    EXPECT_EQ(msg_lookup(missing), missing);
+
+    // The frame then loads the application's copy by full path.
+    Write("app/msg/VDWINUT.txt", "START app start\nEXTRA more\n");
+    EXPECT_EQ(msg_load((Path("app") + "/msg/VDWINUT.txt").c_str()), 1);
+    EXPECT_STREQ(msg_lookup("START"), "app start");
+}
+
+TEST_F(CatalogFiles, SearchListOrderAndRootFallbacks) {
+    Write("a/msg/en/cat.txt", "WHO a\n");
+    Write("b/msg/en/cat.txt", "WHO b\n");
+    Write("c/msg/en/only.txt", "WHO c\n");
+    Write("b/msg/en/only.txt", "WHO b only\n");
+    MsgNode* tree = nullptr;
+    env_set("VDPATH", (Path("a") + ";" + Path("b")).c_str());
+    EXPECT_EQ(msg_load_into(&tree, "CAT", nullptr), 1);
+    EXPECT_STREQ(msg_lookup_in(tree, "WHO"), "a");
+    env_set("VDPATH", (Path("b") + ";" + Path("a")).c_str());
+    EXPECT_EQ(msg_load_into(&tree, "cat", nullptr), 0);
+    EXPECT_STREQ(msg_lookup_in(tree, "WHO"), "b");
+    // "," splits first: "b;x" is one element (missing), then c.
+    env_set("VDPATH", (Path("b") + ";x," + Path("c")).c_str());
+    EXPECT_EQ(msg_load_into(&tree, "only", nullptr), 0);
+    EXPECT_STREQ(msg_lookup_in(tree, "WHO"), "c");
+    // Without VDPATH, VDROOT.
+    env_set("VDPATH", nullptr);
+    env_set("VDROOT", Path("b").c_str());
+    EXPECT_EQ(msg_load_into(&tree, "cat.txt", nullptr), 0);
+    EXPECT_STREQ(msg_lookup_in(tree, "WHO"), "b");
+    msg_free(tree);
+}
+
+TEST_F(CatalogFiles, LanguageFileChoosesTheDirectory) {
+    env_set("VDPATH", Path("root").c_str());
+    Write("root/install/vdlang.lst", "de and more\nEN\n");
+    Write("root/msg/de/cat.txt", "LANG deutsch\n");
+    Write("root/msg/en/cat.txt", "LANG english\n");
+    Write("root/msg/cat.txt", "LANG none\n");
+    MsgNode* tree = nullptr;
+    EXPECT_EQ(msg_load_into(&tree, "Cat", nullptr), 1);
+    EXPECT_STREQ(msg_lookup_in(tree, "LANG"), "deutsch");
+    EXPECT_EQ(msg_load_into(&tree, "Cat", "EN"), 0);
+    EXPECT_STREQ(msg_lookup_in(tree, "LANG"), "english");
+    EXPECT_EQ(msg_load_into(&tree, "Cat", ""), 0);
+    EXPECT_STREQ(msg_lookup_in(tree, "LANG"), "none");
+    msg_free(tree);
+}
+
+TEST_F(CatalogFiles, MissingFilesLeaveTheTreeAsItWas) {
+    env_set("VDPATH", Path("root").c_str());
+    EXPECT_EQ(msg_init("VDWINUT.txt"), -1);
+    EXPECT_EQ(msg_root(), nullptr);
+
+    // Only "master" missing: the task's count alone.
+    Write("root/msg/en/vdwinut.txt", "A a\nB b\n");
+    EXPECT_EQ(msg_init("VDWINUT.txt"), 2);
+    EXPECT_EQ(msg_load("nosuch"), -1);
+    EXPECT_EQ(msg_count(msg_root()), 2);
+    EXPECT_EQ(msg_load(nullptr), -1);
+    EXPECT_EQ(msg_load_into(nullptr, "VDWINUT", nullptr), -1);
+}
+
+TEST_F(CatalogFiles, FullPathIsOpenedWithTheTxtExtension) {
+    env_set("VDPATH", Path("root").c_str());
+    Write("elsewhere/Cat.txt", "WHERE elsewhere\n");
+    MsgNode* tree = nullptr;
+    EXPECT_EQ(msg_load_into(&tree, (Path("elsewhere") + "/Cat.msg").c_str(), nullptr), 1);
+    EXPECT_STREQ(msg_lookup_in(tree, "WHERE"), "elsewhere");
+    char found[512];
+    ASSERT_NE(msg_find_file((Path("elsewhere") + "/Cat").c_str(), nullptr, found, sizeof found), nullptr);
+    EXPECT_NE(std::string(found).find("Cat.txt"), std::string::npos);
+    // A path that does not fit the caller's buffer is refused, never cut.
+    char tiny[8];
+    EXPECT_EQ(msg_find_file((Path("elsewhere") + "/Cat").c_str(), nullptr, tiny, sizeof tiny), nullptr);
+    msg_free(tree);
+}
+
+}  // namespace
