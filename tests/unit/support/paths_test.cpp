@@ -1,0 +1,393 @@
+#include "support/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "support/environment.h"
+
+namespace {
+
+// Owns a record for the length of a test.
+struct Record {
+    PathRecord* p;
+    explicit Record(PathRecord* record) : p(record) {}
+    ~Record() { path_free(p); }
+    PathRecord* operator->() const { return p; }
+};
+
+std::string Format(const PathRecord* record) {
+    char* text = path_format(record, nullptr, 0);
+    if (text == nullptr) return "<null>";
+    std::string out = text;
+    std::free(text);
+    return out;
+}
+
+std::string RoundTrip(const char* text) {
+    Record r(path_parse(nullptr, text));
+    return r.p == nullptr ? "<null>" : Format(r.p);
+}
+
+class PathsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device rd;
+        dir_ = std::filesystem::temp_directory_path() / ("vdpaths_" + std::to_string(rd()));
+        std::filesystem::create_directories(dir_);
+        env_set("VDHOST", (dir_ / ".host").generic_string().c_str());
+    }
+    void TearDown() override {
+        for (const char* name : {"VDHOST", "VDT_DIR", "VDT_EMPTY", "VDT_LONG", "VDPATH", "TMP", "TMPDIR", "TEMP"}) {
+            env_set(name, nullptr);
+        }
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::string Path(const std::string& relative = "") const {
+        std::string p = dir_.generic_string();
+        return relative.empty() ? p : p + "/" + relative;
+    }
+    void Touch(const std::string& relative) const {
+        std::filesystem::create_directories((dir_ / relative).parent_path());
+        std::ofstream(dir_ / relative) << "x";
+    }
+    std::filesystem::path dir_;
+};
+
+TEST_F(PathsTest, DriveShareAndNodeFormsRoundTrip) {
+    Record drive(path_parse(nullptr, "C:\\vd\\msg"));
+    ASSERT_NE(drive.p, nullptr);
+    EXPECT_STREQ(drive->device, "C");
+    EXPECT_STREQ(drive->directory, "/vd");
+    EXPECT_STREQ(drive->name, "msg");
+    EXPECT_STREQ(drive->node, "");
+    EXPECT_EQ(drive->is_directory, -1);
+    EXPECT_EQ(Format(drive.p), "C:\\vd\\msg");
+
+    Record share(path_parse(nullptr, "\\\\host\\share\\file.txt"));
+    EXPECT_STREQ(share->node, "host");
+    EXPECT_STREQ(share->directory, "/share");
+    EXPECT_STREQ(share->name, "file.txt");
+    EXPECT_EQ(Format(share.p), "\\\\host\\share\\file.txt");
+
+    for (const char* text : {"C:\\", "C:", "D:\\a\\b\\c.ct", "\\root\\x", "rel\\sub\\f.txt", "name.txt", "C:name",
+                             "\\\\host\\share", "//host/share/x"}) {
+        std::string expected = text;
+        for (char& c : expected) {
+            if (c == '/') c = '\\';
+        }
+        EXPECT_EQ(RoundTrip(text), expected) << text;
+    }
+}
+
+TEST_F(PathsTest, HostMarksGiveTheNode) {
+    Record bang(path_parse(nullptr, "host!dir\\file"));
+    EXPECT_STREQ(bang->node, "host");
+    EXPECT_STREQ(bang->directory, "dir");
+    EXPECT_STREQ(bang->name, "file");
+    // The relative directory is kept apart from the host name.
+    EXPECT_EQ(Format(bang.p), "\\\\host\\dir\\file");
+
+    Record two(path_parse(nullptr, "a!b!c\\x"));
+    EXPECT_STREQ(two->node, "a.b");
+    EXPECT_STREQ(two->directory, "c");
+    EXPECT_STREQ(two->name, "x");
+
+    Record at(path_parse(nullptr, "file.txt@server"));
+    EXPECT_STREQ(at->name, "file.txt");
+    EXPECT_STREQ(at->node, "server");
+    EXPECT_EQ(Format(at.p), "\\\\server\\file.txt");
+}
+
+TEST_F(PathsTest, BracketForm) {
+    Record abs(path_parse(nullptr, "[dir.sub]file.txt"));
+    EXPECT_STREQ(abs->directory, "/dir/sub");
+    EXPECT_STREQ(abs->name, "file.txt");
+    Record rel(path_parse(nullptr, "[.sub]x"));
+    EXPECT_STREQ(rel->directory, "sub");
+    EXPECT_STREQ(rel->name, "x");
+    Record empty(path_parse(nullptr, "[]x"));
+    EXPECT_STREQ(empty->directory, "");
+    EXPECT_STREQ(empty->name, "x");
+    Record full(path_parse(nullptr, "node::dev:[a<b>]n"));
+    EXPECT_STREQ(full->node, "node");
+    EXPECT_STREQ(full->device, "dev");
+    EXPECT_STREQ(full->directory, "/a/b");
+    EXPECT_STREQ(full->name, "n");
+}
+
+TEST_F(PathsTest, FormattingRules) {
+    Record r(path_new());
+    std::strcpy(r->directory, "/a//b/");
+    EXPECT_EQ(Format(r.p), "\\a\\b\\");
+    std::strcpy(r->device, "ABC");
+    std::strcpy(r->name, "n");
+    EXPECT_EQ(Format(r.p), "A:\\a\\b\\n");
+    // Patterns and types are not written.
+    path_set_type(r.p, "*.x");
+    path_set_name_pattern(r.p, "*.txt");
+    EXPECT_EQ(Format(r.p), "A:\\a\\b\\n");
+
+    char small[6];
+    std::memset(small, '#', sizeof small);
+    ASSERT_EQ(path_format(r.p, small, 5), small);
+    EXPECT_STREQ(small, "A:\\a");
+    EXPECT_EQ(small[5], '#');
+    EXPECT_EQ(path_format(r.p, small, 0), nullptr);
+}
+
+TEST_F(PathsTest, PatternsAndTypes) {
+    Record r(path_parse(nullptr, "C:\\dir\\*.ct"));
+    EXPECT_STREQ(r->name, "*.ct");
+    EXPECT_STREQ(r->name_pattern, "*.ct");
+    path_set_type(r.p, "ct");
+    EXPECT_STREQ(r->type, "ct");
+    path_set_type(r.p, "c?");
+    EXPECT_STREQ(r->type, "");
+    EXPECT_STREQ(r->type_pattern, "c?");
+    path_parse(r.p, "C:\\plain.txt");
+    EXPECT_STREQ(r->name_pattern, "");
+}
+
+TEST_F(PathsTest, BraceExpansion) {
+    env_set("VDT_DIR", "C:\\data");
+    env_set("VDT_EMPTY", "");
+    Record r(path_parse(nullptr, "{VDT_DIR}\\x.txt"));
+    EXPECT_STREQ(r->device, "C");
+    EXPECT_STREQ(r->directory, "/data");
+    EXPECT_STREQ(r->name, "x.txt");
+    EXPECT_EQ(Format(r.p), "C:\\data\\x.txt");
+
+    char out[64];
+    EXPECT_STREQ(path_expand("a{VDT_MISSING_XYZ}b", out, sizeof out), "ab");
+    EXPECT_STREQ(path_expand("a{}b{VDT_EMPTY}c", out, sizeof out), "abc");
+    EXPECT_STREQ(path_expand("a{VDT_DIR", out, sizeof out), "aC:\\data");
+    EXPECT_STREQ(path_expand("{VDT_DIR}{VDT_DIR}", out, sizeof out), "C:\\dataC:\\data");
+    EXPECT_EQ(path_expand("x", nullptr, 10), nullptr);
+    EXPECT_EQ(path_expand("x", out, 0), nullptr);
+
+    // A value that does not fit in the remaining room inserts nothing, and
+    // the output never passes size - 1.
+    char guard[12];
+    std::memset(guard, '#', sizeof guard);
+    path_expand("abcde{VDT_DIR}fghijk", guard, 10);
+    EXPECT_STREQ(guard, "abcdefghi");
+    EXPECT_EQ(guard[10], '#');
+    EXPECT_EQ(guard[11], '#');
+    // Exactly fitting: "ab" + 7 characters = 9 = size - 1.
+    EXPECT_STREQ(path_expand("ab{VDT_DIR}", guard, 10), "abC:\\data");
+
+    // Only the first 128 characters of a name count.
+    std::string name(128, 'N');
+    env_set(name.c_str(), "v");
+    std::string text = "{" + name + "TAIL}";
+    EXPECT_STREQ(path_expand(text.c_str(), out, sizeof out), "v");
+    env_set(name.c_str(), nullptr);
+
+    Record named(path_new());
+    path_set_name(named.p, "{VDT_DIR}");
+    EXPECT_STREQ(named->name, "C:\\data");
+}
+
+TEST_F(PathsTest, OverlongTextsAreCut) {
+    std::string dir = "C:\\" + std::string(400, 'd');
+    Record r(path_set_directory(nullptr, dir.c_str()));
+    ASSERT_NE(r.p, nullptr);
+    EXPECT_EQ(std::string(r->directory), "/" + std::string(254, 'd'));
+    // Parsing cuts the directory text at 256 characters before the split.
+    std::string split = "C:\\" + std::string(200, 'd') + "\\" + std::string(100, 'e') + "\\f";
+    path_parse(r.p, split.c_str());
+    EXPECT_EQ(std::string(r->directory), "/" + std::string(200, 'd'));
+    EXPECT_EQ(std::string(r->name), std::string(54, 'e'));
+
+    std::string name = std::string(300, 'n') + ".txt";
+    path_parse(r.p, name.c_str());
+    EXPECT_EQ(std::strlen(r->name), sizeof r->name - 1);
+
+    std::string node = "\\\\" + std::string(100, 'h') + "\\s\\f";
+    path_parse(r.p, node.c_str());
+    EXPECT_EQ(std::string(r->node), std::string(62, 'h'));
+    std::string device = std::string(100, 'v') + ":\\x";
+    path_parse(r.p, device.c_str());
+    EXPECT_EQ(std::strlen(r->device), sizeof r->device - 1);
+
+    std::string big(5000, '{');
+    EXPECT_NE(path_parse(r.p, big.c_str()), nullptr);
+    path_set_node(r.p, std::string(500, 'x').c_str());
+    EXPECT_EQ(std::strlen(r->node), sizeof r->node - 1);
+    path_set_type(r.p, std::string(50, 't').c_str());
+    EXPECT_EQ(std::strlen(r->type), sizeof r->type - 1);
+    for (int i = 0; i < 100; ++i) path_append_directory(r.p, "level");
+    EXPECT_EQ(std::strlen(r->directory), sizeof r->directory - 1);
+}
+
+TEST_F(PathsTest, InvalidRecordsAreRefused) {
+    PathRecord bogus{};
+    EXPECT_EQ(path_parse(&bogus, "C:\\x"), nullptr);
+    EXPECT_EQ(path_set_name(&bogus, "x"), nullptr);
+    EXPECT_EQ(path_format(&bogus, nullptr, 0), nullptr);
+    EXPECT_EQ(path_copy(&bogus), nullptr);
+    EXPECT_EQ(path_parse(nullptr, nullptr), nullptr);
+    path_free(nullptr);
+
+    Record r(path_parse(nullptr, "C:\\a\\b"));
+    Record copy(path_copy(r.p));
+    ASSERT_NE(copy.p, nullptr);
+    EXPECT_EQ(copy->listing, nullptr);
+    EXPECT_EQ(Format(copy.p), "C:\\a\\b");
+}
+
+TEST_F(PathsTest, DirectoriesAndExtensions) {
+    Record r(path_new());
+    path_append_directory(r.p, "msg");
+    EXPECT_STREQ(r->directory, "/msg");
+    path_append_directory(r.p, "en");
+    path_append_directory(r.p, ".");
+    path_append_directory(r.p, "[]");
+    EXPECT_STREQ(r->directory, "/msg/en");
+    path_append_directory(r.p, "..");
+    EXPECT_STREQ(r->directory, "/msg");
+    path_append_directory(r.p, "[-]");
+    path_append_directory(r.p, "..");
+    EXPECT_STREQ(r->directory, "/");
+
+    path_set_directory(r.p, "D:\\app\\net");
+    EXPECT_STREQ(r->device, "D");
+    EXPECT_STREQ(r->directory, "/app/net");
+
+    path_set_name(r.p, "task");
+    path_set_extension(r.p, "txt");
+    EXPECT_STREQ(r->name, "task.txt");
+    path_set_name(r.p, "task.msg");
+    path_set_extension(r.p, ".txt");
+    EXPECT_STREQ(r->name, "task.txt");
+    path_set_extension(r.p, "");
+    EXPECT_STREQ(r->name, "task");
+    path_set_name_pattern(r.p, "t*.a.b");
+    path_set_extension(r.p, "c");
+    EXPECT_STREQ(r->name_pattern, "t*.a.c");
+    EXPECT_EQ(r->is_directory, -1);
+
+    Record here(path_current(nullptr));
+    ASSERT_NE(here.p, nullptr);
+    EXPECT_EQ(here->directory[0], '/');
+    Record dot(path_set_directory(nullptr, "."));
+    EXPECT_STREQ(dot->directory, here->directory);
+    Record up(path_set_directory(nullptr, ".."));
+    std::string parent = here->directory;
+    parent.resize(parent.find_last_of('/') == 0 ? 1 : parent.find_last_of('/'));
+    EXPECT_EQ(std::string(up->directory), parent);
+}
+
+TEST_F(PathsTest, CombineAndResolve) {
+    Record base(path_parse(nullptr, "C:\\app\\"));
+    Record name(path_parse(nullptr, "ct\\domain.ct"));
+    path_combine(base.p, name.p);
+    EXPECT_EQ(Format(base.p), "C:\\app\\ct\\domain.ct");
+
+    char out[kPathResolveSize];
+    EXPECT_STREQ(path_resolve(out, "C:\\app", "ct/domain.ct"), "C:\\app\\ct\\domain.ct");
+    EXPECT_STREQ(path_resolve(out, "C:\\app", "D:\\x\\y.ct"), "D:\\x\\y.ct");
+    EXPECT_STREQ(path_resolve(out, "C:\\app", "\\abs\\f"), "\\abs\\f");
+
+    // A relative base and no base are laid over the current directory.
+    Record here(path_current(nullptr));
+    std::string cwd = Format(here.p);
+    EXPECT_EQ(std::string(path_resolve(out, nullptr, "f.ct")), cwd + "\\f.ct");
+    EXPECT_EQ(std::string(path_resolve(out, "rel", "f.ct")), cwd + "\\rel\\f.ct");
+
+    // The output holds 128 bytes: longer results are cut, never overrun.
+    char guarded[kPathResolveSize + 8];
+    std::memset(guarded, '#', sizeof guarded);
+    std::string longname(300, 'z');
+    path_resolve(guarded, "C:\\app", longname.c_str());
+    EXPECT_EQ(std::strlen(guarded), kPathResolveSize - 1u);
+    EXPECT_EQ(guarded[kPathResolveSize], '#');
+}
+
+TEST_F(PathsTest, SearchListOrder) {
+    Touch("A/f.txt");
+    Touch("B/f.txt");
+    Touch("C/f.txt");
+    std::string a = Path("A"), b = Path("B"), c = Path("C"), none = Path("none");
+    auto found = [](const std::string& list) {
+        Record r(path_search(list.c_str(), "f.txt"));
+        return r.p == nullptr ? std::string("-") : std::string(r->directory);
+    };
+    auto dir_of = [](const std::string& p) {
+        Record r(path_set_directory(nullptr, p.c_str()));
+        return std::string(r->directory);
+    };
+    EXPECT_EQ(found(none + ";" + b), dir_of(b));
+    EXPECT_EQ(found(a + ";" + b), dir_of(a));
+    EXPECT_EQ(found(none + "," + b + ";" + c), dir_of(b));
+    // "X;B,C": "X;B" is one element, then C.
+    EXPECT_EQ(found(none + ";" + b + "," + c), dir_of(c));
+    EXPECT_EQ(found(none + "   "), "-");
+    EXPECT_EQ(found(none + "," + none), "-");
+
+    // Without a list, $VDPATH; with neither, nothing.
+    EXPECT_EQ(path_search(nullptr, "f.txt"), nullptr);
+    env_set("VDPATH", (none + "," + c).c_str());
+    Record via_env(path_search(nullptr, "f.txt"));
+    ASSERT_NE(via_env.p, nullptr);
+    EXPECT_EQ(std::string(via_env->directory), dir_of(c));
+    EXPECT_EQ(path_kind(via_env.p), 3);
+}
+
+TEST_F(PathsTest, KindOpenAndSplit) {
+    Touch("k/file.txt");
+    Record file(path_parse(nullptr, Path("k/file.txt").c_str()));
+    EXPECT_EQ(path_kind(file.p), 3);
+    std::FILE* f = path_open(file.p, "rb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(std::fgetc(f), 'x');
+    std::fclose(f);
+    Record dir(path_set_directory(nullptr, Path("k").c_str()));
+    EXPECT_EQ(path_kind(dir.p), 0);
+    Record missing(path_parse(nullptr, Path("k/none.txt").c_str()));
+    EXPECT_EQ(path_kind(missing.p), -1);
+    EXPECT_EQ(path_open(missing.p, "rb"), nullptr);
+
+    char base[8], ext[4];
+    EXPECT_EQ(path_split_name("C:\\a\\archive.tar.gz", base, sizeof base, ext, sizeof ext), 0);
+    EXPECT_STREQ(base, "archive");  // "archive.tar" cut to its buffer
+    EXPECT_STREQ(ext, "gz");
+    path_split_name("noext", base, sizeof base, ext, sizeof ext);
+    EXPECT_STREQ(base, "noext");
+    EXPECT_STREQ(ext, "");
+    EXPECT_EQ(path_split_name(nullptr, base, sizeof base, ext, sizeof ext), -1);
+    EXPECT_STREQ(base, "");
+    EXPECT_STREQ(ext, "");
+}
+
+TEST_F(PathsTest, TemporaryFilesGoAwayOnClose) {
+    for (const char* name : {"TMP", "TEMP", "TMPDIR"}) env_set(name, Path().c_str());
+    auto count = [this] {
+        int n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+            if (entry.is_regular_file()) ++n;
+        }
+        return n;
+    };
+    std::FILE* t = temp_open();
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(count(), 1);
+    std::fputs("scratch", t);
+    std::rewind(t);
+    char back[16] = {};
+    EXPECT_NE(std::fgets(back, sizeof back, t), nullptr);
+    EXPECT_STREQ(back, "scratch");
+    EXPECT_EQ(temp_close(t), 0);
+    EXPECT_EQ(count(), 0);
+    EXPECT_EQ(temp_close(nullptr), -1);
+}
+
+}  // namespace
