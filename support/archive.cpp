@@ -520,7 +520,8 @@ int ct_add_table(CtArchive* ct, std::uint16_t type, const char* name, const void
   if (ct->table_count == UINT32_MAX || entry_pos(ct, ct->table_count) + 28 > UINT32_MAX) return CT_ERR_WRITE;
   CtEntry e{};
   e.type = type;
-  std::strncpy(e.name, name, CT_NAME_SIZE);
+  // Cut to 10 bytes and NUL-padded; 10 bytes carry no terminator.
+  for (std::size_t i = 0; i < CT_NAME_SIZE && name[i] != '\0'; ++i) e.name[i] = name[i];
   if (has_data) {
     if (c->data_end + static_cast<std::uint64_t>(header_size) > UINT32_MAX) return CT_ERR_WRITE;
     e.offset = c->data_end;

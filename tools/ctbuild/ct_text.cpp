@@ -1,6 +1,7 @@
 // Parser and printer of the archive text form (see FORMAT.md).
 #include "tools/ctbuild/ct_text.h"
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <istream>
@@ -172,15 +173,19 @@ bool parse_field_type(const std::string& s, FieldType& f) {
 }
 
 std::string field_type_name(const FieldType& f) {
+  const char* prefix = "?";
+  std::uint32_t n = f.width * 8;
   switch (f.kind) {
-    case FieldType::Unsigned: return "u" + std::to_string(f.width * 8);
-    case FieldType::Signed: return "i" + std::to_string(f.width * 8);
-    case FieldType::Hex: return "x" + std::to_string(f.width * 8);
-    case FieldType::Text: return "text" + std::to_string(f.width);
-    case FieldType::Bytes: return "bytes" + std::to_string(f.width);
+    case FieldType::Unsigned: prefix = "u"; break;
+    case FieldType::Signed: prefix = "i"; break;
+    case FieldType::Hex: prefix = "x"; break;
+    case FieldType::Text: prefix = "text", n = f.width; break;
+    case FieldType::Bytes: prefix = "bytes", n = f.width; break;
     case FieldType::Tag: return "tag";
   }
-  return "?";
+  char name[32];
+  std::snprintf(name, sizeof name, "%s%u", prefix, static_cast<unsigned>(n));
+  return name;
 }
 
 void put_le(unsigned char* p, std::uint64_t v, std::uint32_t width) {
