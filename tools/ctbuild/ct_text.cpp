@@ -406,7 +406,7 @@ bool parse(std::istream& in, const std::string& source, const TagList* tags, boo
           return fail("header byte '" + b + "' is not two hex digits");
         table->header.push_back(static_cast<unsigned char>(hex_digit(b[0]) * 16 + hex_digit(b[1])));
       }
-      if (table->header.size() > 0xFFFFFFFFull) return fail("header too large");
+      if (static_cast<std::uint64_t>(table->header.size()) >= 0xFFFFFFFFull) return fail("header too large");
     } else if (key == "fields") {
       if (!table) return fail("'fields' outside a table");
       if (!table->has_data) return fail("a nodata table has no fields");
