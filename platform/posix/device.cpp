@@ -1,0 +1,82 @@
+// Device control on the simulated host: every request to a device is
+// recorded in "devices.log"; a marker file holding "fail" refuses them.
+#include "platform/device.h"
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <iterator>
+#include <string>
+
+#include "platform/error.h"
+#include "platform/posix/host_device.h"
+#include "platform/posix/host_state.h"
+
+namespace win {
+
+namespace {
+
+std::string Hex(const void* data, DWORD size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (DWORD i = 0; data != nullptr && i < size; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 0xF];
+    }
+    return out;
+}
+
+bool MarkerSaysFail(const std::string& marker_path) {
+    std::ifstream in(marker_path);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return content.find("fail") != std::string::npos;
+}
+
+// The keyboard filter: takes every request and returns no bytes; what it
+// was asked is in devices.log.
+class KeyboardFilterModel : public host::HostDevice {
+public:
+    using HostDevice::HostDevice;
+    BOOL Control(DWORD, const void*, DWORD, void*, DWORD, DWORD* returned) override {
+        if (returned != nullptr) *returned = 0;
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    }
+};
+
+const bool keyboard_filter_registered = [] {
+    host::RegisterHostDevice("KbFilter", [](const std::string& name, const std::string& marker) {
+        return std::unique_ptr<host::HostDevice>(new KeyboardFilterModel(name, marker));
+    });
+    return true;
+}();
+
+}  // namespace
+
+BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWORD in_buffer_size,
+                     LPVOID out_buffer, DWORD out_buffer_size, DWORD* bytes_returned, LPOVERLAPPED overlapped) {
+    if (bytes_returned != nullptr) *bytes_returned = 0;
+    auto* object = host::As<host::HostDevice>(device);
+    if (object == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (overlapped != nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(io_control_code));
+    host::AppendLine("devices.log", object->Name() + " code=" + code + " in=" + Hex(in_buffer, in_buffer_size));
+    if (MarkerSaysFail(object->MarkerPath())) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    DWORD returned = 0;
+    BOOL ok = object->Control(io_control_code, in_buffer, in_buffer_size, out_buffer, out_buffer_size, &returned);
+    if (bytes_returned != nullptr) *bytes_returned = returned;
+    return ok;
+}
+
+}  // namespace win
