@@ -1,0 +1,194 @@
+#include "support/ordered_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+namespace {
+
+// Values are ints held by the test; the tree stores pointers to them.
+int CompareInts(const void* a, const void* b) {
+    int x = *static_cast<const int*>(a);
+    int y = *static_cast<const int*>(b);
+    return x < y ? -1 : (x > y ? 1 : 0);
+}
+
+std::vector<int> Walk(const OrderedTree* tree) {
+    std::vector<int> out;
+    tree_walk(
+        tree, [](void* value, void* user) { static_cast<std::vector<int>*>(user)->push_back(*static_cast<int*>(value)); },
+        &out);
+    return out;
+}
+
+// Every node's parent link and order hold. A removal may move a value up
+// over an equal one, so the less side holds values not greater.
+bool Consistent(const OrderedTreeNode* node, const OrderedTreeNode* parent, int& count) {
+    if (node == nullptr) return true;
+    ++count;
+    if (node->parent != parent) return false;
+    int v = *static_cast<int*>(node->value);
+    if (node->less != nullptr && node->less->parent != node) return false;
+    if (node->less != nullptr && *static_cast<int*>(node->less->value) > v) return false;
+    if (node->not_less != nullptr && *static_cast<int*>(node->not_less->value) < v) return false;
+    return Consistent(node->less, node, count) && Consistent(node->not_less, node, count);
+}
+
+void ExpectConsistent(const OrderedTree* tree) {
+    int count = 0;
+    EXPECT_TRUE(Consistent(tree->root, nullptr, count));
+    EXPECT_EQ(count, tree->count);
+}
+
+TEST(OrderedTree, InsertWalkFindAndNullArguments) {
+    int values[] = {3, 1, 2};
+    OrderedTree* tree = tree_new(CompareInts);
+    ASSERT_NE(tree, nullptr);
+    int probe = 2;
+    EXPECT_EQ(tree_find(tree, &probe), nullptr);
+    for (int& v : values) EXPECT_EQ(tree_insert(tree, &v, 0), 0);
+    EXPECT_EQ(Walk(tree), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(tree_find(tree, &probe), &values[2]);
+    probe = 7;
+    EXPECT_EQ(tree_find(tree, &probe), nullptr);
+    ExpectConsistent(tree);
+
+    EXPECT_EQ(tree_insert(nullptr, &probe, 0), -1);
+    EXPECT_EQ(tree_rebalance(nullptr), -1);
+    EXPECT_EQ(tree_find(nullptr, &probe), nullptr);
+    EXPECT_EQ(tree_remove(nullptr, &probe), nullptr);
+    EXPECT_EQ(tree_new(nullptr), nullptr);
+    tree_free(nullptr, nullptr);
+    tree_free(tree, nullptr);
+}
+
+TEST(OrderedTree, UniqueFlagAndDuplicates) {
+    int a = 5;
+    int b = 5;
+    OrderedTree* tree = tree_new(CompareInts);
+    EXPECT_EQ(tree_insert(tree, &a, TREE_UNIQUE), 0);
+    EXPECT_EQ(tree_insert(tree, &b, TREE_UNIQUE), 0);
+    EXPECT_EQ(tree->count, 1);
+    EXPECT_EQ(tree_find(tree, &b), &a);  // the first one stays
+
+    EXPECT_EQ(tree_insert(tree, &b, 0), 0);
+    EXPECT_EQ(tree->count, 2);
+    EXPECT_EQ(tree->root->not_less->value, &b);  // equal values go to not_less
+    EXPECT_NE(tree_remove(tree, &a), nullptr);
+    EXPECT_EQ(tree->count, 1);
+    EXPECT_NE(tree_remove(tree, &a), nullptr);
+    EXPECT_EQ(tree->count, 0);
+    EXPECT_EQ(tree->root, nullptr);
+    EXPECT_EQ(tree_remove(tree, &a), nullptr);
+    tree_free(tree, nullptr);
+}
+
+TEST(OrderedTree, RemoveKeepsOrderAndLinks) {
+    // 50 has two children whose predecessor (45) has a less child (42).
+    std::vector<int> values = {50, 30, 70, 20, 45, 60, 80, 42, 47, 41};
+    OrderedTree* tree = tree_new(CompareInts);
+    for (int& v : values) tree_insert(tree, &v, 0);
+    int key = 50;
+    EXPECT_EQ(tree_remove(tree, &key), &values[0]);  // the stored value comes back
+    EXPECT_EQ(*static_cast<int*>(tree->root->value), 47);
+    ExpectConsistent(tree);
+    EXPECT_EQ(Walk(tree), (std::vector<int>{20, 30, 41, 42, 45, 47, 60, 70, 80}));
+    key = 30;  // two children again, predecessor 20 is a leaf
+    EXPECT_EQ(tree_remove(tree, &key), &values[1]);
+    key = 80;  // leaf
+    tree_remove(tree, &key);
+    key = 70;  // one child
+    tree_remove(tree, &key);
+    ExpectConsistent(tree);
+    EXPECT_EQ(Walk(tree), (std::vector<int>{20, 41, 42, 45, 47, 60}));
+
+    // Random removals against a sorted model.
+    std::mt19937 rng(7);
+    std::vector<int> many(500);
+    for (int& v : many) v = static_cast<int>(rng() % 200);
+    OrderedTree* big = tree_new(CompareInts);
+    for (int& v : many) tree_insert(big, &v, 0);
+    std::vector<int> model = many;
+    std::sort(model.begin(), model.end());
+    for (int i = 0; i < 300; ++i) {
+        int probe = static_cast<int>(rng() % 220);
+        void* got = tree_remove(big, &probe);
+        auto it = std::find(model.begin(), model.end(), probe);
+        EXPECT_EQ(got != nullptr, it != model.end());
+        if (got != nullptr) {
+            EXPECT_EQ(*static_cast<int*>(got), probe);
+            model.erase(it);
+        }
+    }
+    ExpectConsistent(big);
+    EXPECT_EQ(Walk(big), model);
+    tree_free(big, nullptr);
+    tree_free(tree, nullptr);
+}
+
+TEST(OrderedTree, RebalanceAtTheSetCountsOnly) {
+    std::vector<int> values(300);
+    for (int i = 0; i < 300; ++i) values[static_cast<std::size_t>(i)] = i;
+    OrderedTree* tree = tree_new(CompareInts);
+    // Ascending inserts make a chain of height n until the rebuild.
+    for (int i = 0; i < 254; ++i) tree_insert(tree, &values[static_cast<std::size_t>(i)], TREE_REBALANCE);
+    EXPECT_EQ(tree_height(tree), 254);
+    tree_insert(tree, &values[254], TREE_REBALANCE);
+    EXPECT_EQ(tree->count, 255);
+    EXPECT_EQ(tree_height(tree), 8);
+    ExpectConsistent(tree);
+    tree_insert(tree, &values[255], TREE_REBALANCE);
+    EXPECT_EQ(tree_height(tree), 9);  // no rebuild at 256: one more level on the right edge
+    EXPECT_EQ(Walk(tree).size(), 256u);
+
+    // Without the flag nothing is rebuilt; an explicit rebalance is minimal.
+    OrderedTree* plain = tree_new(CompareInts);
+    for (int i = 0; i < 255; ++i) tree_insert(plain, &values[static_cast<std::size_t>(i)], 0);
+    EXPECT_EQ(tree_height(plain), 255);
+    for (int i = 255; i < 300; ++i) tree_insert(plain, &values[static_cast<std::size_t>(i)], 0);
+    EXPECT_EQ(tree_rebalance(plain), 0);
+    EXPECT_EQ(tree_height(plain), 9);  // 300 nodes: 2^9 - 1 >= 300
+    ExpectConsistent(plain);
+    std::vector<int> expected(values.begin(), values.end());
+    EXPECT_EQ(Walk(plain), expected);
+
+    OrderedTree* empty = tree_new(CompareInts);
+    EXPECT_EQ(tree_rebalance(empty), 0);
+    EXPECT_EQ(empty->root, nullptr);
+    tree_free(empty, nullptr);
+    tree_free(plain, nullptr);
+    tree_free(tree, nullptr);
+}
+
+TEST(OrderedTree, FreeReleasesEveryValue) {
+    OrderedTree* tree = tree_new(CompareInts);
+    std::mt19937 rng(3);
+    for (int i = 0; i < 100; ++i) tree_insert(tree, new int(static_cast<int>(rng() % 50)), 0);
+    static int released = 0;
+    released = 0;
+    tree_free(tree, [](void* value) {
+        ++released;
+        delete static_cast<int*>(value);
+    });
+    EXPECT_EQ(released, 100);
+}
+
+TEST(MemZalloc, LimitAndZeroFill) {
+    void* none = mem_zalloc(268435457, 1);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(mem_zalloc(-1, 4), nullptr);
+    // A product past 32 bits must not wrap around to a small block.
+    EXPECT_EQ(mem_zalloc(65536, 65537), nullptr);
+    EXPECT_EQ(mem_zalloc(0x40000001, 4), nullptr);
+    auto* block = static_cast<unsigned char*>(mem_zalloc(16, 8));
+    ASSERT_NE(block, nullptr);
+    EXPECT_TRUE(std::all_of(block, block + 128, [](unsigned char c) { return c == 0; }));
+    mem_free(block);
+    // Exactly the limit is attempted (it may still fail for want of memory).
+    void* limit = mem_zalloc(268435456, 1);
+    mem_free(limit);
+}
+
+}  // namespace
