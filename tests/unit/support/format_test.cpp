@@ -1,0 +1,98 @@
+#include "support/format.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+
+namespace {
+
+// format_text into a roomy buffer, as a string.
+template <typename... A>
+std::string F(const char* format, A... args) {
+    char buf[512];
+    int n = format_text(buf, sizeof buf, format, args...);
+    EXPECT_EQ(n, static_cast<int>(std::strlen(buf)));
+    return std::string(buf);
+}
+
+TEST(Format, TextCharactersAndPercent) {
+    EXPECT_EQ(F("%s/ct/global.ct", "plant1"), "plant1/ct/global.ct");
+    EXPECT_EQ(F("100%% %c%c", 'o', 'k'), "100% ok");
+    EXPECT_EQ(F("%.3s|%5s|%-5s|%5.2s", "abcde", "ab", "ab", "xyz"), "abc|   ab|ab   |   xy");
+    EXPECT_EQ(F("%05s", "ab"), "   ab");  // text pads with spaces even with "0"
+    EXPECT_EQ(F("%s", static_cast<const char*>(nullptr)), "(null)");
+    EXPECT_EQ(F("%q%-z|%"), "qz|");  // unknown conversions print alone, a trailing % nothing
+    EXPECT_EQ(F("%*s|%-*s|%*s", 4, "a", 3, "b", -3, "c"), "   a|b  |c  ");
+    // The precision bounds the read: the text need not be terminated.
+    const char unterminated[3] = {'x', 'y', 'z'};
+    EXPECT_EQ(F("%.3s", unterminated), "xyz");
+    EXPECT_EQ(F(nullptr), "");
+}
+
+TEST(Format, Integers) {
+    EXPECT_EQ(F("%5d|%-5d|%05d", 42, 42, -42), "   42|42   |-0042");
+    EXPECT_EQ(F("%+d %+d %d", 7, -7, 0), "+7 -7 0");
+    EXPECT_EQ(F("%.3d|%.0d|%.3d", 5, 0, -5), "005|0|-005");
+    EXPECT_EQ(F("%d %i", INT_MIN, INT_MAX), "-2147483648 2147483647");
+    EXPECT_EQ(F("%u %x %X %o", -1, 255, 255, 8), "4294967295 ff FF 10");
+    EXPECT_EQ(F("%+u|%ld|%08.3x", 5, 12, 0xab), "5|12|000000ab");
+    EXPECT_EQ(F("%*d|%.*d", 6, 1, 4, 2), "     1|0002");
+}
+
+TEST(Format, Reals) {
+    EXPECT_EQ(F("%f", 3.25), "3.250000");
+    EXPECT_EQ(F("%.0f|%.1f|%.2f", 2.5, 0.05, 1.005), "3|0.1|1.00");  // half a unit added; 1.005 is below
+    EXPECT_EQ(F("%8.3f|%-8.2f|%08.2f|%+.1f", 3.14159, -1.5, -1.5, 2.0), "   3.142|-1.50   |-0001.50|+2.0");
+    EXPECT_EQ(F("%f", 0.0), "0.000000");
+    EXPECT_EQ(F("%.3f", 999.9996), "1000.000");
+    EXPECT_EQ(F("%.0f", 1e15), "1000000000000000");
+
+    EXPECT_EQ(F("%e", 1500.0), "1.500000e+003");
+    EXPECT_EQ(F("%E|%.0e|%.2e", 0.000123, 5.0, 9.999), "1.230000E-004|5e+000|1.00e+001");
+    EXPECT_EQ(F("%e", 0.0), "0.000000e+000");
+    EXPECT_EQ(F("%.3e", 1e300), "1.000e+300");
+    EXPECT_EQ(F("%.2e", 1e-310), "1.00e-310");
+    EXPECT_EQ(F("%12.2e|%-12.2e|", -2.5, 2.5), "  -2.50e+000|2.50e+000   |");
+
+    EXPECT_EQ(F("%g|%g", 0.0001, 0.00001), "0.0001|1e-005");
+    EXPECT_EQ(F("%g|%g|%g", 100.0, 2.5, 0.0), "100|2.5|0");
+    EXPECT_EQ(F("%g|%G", 12345678.0, 1.5e-9), "1.234568e+007|1.5E-009");
+    EXPECT_EQ(F("%.2g|%.1g|%.2g", 123.0, 123.0, 1.25), "123|1.2e+002|1.25");
+
+    double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(F("%f|%e|%g", inf, -inf, std::nan("")), "+INF|-INF|NaN");
+    EXPECT_EQ(F("%6f|%-6f|%06f", inf, -inf, inf), "  +INF|-INF  |  +INF");
+}
+
+TEST(Format, BufferBoundsAndHugeDirectives) {
+    char buf[8];
+    std::memset(buf, 'Z', sizeof buf);
+    EXPECT_EQ(format_text(buf, 5, "%s", "abcdefgh"), 4);
+    EXPECT_STREQ(buf, "abcd");
+    EXPECT_EQ(buf[5], 'Z');  // nothing past the given size
+    EXPECT_EQ(format_text(buf, 1, "abc"), 0);
+    EXPECT_EQ(buf[0], '\0');
+    EXPECT_EQ(format_text(buf, 0, "abc"), 0);
+    EXPECT_EQ(buf[1], 'b');  // size 0: untouched
+    EXPECT_EQ(format_text(nullptr, 10, "abc"), 0);
+
+    // Widths and precisions far beyond the buffer are cut, not looped over.
+    char small[32];
+    EXPECT_EQ(format_text(small, sizeof small, "%999999999d", 1), 31);
+    EXPECT_EQ(format_text(small, sizeof small, "%.2000000000f", 1.0), 31);
+    EXPECT_EQ(std::string(small), "1.00000000000000000000000000000");
+    EXPECT_EQ(format_text(small, sizeof small, "%.99999e", 2.0), 31);
+    EXPECT_EQ(format_text(small, sizeof small, "%99999999999999999999d", 1), 31);
+    EXPECT_EQ(format_text(small, sizeof small, "%*d", INT_MIN, 5), 31);
+    EXPECT_EQ(small[0], '5');
+    EXPECT_EQ(format_text(small, sizeof small, "%f", 1.7976931348623157e308), 31);
+
+    EXPECT_EQ(format_string("%s-%05d", "key", 12), "key-00012");
+    EXPECT_EQ(format_string("%300d", 1).size(), 300u);
+}
+
+}  // namespace
