@@ -1,0 +1,119 @@
+#include "support/time_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "platform/environment.h"
+#include "support/trace.h"
+
+namespace {
+
+bool SimulatedHost() { return std::filesystem::path::preferred_separator == '/'; }
+
+win::SYSTEMTIME Time(int year, int month, int dow, int day, int h, int m, int s) {
+    win::SYSTEMTIME t{};
+    t.wYear = static_cast<win::WORD>(year);
+    t.wMonth = static_cast<win::WORD>(month);
+    t.wDayOfWeek = static_cast<win::WORD>(dow);
+    t.wDay = static_cast<win::WORD>(day);
+    t.wHour = static_cast<win::WORD>(h);
+    t.wMinute = static_cast<win::WORD>(m);
+    t.wSecond = static_cast<win::WORD>(s);
+    return t;
+}
+
+TEST(TimeText, FixedForms) {
+    char buf[kDateTextSize];
+    EXPECT_EQ(date_text_of(Time(2006, 3, 0, 5, 14, 7, 9), buf, sizeof buf), 15);
+    EXPECT_STREQ(buf, "Sun Mar  5 2006");
+    date_text_of(Time(1999, 12, 6, 31, 0, 0, 0), buf, sizeof buf);
+    EXPECT_STREQ(buf, "Sat Dec 31 1999");
+    date_text_of(Time(30827, 13, 9, 1, 0, 0, 0), buf, sizeof buf);
+    EXPECT_STREQ(buf, "??? ???  1 30827");
+    EXPECT_EQ(time_text_of(Time(2006, 3, 0, 5, 14, 7, 9), buf, sizeof buf), 8);
+    EXPECT_STREQ(buf, "14:07:09");
+    char tiny[4];
+    EXPECT_EQ(time_text_of(Time(2006, 3, 0, 5, 14, 7, 9), tiny, sizeof tiny), 3);
+    EXPECT_STREQ(tiny, "14:");
+
+    // The current time has the same shape.
+    char now[kTimeTextSize];
+    ASSERT_EQ(time_text(now, sizeof now), 8);
+    EXPECT_EQ(now[2], ':');
+    EXPECT_EQ(now[5], ':');
+    ASSERT_EQ(date_text(buf, sizeof buf), 15);
+    EXPECT_EQ(buf[3], ' ');
+}
+
+class HostStateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device rd;
+        dir_ = std::filesystem::temp_directory_path() / ("vdtt_" + std::to_string(rd()));
+        std::filesystem::create_directories(dir_ / "state");
+        win::SetEnvironmentVariableA("VDHOST", (dir_ / "state").generic_string().c_str());
+        regional_settings_forget();
+    }
+    void TearDown() override {
+        regional_settings_forget();
+        trace_close();
+        win::SetEnvironmentVariableA("VDHOST", nullptr);
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    void WriteState(const std::string& name, const std::string& text) {
+        std::ofstream(dir_ / "state" / name, std::ios::binary) << text;
+    }
+    std::filesystem::path dir_;
+};
+
+TEST_F(HostStateTest, RegionalSeparatorsReadOnceWithDefaults) {
+    if (!SimulatedHost()) GTEST_SKIP() << "regional values come from the simulated host's registry";
+    char sep[2] = {'x', 'x'};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(regional_separators(sep), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n REGTRY: RegOpenKey error\n");
+    EXPECT_EQ(sep[0], '\0');
+    EXPECT_EQ(sep[1], '\0');
+
+    // The key appears: the next call reads it; a value too long for two
+    // bytes keeps its default.
+    WriteState("registry.txt",
+               "[HKEY_CURRENT_USER\\Control Panel\\International]\n"
+               "\"sDate\"=sz:\"//\"\n\"sTime\"=sz:\".\"\n\"iDate\"=sz:\"2\"\n");
+    EXPECT_EQ(regional_separators(sep), 2);
+    EXPECT_EQ(sep[0], '.');
+    EXPECT_EQ(sep[1], '-');
+
+    // Kept for the process until forgotten.
+    WriteState("registry.txt",
+               "[HKEY_CURRENT_USER\\Control Panel\\International]\n\"sDate\"=sz:\"/\"\n\"iDate\"=sz:\"7\"\n");
+    EXPECT_EQ(regional_separators(sep), 2);
+    regional_settings_forget();
+    EXPECT_EQ(regional_separators(sep), 3);  // "7" masked to its two low bits
+    EXPECT_EQ(sep[0], ':');
+    EXPECT_EQ(sep[1], '/');
+}
+
+TEST_F(HostStateTest, TraceGoesToTheMappedFileAndRetriesOpening) {
+    if (!SimulatedHost()) GTEST_SKIP() << "c: is mapped only on the simulated host";
+    std::filesystem::create_directories(dir_ / "cdrive");
+    WriteState("drives.txt", "C: " + (dir_ / "cdrive").string() + "\n");
+    trace("lost %d\n", 1);  // c:/temp does not exist yet: nothing happens
+    std::filesystem::create_directories(dir_ / "cdrive" / "temp");
+    std::ofstream(dir_ / "cdrive" / "temp" / "idebug.out") << "old content\n";
+    trace("first %d %s\n", 2, "x");
+    trace("second\n");
+    std::ifstream in(dir_ / "cdrive" / "temp" / "idebug.out");
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), "first 2 x\nsecond\n");  // emptied on open, flushed at once
+}
+
+}  // namespace
