@@ -1,38 +1,353 @@
 #include "config/tag_object.h"
 
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "config/kernel_access.h"
+#include "frame/batch_transfer.h"
+#include "frame/kernel.h"
+#include "frame/status_message.h"
+#include "frame/task_state.h"
+#include "support/archive.h"
+
+namespace {
+
+// What AsText gives for blocks and tags that are not configured.
+const char kEmptyText[] = "";
+
+// The text counts as a number when it starts like one; only the first
+// character is looked at.
+bool StartsNumeric(const char* text) {
+    const unsigned char c = static_cast<unsigned char>(text[0]);
+    return std::isdigit(c) || c == '+' || c == '-';
+}
+
+std::int32_t ClampToInt32(long long v) {
+    if (v > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+    if (v < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(v);
+}
+
+// atoi / atol of the text, but saturating instead of undefined on overflow.
+std::int32_t TextToInt(const char* text) {
+    errno = 0;
+    long long v = std::strtoll(text, nullptr, 10);
+    return ClampToInt32(v);
+}
+
+// Truncation toward zero into 32 bits; out-of-range values saturate and a
+// NaN gives 0 (a plain cast would be undefined there).
+std::int32_t RealToInt(double v) {
+    if (std::isnan(v)) return 0;
+    if (v >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
+    if (v <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(v);
+}
+
+std::int16_t Low16(std::int32_t v) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint32_t>(v) & 0xFFFFu));
+}
+
+template <typename T>
+T RawBytes(const char* text) {
+    T v{};
+    std::memcpy(&v, text, sizeof v);
+    return v;
+}
+
+}  // namespace
+
 TagObject::TagObject() = default;
-TagObject::TagObject(GlobalTagId) {}
-TagObject::TagObject(TagRef) {}
+
+TagObject::TagObject(GlobalTagId id) {
+    if (CurrentTaskId() == kNoTask) return;
+    TaskState& state = task_state();
+    // The lookup lower-cases the domain in place: give it a copy.
+    char domain[kEnvDomainSize];
+    copy_fixed(domain, sizeof domain, state.vd_domain);
+    std::uint32_t resolved = kInvalidTagRef;
+    const std::uint32_t ids[1] = {id.id};
+    if (ct_resolve_globals(&resolved, 1, ids, state.vd_app, domain) <= 0) return;
+    if (!TagRefNamesTag(resolved)) return;
+    Configure(resolved);
+}
+
+TagObject::TagObject(TagRef ref) {
+    if (CurrentTaskId() != kNoTask && TagRefNamesTag(ref)) Configure(ref);
+    // A failed type query leaves an error behind in the kernel: clear it.
+    if (!IsConfigured()) kernel_last_error(CurrentTaskId());
+}
+
 TagObject::~TagObject() = default;
+
 TagObject::TagObject(TagObject&& other) noexcept { AdoptFrom(other); }
+
 TagObject& TagObject::operator=(TagObject&& other) noexcept {
     if (this != &other) AdoptFrom(other);
     return *this;
 }
+
 void TagObject::AdoptFrom(TagObject& other) noexcept {
     ref_ = other.ref_;
     value_ = other.value_;
     type_ = other.type_;
-    buffer_ = std::move(other.buffer_);
+    buffer_ = std::move(other.buffer_);  // the heap block moves, so the record's pointer stays valid
+    format_.clear();
+    if (type_ == kTagText || type_ == kTagBlock) value_.SetBytes(buffer_.empty() ? nullptr : buffer_.data());
     other.MakeNotConfigured();
 }
-void TagObject::Configure(TagRef) {}
+
 void TagObject::MakeNotConfigured() {
     ref_ = kInvalidTagRef;
-    value_ = ValueRecord{};
+    std::memset(&value_, 0, sizeof value_);
     type_ = kTagNotConfigured;
-    buffer_.clear();
+    std::vector<std::uint8_t>().swap(buffer_);
 }
-const char* TagObject::AsText() const { return ""; }
-std::int32_t TagObject::AsInt() const { return 0; }
-std::int32_t TagObject::AsLong() const { return 0; }
-std::int16_t TagObject::AsShort() const { return 0; }
-double TagObject::AsDouble() const { return 0.0; }
-TagObject& TagObject::SetInt(std::int32_t) { return *this; }
-TagObject& TagObject::SetUnsigned(std::uint32_t) { return *this; }
-void TagObject::Assign(const ValueRecord&) {}
-std::int32_t TagObject::Read() { return 0; }
-int TagObject::Write() { return 0; }
-int TagObject::WriteResult() { return 0; }
-std::uint16_t TagObject::TextLength() const { return 0; }
-std::size_t TagObject::BufferSize() const { return buffer_.size(); }
+
+// Queries the kernel for the type of `ref` and sets up the value and its
+// buffer. Leaves the object not configured on any failure.
+void TagObject::Configure(TagRef ref) {
+    std::int16_t type = kTagNotConfigured;
+    if (kernel_tag_types(&ref, 1, &type, 0) == -1) return;
+    if (type < kTagInt16 || type > kTagBlock) return;  // not configured, or a code this task does not know
+    try {
+        if (type == kTagText) {
+            // One byte beyond the capacity the kernel is told of stays zero,
+            // so a text that fills the whole capacity is still terminated.
+            buffer_.assign(std::size_t{kTagObjectTextSize} + 1, 0);
+            value_.SetText(reinterpret_cast<char*>(buffer_.data()));
+            value_.capacity = kTagObjectTextSize;
+            value_.length = 0;
+        } else if (type == kTagBlock) {
+            buffer_.assign(kTagObjectBlockSize, 0);
+            value_.SetBytes(buffer_.data());
+            value_.capacity = kTagObjectBlockSize;
+            value_.length = 0;
+            value_.ResetBlockHeader();
+        }
+    } catch (const std::exception&) {
+        MakeNotConfigured();
+        return;
+    }
+    ref_ = ref;
+    type_ = type;
+}
+
+std::uint16_t TagObject::TextLength() const {
+    if (type_ != kTagText) return 0;
+    const char* text = value_.Text();
+    if (text == nullptr) return 0;
+    return static_cast<std::uint16_t>(strnlen(text, value_.capacity));
+}
+
+std::size_t TagObject::BufferSize() const {
+    if (type_ == kTagText || type_ == kTagBlock) return value_.capacity;
+    return 0;
+}
+
+// ---- conversions out of the tag ------------------------------------------
+
+const char* TagObject::AsText() const {
+    char small[32];
+    switch (type_) {
+        case kTagInt16:
+        case kTagInt16Alt:
+            std::snprintf(small, sizeof small, "%d", static_cast<int>(value_.Int16()));
+            format_ = small;
+            return format_.c_str();
+        case kTagInt32:
+            std::snprintf(small, sizeof small, "%ld", static_cast<long>(value_.Int32()));
+            format_ = small;
+            return format_.c_str();
+        case kTagReal: {
+            // "%f" of a large number runs to over 300 characters.
+            const double v = value_.Real();
+            int n = std::snprintf(nullptr, 0, "%f", v);
+            if (n < 0) return kEmptyText;
+            format_.assign(static_cast<std::size_t>(n) + 1, '\0');
+            std::snprintf(format_.data(), format_.size(), "%f", v);
+            format_.resize(static_cast<std::size_t>(n));
+            return format_.c_str();
+        }
+        case kTagText: {
+            const char* text = value_.Text();
+            return text != nullptr ? text : kEmptyText;
+        }
+        default: return kEmptyText;
+    }
+}
+
+std::int32_t TagObject::AsInt() const {
+    switch (type_) {
+        case kTagInt16:
+        case kTagInt16Alt: return value_.Int16();
+        case kTagReal: return RealToInt(value_.Real());
+        case kTagText: {
+            const char* text = value_.Text();
+            if (text == nullptr) return 0;
+            return StartsNumeric(text) ? TextToInt(text) : RawBytes<std::int32_t>(text);
+        }
+        case kTagInt32: return value_.Int32();
+        default: return 0;
+    }
+}
+
+std::int32_t TagObject::AsLong() const { return AsInt(); }
+
+std::int16_t TagObject::AsShort() const {
+    switch (type_) {
+        case kTagInt16:
+        case kTagInt16Alt: return value_.Int16();
+        case kTagReal: return Low16(RealToInt(value_.Real()));
+        case kTagText: {
+            const char* text = value_.Text();
+            if (text == nullptr) return 0;
+            return StartsNumeric(text) ? Low16(TextToInt(text)) : RawBytes<std::int16_t>(text);
+        }
+        case kTagInt32: return Low16(value_.Int32());
+        default: return 0;
+    }
+}
+
+double TagObject::AsDouble() const {
+    switch (type_) {
+        case kTagInt16:
+        case kTagInt16Alt: return value_.Int16();
+        case kTagReal: return value_.Real();
+        case kTagText: {
+            const char* text = value_.Text();
+            if (text == nullptr) return 0.0;
+            return StartsNumeric(text) ? std::strtod(text, nullptr) : RawBytes<double>(text);
+        }
+        case kTagInt32: return value_.Int32();
+        default: return 0.0;
+    }
+}
+
+// ---- conversions into the tag ----------------------------------------------
+
+TagObject& TagObject::SetInt(std::int32_t v) {
+    switch (type_) {
+        case kTagInt16:
+        case kTagInt16Alt: value_.SetInt16(Low16(v)); break;
+        case kTagReal: value_.SetReal(static_cast<double>(v)); break;
+        case kTagText: {
+            char* text = value_.Text();
+            if (text == nullptr) {
+                value_.length = 0;
+                break;
+            }
+            int n = std::snprintf(text, value_.capacity, "%d", static_cast<int>(v));
+            value_.length = static_cast<std::uint16_t>(n < 0 ? 0 : TextLength());
+            break;
+        }
+        case kTagInt32: value_.SetInt32(v); break;
+        default: break;
+    }
+    return *this;
+}
+
+TagObject& TagObject::SetUnsigned(std::uint32_t v) {
+    switch (type_) {
+        case kTagInt16:
+        case kTagInt16Alt: value_.SetInt16(Low16(static_cast<std::int32_t>(v))); break;
+        case kTagReal: value_.SetReal(static_cast<double>(v)); break;
+        case kTagText: {
+            char* text = value_.Text();
+            if (text == nullptr) {
+                value_.length = 0;
+                break;
+            }
+            int n = std::snprintf(text, value_.capacity, "%u", static_cast<unsigned>(v));
+            value_.length = static_cast<std::uint16_t>(n < 0 ? 0 : TextLength());
+            break;
+        }
+        case kTagInt32: value_.SetInt32(static_cast<std::int32_t>(v)); break;
+        default: break;
+    }
+    return *this;
+}
+
+void TagObject::Assign(const ValueRecord& source) {
+    switch (type_) {
+        case kTagInt16:
+        case kTagInt16Alt:
+        case kTagReal:
+        case kTagInt32: value_ = source; break;
+        case kTagText: {
+            char* text = value_.Text();
+            const char* from = source.Text();
+            if (text != nullptr && from != text) {
+                // Cut to the buffer: at most `capacity` characters, and no
+                // more than the source says it can hold.
+                std::size_t limit = value_.capacity;
+                if (source.capacity > 0 && source.capacity < limit) limit = source.capacity;
+                std::size_t n = from != nullptr ? strnlen(from, limit) : 0;
+                if (n > 0) std::memmove(text, from, n);
+                text[n] = '\0';
+            }
+            value_.length = TextLength();
+            break;
+        }
+        case kTagBlock: {
+            if (source.capacity > value_.capacity) {
+                // Grow to the source's capacity; a failed allocation leaves
+                // no buffer and capacity 0.
+                std::vector<std::uint8_t>().swap(buffer_);
+                try {
+                    buffer_.assign(source.capacity, 0);
+                    value_.capacity = source.capacity;
+                } catch (const std::exception&) {
+                    value_.capacity = 0;
+                }
+                value_.SetBytes(buffer_.empty() ? nullptr : buffer_.data());
+            }
+            std::uint8_t* bytes = value_.Bytes();
+            // A length beyond what either side holds is cut to fit.
+            std::uint16_t length = source.length;
+            if (length > value_.capacity) length = value_.capacity;
+            const std::uint8_t* from = source.Bytes();
+            if (bytes != nullptr && from != bytes && from != nullptr && length > 0) std::memmove(bytes, from, length);
+            if (from == nullptr) length = 0;
+            value_.length = bytes != nullptr ? length : 0;
+            value_.header_a = source.header_a;
+            value_.header_b = source.header_b;
+            value_.header_c = source.header_c;
+            value_.header_d = source.header_d;
+            value_.header_e = source.header_e;
+            break;
+        }
+        default: break;
+    }
+}
+
+// ---- kernel access ----------------------------------------------------------
+
+std::int32_t TagObject::Read() {
+    TagObject* self = this;
+    return BatchRead(&self, 1);
+}
+
+// The batch write reports every kernel failure itself; only the out-of-memory
+// result (2) comes back unreported, so it is reported here, once.
+int TagObject::Write() {
+    TagObject* self = this;
+    std::int32_t rc = BatchWrite(&self, 1);
+    if (rc == 0) return 1;
+    if (rc == 2) StatusMessage(kLevelError, "VDERROR", rc);
+    return 0;
+}
+
+int TagObject::WriteResult() {
+    TagObject* self = this;
+    std::int32_t rc = BatchWriteResult(&self, 1);
+    if (rc == 0) return 1;
+    if (rc == 2) StatusMessage(kLevelError, "VDERROR", rc);
+    return 0;
+}

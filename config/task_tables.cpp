@@ -1,9 +1,80 @@
 #include "config/task_tables.h"
 
-TaskConfigReader::TaskConfigReader(const char*) {}
-TaskConfigReader::~TaskConfigReader() = default;
-std::int32_t TaskConfigReader::SelectTable(std::int32_t) { return CT_ERR_TABLE; }
-std::int32_t TaskConfigReader::TableType() const { return -1; }
-std::int32_t TaskConfigReader::RecordCount() const { return 0; }
-std::uint32_t TaskConfigReader::RecordSize() const { return 0; }
-const std::uint8_t* TaskConfigReader::ReadRecord(std::int32_t) { return nullptr; }
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "frame/status_message.h"
+#include "frame/task_state.h"
+
+TaskConfigReader::TaskConfigReader(const char* archive_name) {
+    const TaskState& state = task_state();
+    // A path that does not fit is not opened at all: a cut path would name
+    // some other file.
+    int n = std::snprintf(path, sizeof path, "%s\\ct\\%s.ct", state.vd_domain,
+                          archive_name != nullptr ? archive_name : "");
+    if (archive_name == nullptr || n < 0 || n >= static_cast<int>(sizeof path)) {
+        archive = CtArchive{};
+        return;
+    }
+    if (ct_open(&archive, state.vd_app, path) == CT_OK) {
+        is_open = 1;
+        table_count = archive.table_count;
+    } else {
+        archive = CtArchive{};
+    }
+}
+
+TaskConfigReader::~TaskConfigReader() {
+    if (is_open) ct_close(&archive);
+    is_open = 0;
+    table_count = 0;
+    path[0] = '\0';
+    record_.reset();
+    record_capacity = 0;
+}
+
+std::int32_t TaskConfigReader::SelectTable(std::int32_t index) {
+    std::int32_t rc = index < 0 ? CT_ERR_TABLE : ct_select(&archive, static_cast<std::uint32_t>(index));
+    if (rc == CT_OK)
+        current_table = index;
+    else
+        StatusMessage(kLevelError, "CTINDEX", index);
+    return rc;
+}
+
+std::int32_t TaskConfigReader::TableType() const {
+    return current_table == -1 ? -1 : static_cast<std::int32_t>(archive.entry.type);
+}
+
+std::int32_t TaskConfigReader::RecordCount() const {
+    return current_table == -1 ? 0 : static_cast<std::int32_t>(archive.entry.record_count);
+}
+
+std::uint32_t TaskConfigReader::RecordSize() const {
+    return current_table == -1 ? 0 : archive.entry.record_size;
+}
+
+const std::uint8_t* TaskConfigReader::ReadRecord(std::int32_t index) {
+    if (current_table == -1) return record_.get();
+    const std::uint32_t size = archive.entry.record_size;
+    if (!record_ || record_capacity < size) {
+        record_.reset();
+        record_capacity = 0;
+        if (size > 0) {
+            // Left uninitialised: a corrupt size is only paid for as far as
+            // the archive really has bytes.
+            record_.reset(new (std::nothrow) std::uint8_t[size]);
+            if (record_)
+                record_capacity = size;
+            else
+                StatusMessage(kLevelError, "NOMEMORY");
+        }
+    }
+    if (record_ && size > 0) {
+        int rc = index < 0 ? CT_ERR_RANGE
+                           : ct_read_record(&archive, record_.get(), record_capacity, static_cast<std::uint32_t>(index));
+        if (rc != CT_OK) StatusMessage(kLevelError, "CTRECORD", current_table, index);
+    }
+    return record_.get();
+}

@@ -8,7 +8,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "support/archive.h"
 
@@ -48,5 +48,5 @@ public:
     std::uint32_t record_capacity = 0;
 
 private:
-    std::vector<std::uint8_t> record_;  // empty = no buffer
+    std::unique_ptr<std::uint8_t[]> record_;  // null = no buffer
 };

@@ -1,7 +1,173 @@
 #include "frame/batch_transfer.h"
 
-#include "config/tag_object.h"
+#include <cstring>
+#include <new>
+#include <vector>
 
-std::int32_t BatchRead(TagObject* const*, std::int32_t) { return 0; }
-std::int32_t BatchWrite(TagObject* const*, std::int32_t) { return 0; }
-std::int32_t BatchWriteResult(TagObject* const*, std::int32_t) { return 0; }
+#include "config/kernel_access.h"
+#include "config/tag_object.h"
+#include "frame/kernel.h"
+#include "frame/status_message.h"
+#include "frame/task_state.h"
+
+namespace {
+
+constexpr std::int32_t kOutOfMemory = 2;
+
+bool Included(const TagObject* tag) {
+    return tag != nullptr && tag->Type() >= kTagInt16 && tag->Type() <= kTagInt32;
+}
+
+// The reference array and the packed value buffer of one batch.
+struct Batch {
+    std::vector<TagRef> refs;
+    std::vector<std::uint8_t> values;
+    std::vector<TagObject*> tags;  // the included tags, in order
+};
+
+// Allocates room for every tag of the batch and packs the included ones.
+// False when memory runs out.
+bool Pack(TagObject* const* tags, std::int32_t count, Batch& batch) {
+    try {
+        const std::size_t n = static_cast<std::size_t>(count);
+        batch.refs.reserve(n);
+        batch.tags.reserve(n);
+        batch.values.reserve(n * kPackedTextSlot);
+    } catch (const std::exception&) {
+        return false;
+    }
+    for (std::int32_t k = 0; k < count; ++k) {
+        TagObject* tag = tags[k];
+        if (!Included(tag)) continue;
+        const ValueRecord rec = tag->Record();
+        std::uint8_t slot[kPackedTextSlot] = {};
+        const std::size_t size = PackedSlotSize(tag->Type());
+        switch (tag->Type()) {
+            case kTagInt16:
+            case kTagInt16Alt: {
+                std::int16_t v = rec.Int16();
+                std::memcpy(slot, &v, sizeof v);
+                break;
+            }
+            case kTagReal: {
+                double v = rec.Real();
+                std::memcpy(slot, &v, sizeof v);
+                break;
+            }
+            case kTagInt32: {
+                std::int32_t v = rec.Int32();
+                std::memcpy(slot, &v, sizeof v);
+                break;
+            }
+            case kTagText: {
+                PackedText pt{rec.Text(), rec.capacity, tag->TextLength()};
+                std::memcpy(slot, &pt, sizeof pt);
+                break;
+            }
+            default: break;
+        }
+        batch.refs.push_back(tag->Ref());
+        batch.tags.push_back(tag);
+        batch.values.insert(batch.values.end(), slot, slot + size);
+    }
+    return true;
+}
+
+// Hands each included tag its slot of a buffer the kernel filled.
+void Unpack(const Batch& batch) {
+    const std::uint8_t* slot = batch.values.data();
+    for (TagObject* tag : batch.tags) {
+        ValueRecord rec = tag->Record();
+        switch (tag->Type()) {
+            case kTagInt16:
+            case kTagInt16Alt: {
+                std::int16_t v;
+                std::memcpy(&v, slot, sizeof v);
+                rec.SetInt16(v);
+                break;
+            }
+            case kTagReal: {
+                double v;
+                std::memcpy(&v, slot, sizeof v);
+                rec.SetReal(v);
+                break;
+            }
+            case kTagInt32: {
+                std::int32_t v;
+                std::memcpy(&v, slot, sizeof v);
+                rec.SetInt32(v);
+                break;
+            }
+            case kTagText: {
+                PackedText pt;
+                std::memcpy(&pt, slot, sizeof pt);
+                rec.SetText(pt.text);
+                rec.capacity = pt.capacity;
+                rec.length = pt.length;
+                break;
+            }
+            default: break;
+        }
+        tag->Assign(rec);
+        slot += PackedSlotSize(tag->Type());
+    }
+}
+
+// The error of a failed kernel call. A failure for which the kernel keeps no
+// error code is still a failure: the call's own result stands for it.
+std::int32_t FailureCode(std::int32_t call_result) {
+    std::int32_t code = kernel_last_error(CurrentTaskId());
+    if (code == 0) code = call_result != 0 ? call_result : -1;
+    return code;
+}
+
+using KernelWriteFn = std::int32_t (*)(TaskId, const TagRef*, std::int32_t, const void*);
+
+std::int32_t WriteBatch(TagObject* const* tags, std::int32_t count, KernelWriteFn write, int primary) {
+    if (tags == nullptr || count < 1) return 0;
+    Batch batch;
+    if (!Pack(tags, count, batch)) return kOutOfMemory;
+    if (batch.tags.empty()) return 0;
+    AcquireKernelAccess(primary);
+    std::int32_t code = 0;
+    const TaskId task = CurrentTaskId();
+    std::int32_t rc = write(task, batch.refs.data(), static_cast<std::int32_t>(batch.refs.size()),
+                            batch.values.data());
+    if (rc != 0) {
+        code = FailureCode(rc);
+        if (code != kOutOfMemory) StatusMessage(kLevelError, "VDERROR", code);
+    }
+    ReleaseKernelAccess();
+    return code;
+}
+
+}  // namespace
+
+std::int32_t BatchRead(TagObject* const* tags, std::int32_t count) {
+    if (tags == nullptr || count < 1) return 0;
+    AcquireKernelAccess(1);
+    std::int32_t code = 0;
+    Batch batch;
+    if (!Pack(tags, count, batch)) {
+        code = kOutOfMemory;
+    } else if (!batch.tags.empty()) {
+        const TaskId task = CurrentTaskId();
+        std::int32_t rc = kernel_read(task, batch.refs.data(), static_cast<std::int32_t>(batch.refs.size()),
+                                      batch.values.data());
+        if (rc != 0)
+            code = FailureCode(rc);
+        else
+            Unpack(batch);
+    }
+    if (code != 0) StatusMessage(kLevelError, "VDERROR", code);
+    ReleaseKernelAccess();
+    return code;
+}
+
+std::int32_t BatchWrite(TagObject* const* tags, std::int32_t count) {
+    return WriteBatch(tags, count, &kernel_write, 0);
+}
+
+std::int32_t BatchWriteResult(TagObject* const* tags, std::int32_t count) {
+    return WriteBatch(tags, count, &kernel_write_result, 1);
+}
