@@ -4,7 +4,10 @@
 #include <cstring>
 #include <new>
 
+#include "config/log_writer.h"
+#include "config/settings.h"
 #include "config/task_tables.h"
+#include "frame/status_message.h"
 #include "frame/task_state.h"
 #include "platform/disk.h"
 #include "platform/handle.h"
@@ -14,25 +17,6 @@
 #include "platform/system_params.h"
 
 namespace {
-
-// Reporting, event and settings access of the task. Interim: they are routed
-// here until the status message writer, the log writer and the settings
-// reader are available.
-template <typename... Args>
-void Report(std::int32_t level, const char* key, Args... args) {
-    (void)level;
-    (void)key;
-    ((void)args, ...);
-}
-void WriteEvent(std::uint16_t type, const char* text) {
-    (void)type;
-    (void)text;
-}
-std::int32_t ReadSettingInt(const char* section, const char* key, std::int32_t fallback) {
-    (void)section;
-    (void)key;
-    return fallback;
-}
 
 constexpr char kDesktopKey[] = "Control Panel\\Desktop";
 constexpr char kPolicyKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
@@ -92,13 +76,13 @@ void ReadPolicy(SystemCommandRow& row, const char* value_name) {
     std::int32_t result = 0;
     win::HKEY key = nullptr;
     if (!OpenUserKey(kPolicyKey, &key)) {
-        Report(kLevelError, "SYSINFOREAD");
+        StatusMessage(kLevelError, "SYSINFOREAD");
     } else {
         unsigned char buffer[kQueryBufferSize] = {'0'};
         win::DWORD size = sizeof buffer;
         win::DWORD type = 0;
         if (win::RegQueryValueExA(key, value_name, nullptr, &type, buffer, &size) != win::ERROR_SUCCESS) {
-            Report(kLevelError, "SYSINFOREAD");
+            StatusMessage(kLevelError, "SYSINFOREAD");
         } else {
             std::uint32_t stored = 0;
             std::memcpy(&stored, buffer, sizeof stored);
@@ -112,13 +96,13 @@ void ReadPolicy(SystemCommandRow& row, const char* value_name) {
 void SetPolicy(SystemCommandRow& row, const char* value_name) {
     win::HKEY key = nullptr;
     if (!OpenUserKey(kPolicyKey, &key)) {
-        Report(kLevelError, "SYSINFWRITE");
+        StatusMessage(kLevelError, "SYSINFWRITE");
         return;
     }
     win::DWORD flag = IntArgument(row) != 0 ? 1 : 0;
     if (win::RegSetValueExA(key, value_name, 0, win::REG_DWORD, reinterpret_cast<const win::BYTE*>(&flag),
                             sizeof flag) != win::ERROR_SUCCESS) {
-        Report(kLevelError, "SYSINFWRITE");
+        StatusMessage(kLevelError, "SYSINFWRITE");
     }
     win::RegCloseKey(key);
 }
@@ -129,7 +113,7 @@ void DiskSpace(SystemCommandRow& row, std::int32_t use_mb) {
     path[0] = static_cast<char>('A' + (row.command - (total ? kCmdTotalSizeA : kCmdFreeSpaceA)));
     win::ULARGE_INTEGER available{}, size{}, free{};
     if (!win::GetDiskFreeSpaceExA(path, &available, &size, &free)) {
-        Report(kLevelError, "DISKACCESS", path);
+        StatusMessage(kLevelError, "DISKACCESS", path);
         return;
     }
     std::uint64_t bytes = total ? size.QuadPart : available.QuadPart;
@@ -215,11 +199,11 @@ void HostUtilitiesTask::BuildRow(std::int32_t type, const std::uint8_t* rec, std
 void HostUtilitiesTask::CtLoad() {
     TaskConfigReader reader(task_state().task_name);
     if (!reader.is_open) {
-        Report(kLevelError, "NOCT");
+        StatusMessage(kLevelError, "NOCT");
         return;
     }
     if (reader.table_count == 0) {
-        Report(kLevelError, "NOTRIGGERS");
+        StatusMessage(kLevelError, "NOTRIGGERS");
         return;
     }
     try {
@@ -233,7 +217,7 @@ void HostUtilitiesTask::CtLoad() {
             if (size < RequiredRecordSize(type)) {
                 // Records too short for the row layout: refuse the table
                 // rather than read past them.
-                Report(kLevelError, "CTRECORD", static_cast<int>(t), 0);
+                StatusMessage(kLevelError, "CTRECORD", static_cast<int>(t), 0);
                 continue;
             }
             for (std::int32_t r = 0; r < count; ++r) {
@@ -250,7 +234,7 @@ void HostUtilitiesTask::CtLoad() {
 void HostUtilitiesTask::RunLoad() {
     stop_tag_ = std::make_unique<TagObject>(GlobalTagId{kStopTagGlobalId});
     stop_tag_->Read();
-    use_mb_ = ReadSettingInt("DiskSpace", "UseMB", 0);
+    use_mb_ = ReadIntSetting(*this, "DiskSpace", "UseMB", 0);
     for (auto& row : keyboard_rows_) {
         if (row == nullptr) continue;
         row->trigger->Read();
@@ -275,7 +259,7 @@ void HostUtilitiesTask::OnKeyboardTrigger(TagObject* trigger, void* arg) {
     KeyboardFilterDevice& device = row->task->keyboard_filter_;
     std::int32_t state = 0;
     if (!device.IsOpen()) {
-        Report(kLevelError, "NOKEYBOARD");
+        StatusMessage(kLevelError, "NOKEYBOARD");
     } else if (trigger != nullptr && trigger->AsInt() != 0) {
         device.LockKey(row->key_code, row->modifier_a, row->modifier_c, row->modifier_b, row->lock_option);
         state = 1;  // what was asked, whatever the driver answered
@@ -298,7 +282,7 @@ void HostUtilitiesTask::OnEventLogTrigger(TagObject*, void* arg) {
     if (Configured(row->level_tag)) row->level = row->level_tag->AsInt();
     if (row->level < 0) row->level = 0;
     if (row->level > 2) row->level = 2;
-    WriteEvent(static_cast<std::uint16_t>(row->level), row->text);
+    ReportEventText(static_cast<std::uint16_t>(row->level), row->text);
     SetDone(row->done_tag.get());
 }
 
@@ -330,14 +314,14 @@ void HostUtilitiesTask::RunCommand(SystemCommandRow& row, TagObject& trigger) {
         case kCmdScreenSaverOnOff: {
             std::int16_t on = ShortArgument(row);
             if (!win::SystemParametersInfoA(win::SPI_SETSCREENSAVEACTIVE, on != 0 ? 1 : 0, nullptr, 0))
-                Report(kLevelError, "SYSINFWRITE");
+                StatusMessage(kLevelError, "SYSINFWRITE");
             return;
         }
         case kCmdScreenSaverActive: {
             if (!Configured(row.value_tag)) return;
             win::UINT active = 0;
             if (!win::SystemParametersInfoA(win::SPI_GETSCREENSAVEACTIVE, 0, &active, 0)) {
-                Report(kLevelError, "SYSINFOREAD");
+                StatusMessage(kLevelError, "SYSINFOREAD");
                 return;
             }
             win::HKEY key = nullptr;
@@ -356,13 +340,13 @@ void HostUtilitiesTask::RunCommand(SystemCommandRow& row, TagObject& trigger) {
             std::int16_t seconds = ShortArgument(row);
             if (!win::SystemParametersInfoA(win::SPI_SETSCREENSAVETIMEOUT, static_cast<std::uint16_t>(seconds),
                                             nullptr, 0))
-                Report(kLevelError, "SYSINFWRITE");
+                StatusMessage(kLevelError, "SYSINFWRITE");
             return;
         }
         case kCmdScreenSaverTimeout: {
             win::UINT timeout = 0;
             if (!win::SystemParametersInfoA(win::SPI_GETSCREENSAVETIMEOUT, 0, &timeout, 0)) {
-                Report(kLevelError, "SYSINFOREAD");
+                StatusMessage(kLevelError, "SYSINFOREAD");
                 return;
             }
             WriteResultValue(row.value_tag.get(), static_cast<std::int32_t>(timeout));
@@ -377,13 +361,13 @@ void HostUtilitiesTask::RunCommand(SystemCommandRow& row, TagObject& trigger) {
             if (!Configured(row.value_tag)) return;
             win::HKEY key = nullptr;
             if (!OpenUserKey(kDesktopKey, &key)) {
-                Report(kLevelError, "SYSINFOREAD");
+                StatusMessage(kLevelError, "SYSINFOREAD");
                 return;
             }
             unsigned char buffer[kQueryBufferSize] = {'0'};
             win::DWORD size = sizeof buffer;
             if (win::RegQueryValueExA(key, kSecureValue, nullptr, nullptr, buffer, &size) != win::ERROR_SUCCESS) {
-                Report(kLevelError, "SYSINFOREAD");
+                StatusMessage(kLevelError, "SYSINFOREAD");
                 buffer[0] = '0';
             }
             WriteResultValue(row.value_tag.get(), buffer[0] != '0' ? 1 : 0);
@@ -393,13 +377,13 @@ void HostUtilitiesTask::RunCommand(SystemCommandRow& row, TagObject& trigger) {
         case kCmdSetPasswordFlag: {
             win::HKEY key = nullptr;
             if (!OpenUserKey(kDesktopKey, &key)) {
-                Report(kLevelError, "SYSINFWRITE");
+                StatusMessage(kLevelError, "SYSINFWRITE");
                 return;
             }
             const char* text = IntArgument(row) != 0 ? "1" : "0";
             if (win::RegSetValueExA(key, kSecureValue, 0, win::REG_SZ, reinterpret_cast<const win::BYTE*>(text), 2) !=
                 win::ERROR_SUCCESS)
-                Report(kLevelError, "SYSINFWRITE");
+                StatusMessage(kLevelError, "SYSINFWRITE");
             win::RegCloseKey(key);
             return;
         }
@@ -426,7 +410,7 @@ void HostUtilitiesTask::RequestShutdown(std::uint32_t code) {
     }
     if (deferred_shutdown_ != 0) {
         if (stop_tag_ == nullptr) {
-            Report(kLevelError, "NOSTOPTAG");
+            StatusMessage(kLevelError, "NOSTOPTAG");
             return;
         }
         stop_tag_->SetInt(shutdown_pending_);
