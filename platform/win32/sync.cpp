@@ -1,0 +1,26 @@
+// Synchronisation and threads: the real calls.
+#include "platform/sync.h"
+
+#include "platform/files.h"
+
+#include <windows.h>
+
+namespace win {
+
+HANDLE CreateSemaphoreA(const SECURITY_ATTRIBUTES* security, LONG initial_count, LONG maximum_count,
+                        LPCSTR name) {
+    return ::CreateSemaphoreA(reinterpret_cast<LPSECURITY_ATTRIBUTES>(const_cast<SECURITY_ATTRIBUTES*>(security)),
+                              initial_count, maximum_count, name);
+}
+
+BOOL ReleaseSemaphore(HANDLE semaphore, LONG release_count, LONG* previous_count) {
+    return ::ReleaseSemaphore(semaphore, release_count, reinterpret_cast<LPLONG>(previous_count));
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) { return ::WaitForSingleObject(handle, milliseconds); }
+
+DWORD GetCurrentThreadId() { return ::GetCurrentThreadId(); }
+
+void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
+
+}  // namespace win
