@@ -312,6 +312,7 @@ void TagObject::Assign(const ValueRecord& source) {
             // A length beyond what either side holds is cut to fit.
             std::uint16_t length = source.length;
             if (length > value_.capacity) length = value_.capacity;
+            if (source.capacity > 0 && length > source.capacity) length = source.capacity;
             const std::uint8_t* from = source.Bytes();
             if (bytes != nullptr && from != bytes && from != nullptr && length > 0) std::memmove(bytes, from, length);
             if (from == nullptr) length = 0;

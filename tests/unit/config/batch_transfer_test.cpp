@@ -1,0 +1,240 @@
+#include "frame/batch_transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "config/kernel_access.h"
+#include "config/tag_object.h"
+#include "platform/handle.h"
+#include "tags_fixture.h"
+
+using tagtest::KernelFixture;
+
+namespace {
+
+// What the kernel was handed by the last calls of an operation.
+struct Call {
+    int op = 0;
+    TaskId task = kNoTask;
+    std::vector<TagRef> refs;
+    std::vector<std::uint8_t> bytes;
+    bool lock_held = false;
+};
+std::vector<Call> g_calls;
+
+std::size_t PackedSize(const TagRef* refs, std::int32_t count) {
+    std::size_t size = 0;
+    for (std::int32_t k = 0; k < count; ++k) {
+        sim::TagInfo info;
+        if (sim::CurrentDatabase()->GetTagInfo(TagRefIndex(refs[k]), info)) size += PackedSlotSize(info.type);
+    }
+    return size;
+}
+
+void Record(int op, TaskId task, const TagRef* refs, std::int32_t count, const void* values) {
+    Call c;
+    c.op = op;
+    c.task = task;
+    if (count > 0 && refs != nullptr) c.refs.assign(refs, refs + count);
+    if (count > 0 && values != nullptr) {
+        const auto* p = static_cast<const std::uint8_t*>(values);
+        c.bytes.assign(p, p + PackedSize(refs, count));
+    }
+    const KernelAccessState& s = kernel_access_state();
+    c.lock_held = s.id_owner != 0 || s.second_id_owner != 0;
+    g_calls.push_back(std::move(c));
+}
+
+std::int32_t RecordingRead(TaskId task, const TagRef* refs, std::int32_t count, void* values) {
+    std::int32_t rc = sim::Ops().read(task, refs, count, values);
+    Record(kOpRead, task, refs, count, values);  // after the read: what came back
+    return rc;
+}
+std::int32_t RecordingWrite(TaskId task, const TagRef* refs, std::int32_t count, const void* values) {
+    Record(kOpWrite, task, refs, count, values);
+    return sim::Ops().write(task, refs, count, values);
+}
+std::int32_t RecordingWriteResult(TaskId task, const TagRef* refs, std::int32_t count, const void* values) {
+    Record(kOpWriteResult, task, refs, count, values);
+    return sim::Ops().write_result(task, refs, count, values);
+}
+
+template <typename T>
+T At(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+    T v{};
+    EXPECT_LE(offset + sizeof v, bytes.size());
+    if (offset + sizeof v <= bytes.size()) std::memcpy(&v, bytes.data() + offset, sizeof v);
+    return v;
+}
+
+class BatchTransferTest : public KernelFixture {
+protected:
+    void SetUp() override {
+        KernelFixture::SetUp();
+        KernelOps ops = sim::Ops();
+        ops.read = &RecordingRead;
+        ops.write = &RecordingWrite;
+        ops.write_result = &RecordingWriteResult;
+        kernel_bind_table(ops);
+        g_calls.clear();
+    }
+    void TearDown() override {
+        KernelAccessState& s = kernel_access_state();
+        for (win::HANDLE h : {s.access_guard, s.id_semaphore, s.second_id_semaphore})
+            if (h != nullptr) win::CloseHandle(h);
+        ClearKernelAccess();
+        KernelFixture::TearDown();
+    }
+};
+
+TEST_F(BatchTransferTest, NothingToTransferMakesNoKernelCall) {
+    TagObject blk(Ref("blk")), none;
+    TagObject* only_block[] = {&blk};
+    TagObject* unusable[] = {&none, &blk, nullptr};
+    ValueRecord before = blk.Record();
+    EXPECT_EQ(BatchRead(only_block, 1), 0);
+    EXPECT_EQ(BatchWrite(only_block, 1), 0);
+    EXPECT_EQ(BatchWriteResult(unusable, 3), 0);
+    EXPECT_EQ(BatchRead(nullptr, 1), 0);
+    EXPECT_EQ(BatchWrite(unusable, 0), 0);
+    EXPECT_EQ(BatchRead(unusable, -4), 0);
+    EXPECT_TRUE(g_calls.empty());
+    ValueRecord after = blk.Record();
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+}
+
+TEST_F(BatchTransferTest, WriteBufferIsPackedByType) {
+    TagObject i16(Ref("i16")), blk(Ref("blk")), real(Ref("real")), none, text(Ref("text")), i32(Ref("i32")),
+        i16b(Ref("i16b"));
+    i16.SetInt(-9);
+    real.SetInt(1000);
+    text.SetInt(123);
+    i32.SetInt(-100000);
+    i16b.SetInt(300);
+    TagObject* tags[] = {&i16, &blk, &real, &none, &text, &i32, &i16b};
+    ASSERT_EQ(BatchWrite(tags, 7), 0);
+    ASSERT_EQ(g_calls.size(), 1u);
+    const Call& c = g_calls[0];
+    EXPECT_EQ(c.op, kOpWrite);
+    EXPECT_TRUE(c.refs == (std::vector<TagRef>{Ref("i16"), Ref("real"), Ref("text"), Ref("i32"), Ref("i16b")}))
+        << "blocks and unusable tags are left out";
+    ASSERT_EQ(c.bytes.size(), 2 + 8 + kPackedTextSlot + 4 + 2);
+    EXPECT_EQ(At<std::int16_t>(c.bytes, 0), -9);
+    EXPECT_EQ(At<double>(c.bytes, 2), 1000.0);
+    PackedText pt = At<PackedText>(c.bytes, 10);
+    EXPECT_EQ(pt.text, text.Record().Text());
+    EXPECT_EQ(pt.capacity, 80);
+    EXPECT_EQ(pt.length, 3) << "the current length, not the capacity";
+    EXPECT_EQ(At<std::int32_t>(c.bytes, 10 + kPackedTextSlot), -100000);
+    EXPECT_EQ(At<std::int16_t>(c.bytes, 14 + kPackedTextSlot), 300);
+
+    EXPECT_EQ(Db("i16"), "-9");
+    EXPECT_EQ(Db("text"), "123");
+    EXPECT_EQ(Db("i32"), "-100000");
+    EXPECT_EQ(Db("i16b"), "300");
+}
+
+TEST_F(BatchTransferTest, ReadHandsEachTagItsOwnValue) {
+    SetDb("blk", "0a0b0c");
+    SetDb("text", "fresh text");
+    TagObject i16(Ref("i16")), blk(Ref("blk")), real(Ref("real")), text(Ref("text")), i32(Ref("i32"));
+    TagObject* tags[] = {&blk, &text, &i16, &blk, &real, &i32};
+    ASSERT_EQ(BatchRead(tags, 6), 0);
+    ASSERT_EQ(g_calls.size(), 1u);
+    EXPECT_EQ(g_calls[0].refs.size(), 4u);
+    EXPECT_STREQ(text.AsText(), "fresh text");
+    EXPECT_EQ(text.Record().length, 10);
+    EXPECT_EQ(i16.AsInt(), 5);
+    EXPECT_DOUBLE_EQ(real.AsDouble(), 2.5);
+    EXPECT_EQ(i32.AsInt(), 70000);
+    EXPECT_EQ(blk.Record().length, 0) << "the block is not read";
+    // The text slot pointed into the tag's own buffer with its capacity.
+    PackedText pt = At<PackedText>(g_calls[0].bytes, 0);
+    EXPECT_EQ(pt.text, text.Record().Text());
+    EXPECT_EQ(pt.capacity, 80);
+}
+
+TEST_F(BatchTransferTest, FailuresReportTheKernelsCode) {
+    TagObject i16(Ref("i16")), text(Ref("text"));
+    text.SetInt(77);
+    TagObject* tags[] = {&i16, &text};
+    ClearStatus();
+
+    // A failed read leaves the tags as they were.
+    sim::InjectFault(kOpRead, 1, kKernelErrUnknownTag);
+    EXPECT_EQ(BatchRead(tags, 2), kKernelErrUnknownTag);
+    EXPECT_EQ(StatusText(), "VDERROR 3");
+    EXPECT_EQ(i16.AsInt(), 0);
+    EXPECT_STREQ(text.AsText(), "77");
+
+    sim::InjectFault(kOpWrite, 1, kKernelErrTooLong);
+    EXPECT_EQ(BatchWrite(tags, 2), kKernelErrTooLong);
+    EXPECT_EQ(StatusText(), "VDERROR 6");
+    sim::InjectFault(kOpWriteResult, 1, kKernelErrNotAttached);
+    EXPECT_EQ(BatchWriteResult(tags, 2), kKernelErrNotAttached);
+    EXPECT_EQ(StatusText(), "VDERROR 1");
+    EXPECT_EQ(Db("text"), "hello");
+
+    // Code 2 of a write is returned without a message; of a read it is reported.
+    ClearStatus();
+    sim::InjectFault(kOpWrite, 1, 2);
+    EXPECT_EQ(BatchWrite(tags, 2), 2);
+    EXPECT_EQ(StatusText(), "");
+    sim::InjectFault(kOpRead, 1, 2);
+    EXPECT_EQ(BatchRead(tags, 2), 2);
+    EXPECT_EQ(StatusText(), "VDERROR 2");
+
+    // A failed call for which the kernel keeps no code is still a failure.
+    sim::InjectFault(kOpWrite, 1, 0, -1);
+    EXPECT_NE(BatchWrite(tags, 2), 0);
+    EXPECT_EQ(StatusText(), "VDERROR -1");
+    sim::InjectFault(kOpRead, 1, 0, -1);
+    EXPECT_NE(BatchRead(tags, 2), 0);
+    EXPECT_EQ(i16.AsInt(), 0);
+    EXPECT_EQ(BatchWrite(tags, 2), 0) << "the faults are used up";
+}
+
+TEST_F(BatchTransferTest, CallsRunUnderTheLockWithTheRightTaskId) {
+    TaskState& state = task_state();
+    ASSERT_EQ(CreateKernelAccessSemaphores(), 0);
+    TagObject i16(Ref("i16"));
+    TagObject* tags[] = {&i16};
+
+    // One registration: every call uses the task id, under the lock.
+    ASSERT_EQ(BatchRead(tags, 1), 0);
+    ASSERT_EQ(BatchWrite(tags, 1), 0);
+    ASSERT_EQ(g_calls.size(), 2u);
+    for (const Call& c : g_calls) {
+        EXPECT_EQ(c.task, state.task_id);
+        EXPECT_TRUE(c.lock_held);
+    }
+
+    // A second registration: the plain write goes out under the second id.
+    state.second_task_id = other_;
+    ASSERT_EQ(UpdateSecondIdSemaphore(), 0);
+    g_calls.clear();
+    ASSERT_EQ(BatchRead(tags, 1), 0);
+    ASSERT_EQ(BatchWrite(tags, 1), 0);
+    ASSERT_EQ(BatchWriteResult(tags, 1), 0);
+    ASSERT_EQ(g_calls.size(), 3u);
+    EXPECT_EQ(g_calls[0].task, state.task_id);
+    EXPECT_EQ(g_calls[1].task, other_);
+    EXPECT_EQ(g_calls[2].task, state.task_id);
+    for (const Call& c : g_calls) EXPECT_TRUE(c.lock_held);
+
+    // Inside a held step the calls nest on the id already held.
+    AcquireKernelAccess(1);
+    g_calls.clear();
+    ASSERT_EQ(BatchWrite(tags, 1), 0);
+    ASSERT_EQ(g_calls.size(), 1u);
+    EXPECT_EQ(g_calls[0].task, state.task_id);
+    ReleaseKernelAccess();
+    const KernelAccessState& s = kernel_access_state();
+    EXPECT_EQ(s.id_owner.load(), 0u) << "every acquire was released";
+    EXPECT_EQ(s.second_id_owner.load(), 0u);
+}
+
+}  // namespace

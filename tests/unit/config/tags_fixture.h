@@ -1,0 +1,106 @@
+// Shared set-up of the tag object, batch transfer and table reader tests: an
+// in-process kernel with one tag of every type, the task attached to it and
+// recorded in the task-wide state, and catalog texts that show the numbers a
+// status message carries.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/kernel.h"
+#include "frame/task_state.h"
+#include "sim/sim.h"
+#include "support/message_lookup.h"
+
+namespace tagtest {
+
+inline constexpr const char* kTagList =
+    "i16 int16 5\n"
+    "i16b 1 -7\n"
+    "real real 2.5\n"
+    "text text hello\n"
+    "long text\n"
+    "i32 int32 70000\n"
+    "blk block 0102\n"
+    "none none\n";
+
+class KernelFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::vector<sim::TagSpec> specs;
+        std::string error;
+        ASSERT_TRUE(sim::ParseTagList(kTagList, specs, error)) << error;
+        db_ = sim::Database::CreateInProcess(specs, error);
+        ASSERT_TRUE(db_) << error;
+        sim::SetCurrentDatabase(db_.get());
+        kernel_bind_table(sim::Ops());
+        TaskState& state = task_state();
+        state = TaskState{};
+        copy_fixed(state.task_name, kTaskNameSize, "VDWINUT");
+        state.task_id = kernel_attach("VDWINUT", "Windows Host Utilities", "app", "dom", "usr");
+        ASSERT_GE(state.task_id, 0);
+        state.second_task_id = state.task_id;
+        ASSERT_EQ(kernel_task_environment(state.task_id, &state.environment), 0);
+        other_ = kernel_attach("OTHER", "Other task", "app", "dom", "usr");
+        ASSERT_GE(other_, 0);
+        msg_insert(msg_root_slot(), "VDERROR", "VDERROR %d");
+        msg_insert(msg_root_slot(), "CTINDEX", "CTINDEX %d");
+        msg_insert(msg_root_slot(), "CTRECORD", "CTRECORD %d %d");
+        msg_insert(msg_root_slot(), "NOMEMORY", "NOMEMORY");
+    }
+
+    void TearDown() override {
+        sim::ClearFaults();
+        TaskState& state = task_state();
+        if (state.task_id >= 0) kernel_detach(state.task_id);
+        state = TaskState{};
+        kernel_unbind();
+        sim::SetCurrentDatabase(nullptr);
+        msg_free(msg_root());
+    }
+
+    static TagRef Ref(const std::string& name, std::uint32_t high = 0) {
+        std::int32_t index = sim::CurrentDatabase()->FindTag(name);
+        EXPECT_GE(index, 0) << name;
+        return (high << 16) | static_cast<std::uint32_t>(index);
+    }
+
+    // The database's value of a tag, in its readable form (texts unquoted).
+    std::string Db(const std::string& name) const {
+        sim::Value v;
+        EXPECT_TRUE(db_->GetValue(static_cast<std::uint32_t>(db_->FindTag(name)), v));
+        return sim::FormatValue(v);
+    }
+
+    // Sets a tag's value as another process would.
+    void SetDb(const std::string& name, const std::string& text) {
+        std::int32_t index = db_->FindTag(name);
+        ASSERT_GE(index, 0);
+        sim::TagInfo info;
+        ASSERT_TRUE(db_->GetTagInfo(static_cast<std::uint32_t>(index), info));
+        sim::Value v;
+        std::string error;
+        ASSERT_TRUE(sim::ParseValue(info.type, text, v, error)) << error;
+        ASSERT_EQ(db_->SetValue(static_cast<std::uint32_t>(index), v), 0);
+    }
+
+    // The task's message tag: the text of its last status message.
+    std::string StatusText() const {
+        sim::Value v;
+        EXPECT_TRUE(db_->GetValue(TagRefIndex(task_state().environment.message_tag), v));
+        return v.bytes;
+    }
+    void ClearStatus() {
+        sim::Value v;
+        v.type = kTagText;
+        db_->SetValue(TagRefIndex(task_state().environment.message_tag), v);
+    }
+
+    std::unique_ptr<sim::Database> db_;
+    TaskId other_ = kNoTask;
+};
+
+}  // namespace tagtest
