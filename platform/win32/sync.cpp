@@ -9,7 +9,7 @@ namespace win {
 
 HANDLE CreateSemaphoreA(const SECURITY_ATTRIBUTES* security, LONG initial_count, LONG maximum_count,
                         LPCSTR name) {
-    return ::CreateSemaphoreA(reinterpret_cast<LPSECURITY_ATTRIBUTES>(const_cast<SECURITY_ATTRIBUTES*>(security)),
+    return ::CreateSemaphoreA(reinterpret_cast<::LPSECURITY_ATTRIBUTES>(const_cast<SECURITY_ATTRIBUTES*>(security)),
                               initial_count, maximum_count, name);
 }
 
