@@ -79,5 +79,6 @@ public:
 private:
     // Undoes a failed start-up and returns `code`.
     int FailStart(int code);
-    bool constructed_ = false;  // this object is the process's task
+    bool owner_ = false;                    // this object holds the task-wide state
+    EventLogWriter* event_log_ = nullptr;   // owned
 };
