@@ -9,9 +9,10 @@
 
 TaskConfigReader::TaskConfigReader(const char* archive_name) {
     const TaskState& state = task_state();
-    // A path that does not fit is not opened at all: a cut path would name
-    // some other file.
-    int n = std::snprintf(path, sizeof path, "%s\\ct\\%s.ct", state.vd_domain,
+    // Held with "/" separators, which the file functions of both hosts
+    // accept. A path that does not fit is not opened at all: a cut path
+    // would name some other file.
+    int n = std::snprintf(path, sizeof path, "%s/ct/%s.ct", state.vd_domain,
                           archive_name != nullptr ? archive_name : "");
     if (archive_name == nullptr || n < 0 || n >= static_cast<int>(sizeof path)) {
         archive = CtArchive{};
@@ -62,9 +63,7 @@ const std::uint8_t* TaskConfigReader::ReadRecord(std::int32_t index) {
         record_.reset();
         record_capacity = 0;
         if (size > 0) {
-            // Left uninitialised: a corrupt size is only paid for as far as
-            // the archive really has bytes.
-            record_.reset(new (std::nothrow) std::uint8_t[size]);
+            if (size <= kTaskConfigMaxRecordSize) record_.reset(new (std::nothrow) std::uint8_t[size]);
             if (record_)
                 record_capacity = size;
             else

@@ -1,7 +1,7 @@
 // Reader of the task's own configuration-table archive: the file named after
 // the task in the "ct" directory of the domain under the application
-// directory (VDAPP value + VDDOMAIN value + "\ct\" + name + ".ct"). It walks
-// the tables one by one and reads records one at a time into a buffer it
+// directory (VDDOMAIN value + "/ct/" + name + ".ct" under the VDAPP value).
+// It walks the tables one by one and reads records one at a time into a buffer it
 // owns. Refused tables and records and a buffer that cannot be allocated are
 // reported as status messages at level 2 ("CTINDEX", "CTRECORD",
 // "NOMEMORY"); a missing archive is left to the caller (is_open 0).
@@ -13,6 +13,10 @@
 #include "support/archive.h"
 
 inline constexpr int kTaskConfigPathSize = 128;
+// Largest record the reader allocates a buffer for; the task's records are a
+// few hundred bytes, so a larger size is a damaged index (reported as
+// "NOMEMORY", like an allocation that fails).
+inline constexpr std::uint32_t kTaskConfigMaxRecordSize = 1u << 20;
 
 class TaskConfigReader {
 public:
