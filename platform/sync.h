@@ -5,7 +5,9 @@
 // mutex and a condition variable); a name is refused with
 // ERROR_NOT_SUPPORTED, since nothing is shared between processes.
 // WaitForSingleObject waits on any waitable object of the host (see
-// platform/posix/host_object.h).
+// platform/posix/host_object.h). While $VDHOST_FAIL_SEMAPHORES is a nonzero
+// number every CreateSemaphoreA fails with ERROR_NOT_ENOUGH_MEMORY (tests
+// reach the paths for a semaphore that cannot be made that way).
 #pragma once
 
 #include "platform/types.h"

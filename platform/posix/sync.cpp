@@ -5,21 +5,25 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
 #include "platform/error.h"
 #include "platform/posix/host_object.h"
-#include "platform/posix/host_sync.h"
 
 namespace win {
 namespace host {
 namespace {
 
-std::atomic<int> failing_creations{0};
+// Test control: while $VDHOST_FAIL_SEMAPHORES is set to a nonzero number,
+// every creation fails as if memory had run out.
+bool CreationsFail() {
+    const char* v = std::getenv("VDHOST_FAIL_SEMAPHORES");
+    return v != nullptr && std::atoi(v) != 0;
+}
 
 class Semaphore final : public HostObject {
 public:
@@ -55,15 +59,10 @@ private:
 
 }  // namespace
 
-void FailSemaphoreCreations(int count) { failing_creations = count < 0 ? 0 : count; }
-
 }  // namespace host
 
 HANDLE CreateSemaphoreA(const SECURITY_ATTRIBUTES*, LONG initial_count, LONG maximum_count, LPCSTR name) {
-    int failing = host::failing_creations.load();
-    while (failing > 0 && !host::failing_creations.compare_exchange_weak(failing, failing - 1)) {
-    }
-    if (failing > 0) {
+    if (host::CreationsFail()) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
