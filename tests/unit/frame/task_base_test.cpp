@@ -1,0 +1,340 @@
+// The task lifecycle over the in-process kernel: start-up and its failures,
+// the run step's rules in blocking and polling mode, shutdown, binding.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/kernel_access.h"
+#include "config/tag_object.h"
+#include "frame/kernel.h"
+#include "frame/task_base.h"
+#include "frame/task_state.h"
+#include "platform/environment.h"
+#include "sim/sim.h"
+
+namespace {
+
+const char* kTags =
+    "TEST.STATUS int16 0\n"
+    "TEST.MSG text \"\"\n"
+    "T1 int16 0\n"
+    "T2 int32 0\n"
+    "OFF none\n";
+enum : TagRef { kStatus, kMessage, kT1, kT2, kOff };
+
+class RecordingTask : public TaskBase {
+public:
+    explicit RecordingTask(const char* name = "TEST") : TaskBase(name, "Test Task") {}
+    ~RecordingTask() override = default;
+    void CtLoad() override { Note("CtLoad"); }
+    void RunLoad() override { Note("RunLoad"); }
+    void Stop() override { Note("Stop"); }
+    void Idle() override { Note("Idle"); }
+
+    void Note(const char* hook);
+    std::vector<std::string> hooks;
+    std::vector<std::int32_t> status_seen;  // status level when each hook ran
+    sim::Database* db = nullptr;
+};
+
+void RecordingTask::Note(const char* hook) {
+    hooks.push_back(hook);
+    sim::Value v;
+    if (db != nullptr && db->GetValue(kStatus, v)) status_seen.push_back(static_cast<std::int32_t>(v.integer));
+}
+
+class TaskBaseTest : public ::testing::Test {
+public:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("frame_task_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        std::filesystem::create_directories(dir_ / "app");
+        std::filesystem::create_directories(dir_ / "root");
+        win::SetEnvironmentVariableA("VDAPP", (dir_ / "app").generic_string().c_str());
+        win::SetEnvironmentVariableA("VDROOT", (dir_ / "root").generic_string().c_str());
+        win::SetEnvironmentVariableA("VDNAME", "demo");
+        win::SetEnvironmentVariableA("VDHOST", (dir_ / "host").generic_string().c_str());
+
+        std::vector<sim::TagSpec> specs;
+        std::string error;
+        ASSERT_TRUE(sim::ParseTagList(kTags, specs, error)) << error;
+        db_ = sim::Database::CreateInProcess(specs, error);
+        ASSERT_TRUE(db_) << error;
+        sim::SetCurrentDatabase(db_.get());
+        kernel_bind_table(sim::Ops());
+        other_ = db_->AttachObserver("OTHER");
+        ASSERT_GE(other_, 0);
+    }
+    void TearDown() override {
+        sim::ClearFaults();
+        kernel_unbind();
+        sim::SetCurrentDatabase(nullptr);
+        for (const char* name : {"VDAPP", "VDROOT", "VDNAME", "VDHOST", "VDHOST_FAIL_SEMAPHORES"})
+            win::SetEnvironmentVariableA(name, nullptr);
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    std::int32_t Status() {
+        sim::Value v;
+        EXPECT_TRUE(db_->GetValue(kStatus, v));
+        return static_cast<std::int32_t>(v.integer);
+    }
+    std::string Message() {
+        sim::Value v;
+        EXPECT_TRUE(db_->GetValue(kMessage, v));
+        return v.bytes;
+    }
+    void Set(TagRef ref, std::int16_t type, const char* text) {
+        sim::Value v;
+        std::string error;
+        ASSERT_TRUE(sim::ParseValue(type, text, v, error)) << error;
+        ASSERT_EQ(db_->SetValue(ref, v), 0);
+    }
+    std::size_t Attached() { return db_->Tasks().size(); }
+
+    std::filesystem::path dir_;
+    std::unique_ptr<sim::Database> db_;
+    TaskId other_ = -1;
+};
+
+TEST_F(TaskBaseTest, StartRunStopInOrder) {
+    RecordingTask task;
+    task.db = db_.get();
+    ASSERT_EQ(task.Start(), 0);
+    EXPECT_EQ(task.hooks, (std::vector<std::string>{"CtLoad", "RunLoad"}));
+    EXPECT_EQ(task.status_seen, (std::vector<std::int32_t>{3, 3}));  // "START" while loading
+    EXPECT_EQ(Status(), 1);
+    EXPECT_EQ(Message(), "RUN");
+    EXPECT_GE(task_state().task_id, 0);
+    EXPECT_STREQ(task.TaskName(), "TEST");
+    EXPECT_STREQ(task.TaskTitle(), "Test Task");
+    EXPECT_STREQ(task_state().vd_name, "demo");
+    EXPECT_STREQ(task_state().vd_domain, "");  // absent: empty, start-up goes on
+    EXPECT_EQ(task_state().environment.status_tag, kStatus);
+    EXPECT_EQ(task_state().environment.message_tag, kMessage);
+    EXPECT_EQ(task_state().second_task_id, task_state().task_id);
+    ASSERT_NE(task.trigger_list, nullptr);
+    EXPECT_EQ(task.settings_path, (dir_ / "root").generic_string() + "/bin/TEST.ini");
+
+    // A second start changes nothing.
+    EXPECT_EQ(task.Start(), 0);
+    EXPECT_EQ(task.hooks.size(), 2u);
+    EXPECT_EQ(Attached(), 1u);
+
+    task.Shutdown();
+    EXPECT_EQ(task.hooks.back(), "Stop");
+    EXPECT_EQ(task.status_seen.back(), 4);  // "STOPPING" around the hook
+    EXPECT_EQ(Status(), 0);
+    EXPECT_EQ(Message(), "SHUTDOWN");
+    EXPECT_EQ(task_state().task_id, kNoTask);
+    EXPECT_EQ(task_state().second_task_id, kNoTask);
+    EXPECT_EQ(task.TaskName(), nullptr);
+    EXPECT_EQ(task.trigger_list, nullptr);
+    EXPECT_EQ(Attached(), 0u);
+    task.Shutdown();  // not attached: nothing
+    EXPECT_EQ(task.hooks.size(), 3u);
+}
+
+TEST_F(TaskBaseTest, StartFailuresCleanUpAndReturnTheirCodes) {
+    {
+        RecordingTask task;
+        sim::InjectFault(kOpAttach, 1, 0, -3);
+        EXPECT_EQ(task.Start(), 3);
+        EXPECT_TRUE(task.hooks.empty());
+        EXPECT_EQ(task_state().task_id, kNoTask);
+        EXPECT_EQ(Attached(), 0u);
+    }
+    {
+        RecordingTask task;
+        sim::InjectFault(kOpTaskEnvironment, 1, 5, -1);
+        EXPECT_EQ(task.Start(), kStartCodeNoEnvironment);
+        EXPECT_TRUE(task.hooks.empty());
+        EXPECT_EQ(task_state().task_id, kNoTask);
+        EXPECT_EQ(Attached(), 0u);  // detached again
+    }
+    {
+        RecordingTask task;
+        win::SetEnvironmentVariableA("VDHOST_FAIL_SEMAPHORES", "1");
+        int rc = task.Start();
+        win::SetEnvironmentVariableA("VDHOST_FAIL_SEMAPHORES", nullptr);
+        if (rc == 0) GTEST_SKIP() << "semaphore creation cannot be made to fail on this host";
+        EXPECT_EQ(rc, kSemaphoreFailure);
+        EXPECT_TRUE(task.hooks.empty());
+        EXPECT_EQ(task_state().task_id, kNoTask);
+        EXPECT_EQ(Attached(), 0u);
+        EXPECT_EQ(Status(), 0);
+        EXPECT_EQ(Message(), "SHUTDOWN");
+    }
+}
+
+TEST_F(TaskBaseTest, ConstructionRules) {
+    {
+        RecordingTask nameless("");
+        EXPECT_EQ(task_state().task_id, kNoTask);
+        EXPECT_EQ(task_state().event_log, nullptr);
+    }
+    RecordingTask task;
+    EXPECT_NE(task_state().event_log, nullptr);
+    EXPECT_EQ(TaskBase::Instance(), &task);
+    ASSERT_EQ(task.Start(), 0);
+    TaskId id = task_state().task_id;
+    {
+        // A second task object in the process leaves the running one alone.
+        RecordingTask second("SECOND");
+        EXPECT_EQ(task_state().task_id, id);
+        EXPECT_STREQ(task.TaskName(), "TEST");
+        EXPECT_EQ(TaskBase::Instance(), &task);
+    }
+    EXPECT_EQ(task_state().task_id, id);
+    EXPECT_EQ(Attached(), 1u);
+}
+
+TEST_F(TaskBaseTest, PollingRequestsCount) {
+    RecordingTask task;
+    EXPECT_EQ(task.IsBlocking(), 1);
+    task.RequestPolling();
+    task.RequestPolling();
+    task.ReleasePolling();
+    EXPECT_EQ(task.IsBlocking(), 0);
+    task.ReleasePolling();
+    EXPECT_EQ(task.IsBlocking(), 1);
+    task.ReleasePolling();  // never below zero
+    EXPECT_EQ(task.polling_requests, 0u);
+    task.RequestPolling();
+    EXPECT_EQ(task.IsBlocking(), 0);
+    task.ResetPolling();
+    EXPECT_EQ(task.IsBlocking(), 1);
+    EXPECT_EQ(task.polling_requests, 0u);
+}
+
+struct Seen {
+    std::vector<std::string> calls;
+};
+void FirstHandler(TagObject* tag, void* arg) {
+    static_cast<Seen*>(arg)->calls.push_back("first " + std::to_string(tag->AsInt()));
+}
+void SecondHandler(TagObject* tag, void* arg) {
+    static_cast<Seen*>(arg)->calls.push_back("second " + std::to_string(tag->AsInt()));
+}
+
+TEST_F(TaskBaseTest, RunStepDispatchesChangesToBoundHandlers) {
+    RecordingTask task;
+    ASSERT_EQ(task.Start(), 0);
+    Seen seen;
+    TagObject t1(kT1);
+    TagObject t2(kT2);
+    TagObject off(kOff);
+    ASSERT_EQ(t1.Type(), kTagInt16);
+    task.BindTrigger(&t1, &FirstHandler, &seen);
+    task.BindTrigger(&t1, &SecondHandler, &seen);
+    task.BindTrigger(&t2, &FirstHandler, &seen);
+    task.BindTrigger(&off, &FirstHandler, &seen);  // not configured: skipped silently
+    EXPECT_EQ(task.trigger_list->entry_count, 2);
+    EXPECT_EQ(Message(), "RUN");
+
+    Set(kT1, kTagInt16, "7");
+    EXPECT_EQ(task.RunStep(1), 0);
+    EXPECT_EQ(seen.calls, (std::vector<std::string>{"first 7", "second 7"}));
+
+    Set(kT2, kTagInt32, "70000");
+    EXPECT_EQ(task.RunStep(0), 0);
+    EXPECT_EQ(seen.calls.back(), "first 70000");
+    EXPECT_EQ(kernel_access_state().id_depth, 0);  // the step released the lock
+
+    task.Shutdown();
+}
+
+TEST_F(TaskBaseTest, BindingRefusedByTheKernelIsReported) {
+    RecordingTask task;
+    ASSERT_EQ(task.Start(), 0);
+    Seen seen;
+    TagObject t1(kT1);
+    sim::InjectFault(kOpTagTypes, 1, 3, -1);
+    task.BindTrigger(&t1, &FirstHandler, &seen);
+    EXPECT_EQ(task.trigger_list->entry_count, 0);
+    EXPECT_EQ(Status(), 3);
+    EXPECT_EQ(Message(), "EVENTFUNCTION");
+}
+
+TEST_F(TaskBaseTest, RunStepRulesInBlockingMode) {
+    RecordingTask task;
+    ASSERT_EQ(task.Start(), 0);
+    Seen seen;
+    TagObject t1(kT1);
+    task.BindTrigger(&t1, &FirstHandler, &seen);
+
+    // A wake without a change (-9) ends the loop even without a stop.
+    sim::InjectFault(kOpWaitChange, 1, 0, 0);
+    EXPECT_EQ(task.RunStep(1), kTlNoChange);
+    // A failed kernel call (-7) without a stop request.
+    sim::InjectFault(kOpNextChanged, 1, kKernelErrNoDatabase);
+    EXPECT_EQ(task.RunStep(1), kTlKernelFailed);
+    // The arming's 34 stays 34 while no stop is requested ...
+    sim::InjectFault(kOpArmWait, 1, 0, kKernelStopRequested);
+    EXPECT_EQ(task.RunStep(1), kKernelStopRequested);
+    EXPECT_EQ(task.hooks.size(), 2u);  // Idle only in polling mode
+    // ... and becomes 27 with one.
+    ASSERT_EQ(db_->RequestStop(task_state().task_id), 0);
+    EXPECT_EQ(task.RunStep(1), kStepStopRequested);
+    EXPECT_EQ(Status(), 1);  // none of these is an error report
+    EXPECT_TRUE(seen.calls.empty());
+}
+
+TEST_F(TaskBaseTest, RunStepRulesInPollingMode) {
+    RecordingTask task;
+    ASSERT_EQ(task.Start(), 0);
+    Seen seen;
+    TagObject t1(kT1);
+    task.BindTrigger(&t1, &FirstHandler, &seen);
+
+    EXPECT_EQ(task.RunStep(0), 0);  // nothing changed: idle and go on
+    EXPECT_EQ(task.hooks.back(), "Idle");
+    sim::InjectFault(kOpNextChanged, 1, kKernelErrNoDatabase);
+    EXPECT_EQ(task.RunStep(0), kTlKernelFailed);
+    ASSERT_EQ(db_->RequestStop(task_state().task_id), 0);
+    EXPECT_EQ(task.RunStep(0), kStepStopRequested);
+    sim::InjectFault(kOpNextChanged, 1, kKernelErrNoDatabase);
+    EXPECT_EQ(task.RunStep(0), kStepStopRequested);  // -7 with a stop request
+    EXPECT_EQ(Status(), 1);
+}
+
+TEST_F(TaskBaseTest, OtherWaitErrorsAreReportedAndEndTheLoop) {
+    RecordingTask task;
+    ASSERT_EQ(task.Start(), 0);
+    task.Shutdown();
+    ASSERT_EQ(task.Start(), 0);
+    // Without a trigger list the wait reports a missing argument (-2).
+    ASSERT_EQ(trigger_list_destroy(task.trigger_list), kTlOk);
+    task.trigger_list = nullptr;
+    EXPECT_EQ(task.RunStep(1), 102);
+    EXPECT_EQ(Status(), 2);
+    EXPECT_EQ(Message(), "VDERROR");
+    EXPECT_EQ(kernel_access_state().id_depth, 0);
+}
+
+TEST_F(TaskBaseTest, ShutdownWritesOnlyLevelsWhenSomeoneElseWroteTheMessage) {
+    RecordingTask task;
+    ASSERT_EQ(task.Start(), 0);
+    Set(kMessage, kTagText, "operator note");
+    task.Shutdown();
+    EXPECT_EQ(Status(), 0);
+    EXPECT_EQ(Message(), "operator note");
+    EXPECT_EQ(task.hooks.back(), "Stop");
+
+    // The same at start-up: a message changed during the loading hooks
+    // gets the running level without the text.
+    struct Overwriting : RecordingTask {
+        TaskBaseTest* test = nullptr;
+        void RunLoad() override { test->Set(kMessage, kTagText, "busy"); }
+    } other;
+    other.test = this;
+    ASSERT_EQ(other.Start(), 0);
+    EXPECT_EQ(Status(), 1);
+    EXPECT_EQ(Message(), "busy");
+}
+
+}  // namespace
