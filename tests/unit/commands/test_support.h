@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -37,12 +38,12 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& text
 class ScratchDir {
 public:
     ScratchDir() {
+        // Short: the application directory under it must stay within the
+        // 63 characters the task keeps of VDAPP.
         static std::atomic<int> counter{0};
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("vdcmd_") + (info != nullptr ? info->name() : "x") + "_" +
-                           std::to_string(counter++);
-        for (char& c : name)
-            if (c == '/') c = '_';
+        static const unsigned stamp = static_cast<unsigned>(
+            std::chrono::steady_clock::now().time_since_epoch().count() & 0xFFFFFF);
+        std::string name = "vdc" + std::to_string(stamp) + "_" + std::to_string(counter++);
         dir_ = std::filesystem::temp_directory_path() / name;
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_ / "state");

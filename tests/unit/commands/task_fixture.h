@@ -1,0 +1,251 @@
+// A running HostUtilitiesTask over an in-process runtime: the sample
+// application of examples/ copied into a scratch directory (its archives
+// built from their text form), the tags of examples/tags.lst, exit and lock
+// diverted to recording hooks. The task is attached, given its catalogs and
+// settings and its hooks CtLoad and RunLoad are run as start-up runs them;
+// a trigger change is handed to the rows' handlers the way the dispatcher
+// does (new value into the tag object, then the handler), so these tests
+// do not depend on the run loop.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "commands/host_utilities_task.h"
+#include "config/kernel_access.h"
+#include "config/settings.h"
+#include "frame/kernel.h"
+#include "frame/task_state.h"
+#include "support/catalog.h"
+#include "platform/environment.h"
+#include "platform/handle.h"
+#include "platform/shutdown.h"
+#include "sim/sim.h"
+#include "test_support.h"
+#include "tools/ctbuild/ct_text.h"
+
+namespace cmdtest {
+
+struct ExitCall {
+    win::UINT flags;
+    win::DWORD reason;
+};
+
+inline std::vector<ExitCall>& ExitCalls() {
+    static std::vector<ExitCall> calls;
+    return calls;
+}
+inline int& LockCalls() {
+    static int calls = 0;
+    return calls;
+}
+
+inline std::filesystem::path SourceDir() {
+    const char* dir = std::getenv("VD_SOURCE_DIR");
+    return dir != nullptr ? std::filesystem::path(dir) : std::filesystem::path(VD_TEST_SOURCE_DIR);
+}
+
+class TaskTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ExitCalls().clear();
+        LockCalls() = 0;
+        static const win::ShutdownTestHooks hooks{
+            [](win::UINT flags, win::DWORD reason) -> win::BOOL {
+                ExitCalls().push_back({flags, reason});
+                return win::TRUE;
+            },
+            []() -> win::BOOL {
+                ++LockCalls();
+                return win::TRUE;
+            }};
+        win::SetShutdownTestHooks(&hooks);
+
+        const std::filesystem::path examples = SourceDir() / "examples";
+        std::filesystem::copy(examples / "app", App(), std::filesystem::copy_options::recursive);
+        std::filesystem::copy(examples / "root", Root(), std::filesystem::copy_options::recursive);
+        tag_list_ = ReadFile(examples / "tags.lst");
+        std::string error;
+        ASSERT_TRUE(sim::ParseTagList(tag_list_, tags_, error)) << error;
+        for (const auto& spec : tags_) tag_names_.names.push_back(spec.name);
+        BuildArchive("ct/domain", ReadFile(examples / "app/ct/domain.ct.txt"));
+        BuildArchive("plant/ct/global", ReadFile(examples / "app/plant/ct/global.ct.txt"));
+        task_archive_ = ReadFile(examples / "app/plant/ct/VDWINUT.ct.txt");
+
+        Env("VDAPP", App().generic_string().c_str());
+        Env("VDROOT", Root().generic_string().c_str());
+        Env("VDPATH", nullptr);
+        Env("VDDOMAIN", "plant");
+        Env("VDNAME", "SAMPLE");
+        Env("VDUSER", "operator");
+    }
+
+    void TearDown() override {
+        Stop();
+        kernel_unbind();
+        sim::SetCurrentDatabase(nullptr);
+        db_.reset();
+        win::SetShutdownTestHooks(nullptr);
+        for (const char* name : {"VDAPP", "VDROOT", "VDDOMAIN", "VDNAME", "VDUSER"}) Env(name, nullptr);
+    }
+
+    static void Env(const char* name, const char* value) { win::SetEnvironmentVariableA(name, value); }
+
+    std::filesystem::path App() const { return scratch_.Dir() / "app"; }
+    std::filesystem::path Root() const { return scratch_.Dir() / "root"; }
+    std::filesystem::path State() const { return scratch_.State(); }
+
+    // Text form to archive under the application directory ("" writes no
+    // file at all).
+    void BuildArchive(const std::string& name, const std::string& text) {
+        std::filesystem::path path = App() / (name + ".ct");
+        std::filesystem::remove(path);
+        if (text.empty()) return;
+        std::istringstream in(text);
+        cttext::Archive archive;
+        std::string error;
+        ASSERT_TRUE(cttext::parse(in, name, &tag_names_, false, archive, error)) << error;
+        ASSERT_TRUE(cttext::write_archive(archive, path.string(), error)) << error;
+    }
+
+    // Initial value of a tag in the runtime (before Start).
+    void SetInitial(const std::string& name, const std::string& value) {
+        for (auto& spec : tags_)
+            if (spec.name == name) spec.initial = value;
+    }
+
+    // Replaces the task's rows (before Start).
+    void SetRows(const std::string& text) { task_archive_ = text; }
+
+    void SetAppSetting(const std::string& ini) { WriteFile(App() / "net" / "VDWINUT.ini", ini); }
+
+    void Start() {
+        BuildArchive("plant/ct/VDWINUT", task_archive_);
+        std::string error;
+        db_ = sim::Database::CreateInProcess(tags_, error);
+        ASSERT_NE(db_, nullptr) << error;
+        sim::SetCurrentDatabase(db_.get());
+        kernel_bind_table(sim::Ops());
+        task_ = std::make_unique<HostUtilitiesTask>("VDWINUT", "Windows Host Utilities");
+        TaskState& st = task_state();
+        kernel_get_env("VDNAME", st.vd_name, kEnvNameSize);
+        kernel_get_env("VDDOMAIN", st.vd_domain, kEnvDomainSize);
+        kernel_get_env("VDUSER", st.vd_user, kEnvUserSize);
+        kernel_get_env("VDAPP", st.vd_app, kEnvDirSize);
+        kernel_get_env("VDROOT", st.vd_root, kEnvDirSize);
+        st.task_id = kernel_attach(st.task_name, st.task_title, st.vd_name, st.vd_domain, st.vd_user);
+        ASSERT_GE(st.task_id, 0);
+        st.second_task_id = st.task_id;
+        ASSERT_EQ(kernel_task_environment(st.task_id, &st.environment), 0);
+        msg_init("VDWINUT.txt");
+        msg_load((App() / "msg" / "VDWINUT.txt").generic_string().c_str());
+        ASSERT_EQ(LoadSettings(*task_), 0);
+        task_->CtLoad();
+        task_->RunLoad();
+    }
+
+    void Stop() {
+        if (task_ == nullptr) return;
+        TaskState& st = task_state();
+        if (st.task_id != kNoTask) {
+            task_->Stop();
+            kernel_detach(st.task_id);
+            st.task_id = st.second_task_id = kNoTask;
+        }
+        task_.reset();
+        // The process keeps its lock semaphores for good; a test process
+        // that starts many tasks gives them back.
+        KernelAccessState& access = kernel_access_state();
+        for (win::HANDLE* h : {&access.access_guard, &access.id_semaphore, &access.second_id_semaphore}) {
+            if (*h != nullptr) win::CloseHandle(*h);
+            *h = nullptr;
+        }
+    }
+
+    // Hands a change of `name` to the handlers of the rows bound to it.
+    void Step(const std::string& name) {
+        TagRef ref = Index(name);
+        auto matches = [&](const std::unique_ptr<TagObject>& tag) {
+            return tag != nullptr && tag->IsConfigured() && TagRefIndex(tag->Ref()) == ref;
+        };
+        auto deliver = [&](TagObject* tag, TriggerHandler handler, void* row) {
+            ASSERT_EQ(tag->Read(), 0);
+            handler(tag, row);
+        };
+        for (const auto& row : task_->keyboard_rows())
+            if (matches(row->trigger)) deliver(row->trigger.get(), &HostUtilitiesTask::OnKeyboardTrigger, row.get());
+        for (const auto& row : task_->command_rows())
+            if (matches(row->trigger)) deliver(row->trigger.get(), &HostUtilitiesTask::OnSystemCommand, row.get());
+        for (const auto& row : task_->event_log_rows()) {
+            if (matches(row->level_tag)) deliver(row->level_tag.get(), &HostUtilitiesTask::IgnoreChange, row.get());
+            if (matches(row->text_tag)) deliver(row->text_tag.get(), &HostUtilitiesTask::IgnoreChange, row.get());
+            if (matches(row->trigger)) deliver(row->trigger.get(), &HostUtilitiesTask::OnEventLogTrigger, row.get());
+        }
+    }
+
+    std::uint32_t Index(const std::string& name) const {
+        std::int32_t i = db_->FindTag(name);
+        EXPECT_GE(i, 0) << name;
+        return static_cast<std::uint32_t>(i);
+    }
+    void Set(const std::string& name, std::int64_t v) {
+        sim::TagInfo info;
+        ASSERT_TRUE(db_->GetTagInfo(Index(name), info));
+        sim::Value value;
+        value.type = info.type;
+        value.integer = v;
+        value.real = static_cast<double>(v);
+        ASSERT_EQ(db_->SetValue(Index(name), value), 0) << name;
+    }
+    void SetText(const std::string& name, const std::string& text) {
+        sim::Value value;
+        value.type = kTagText;
+        value.bytes = text;
+        ASSERT_EQ(db_->SetValue(Index(name), value), 0) << name;
+    }
+    std::int64_t Get(const std::string& name) const {
+        sim::Value value;
+        EXPECT_TRUE(db_->GetValue(Index(name), value)) << name;
+        return value.integer;
+    }
+    std::string Text(const std::string& name) const {
+        sim::Value value;
+        EXPECT_TRUE(db_->GetValue(Index(name), value)) << name;
+        return value.bytes;
+    }
+    // Sets a trigger and lets the task handle it.
+    void Trigger(const std::string& name, std::int64_t v = 1) {
+        Set(name, v);
+        Step(name);
+    }
+
+    // Lines of the task's log file that contain `text`.
+    int LogCount(const std::string& text) const {
+        int n = 0;
+        for (const auto& line : ReadLines(App() / "SAMPLE" / "plant" / "operator" / "log" / "VDWINUT.log"))
+            if (line.find(text) != std::string::npos) ++n;
+        return n;
+    }
+
+    SystemCommandRow* CommandRow(std::uint16_t code) const {
+        for (const auto& row : task_->command_rows())
+            if (row->command == code) return row.get();
+        return nullptr;
+    }
+
+    ScratchDir scratch_;
+    std::string tag_list_;
+    std::vector<sim::TagSpec> tags_;
+    cttext::TagList tag_names_;
+    std::string task_archive_;
+    std::unique_ptr<sim::Database> db_;
+    std::unique_ptr<HostUtilitiesTask> task_;
+};
+
+}  // namespace cmdtest
