@@ -12,6 +12,7 @@
 #include "config/tag_object.h"
 #include "frame/kernel.h"
 #include "frame/status_message.h"
+#include "platform/handle.h"
 #include "platform/sync.h"
 #include "platform/system_info.h"
 #include "support/catalog.h"
@@ -75,6 +76,12 @@ TaskBase::~TaskBase() {
     if (trigger_list != nullptr) trigger_list_destroy(trigger_list);
     trigger_list = nullptr;
     msg_free(msg_root());
+    // The semaphores of the kernel access lock live as long as the task
+    // object; afterwards callers run unlocked.
+    KernelAccessState& access = kernel_access_state();
+    for (win::HANDLE h : {access.access_guard, access.id_semaphore, access.second_id_semaphore})
+        if (h != nullptr) win::CloseHandle(h);
+    ClearKernelAccess();
     if (task_state().event_log == event_log_) task_state().event_log = nullptr;
     delete event_log_;
     if (g_instance == this) g_instance = nullptr;

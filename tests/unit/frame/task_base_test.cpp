@@ -317,13 +317,15 @@ TEST_F(TaskBaseTest, OtherWaitErrorsAreReportedAndEndTheLoop) {
 }
 
 TEST_F(TaskBaseTest, ShutdownWritesOnlyLevelsWhenSomeoneElseWroteTheMessage) {
-    RecordingTask task;
-    ASSERT_EQ(task.Start(), 0);
-    Set(kMessage, kTagText, "operator note");
-    task.Shutdown();
-    EXPECT_EQ(Status(), 0);
-    EXPECT_EQ(Message(), "operator note");
-    EXPECT_EQ(task.hooks.back(), "Stop");
+    {
+        RecordingTask task;
+        ASSERT_EQ(task.Start(), 0);
+        Set(kMessage, kTagText, "operator note");
+        task.Shutdown();
+        EXPECT_EQ(Status(), 0);
+        EXPECT_EQ(Message(), "operator note");
+        EXPECT_EQ(task.hooks.back(), "Stop");
+    }
 
     // The same at start-up: a message changed during the loading hooks
     // gets the running level without the text.
