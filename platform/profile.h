@@ -4,8 +4,9 @@
 // compare without regard to case, the first matching section and the first
 // matching key in it win; blanks around names and values are dropped; a
 // value enclosed in a pair of matching quotes (double or single) loses
-// them; lines starting with ";" are comments. A missing file reads as
-// empty.
+// them; lines starting with ";" are comments; a "[" line without its "]"
+// starts no section; keys before the first section belong to none. A
+// missing file reads as empty.
 //
 // Simulated host: a reader with exactly these rules over the host file of
 // the path (drive letters as in platform/files.h).

@@ -53,11 +53,13 @@ std::vector<Section> Parse(std::string_view text) {
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         if (line.empty() || line.front() == ';') continue;
         if (line.front() == '[') {
-            line.remove_prefix(1);
             std::size_t close = line.rfind(']');
-            if (close != std::string_view::npos) line = line.substr(0, close);
-            sections.push_back(Section{std::string(Trim(line)), {}});
-            continue;
+            // A header without its closing bracket starts no section: its
+            // line and the keys after it stay with the section before.
+            if (close != std::string_view::npos) {
+                sections.push_back(Section{std::string(Trim(line.substr(1, close - 1))), {}});
+                continue;
+            }
         }
         if (sections.empty()) continue;  // keys before the first section belong to none
         Entry entry;

