@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "config/log_writer.h"
 #include "config/settings.h"
@@ -10,6 +11,7 @@
 #include "frame/status_message.h"
 #include "frame/task_state.h"
 #include "platform/disk.h"
+#include "support/archive.h"
 #include "platform/handle.h"
 #include "platform/security.h"
 #include "platform/shutdown.h"
@@ -220,10 +222,15 @@ void HostUtilitiesTask::CtLoad() {
                 StatusMessage(kLevelError, "CTRECORD", static_cast<int>(t), 0);
                 continue;
             }
+            std::vector<std::uint8_t> copy(size);
             for (std::int32_t r = 0; r < count; ++r) {
                 const std::uint8_t* rec = reader.ReadRecord(r);
                 if (rec == nullptr) continue;  // reported by the reader
-                BuildRow(type, rec, size);
+                // The reader hands out its buffer even after a refused read;
+                // a row is built only from a record that was read whole.
+                if (ct_read_record(&reader.archive, copy.data(), copy.size(), static_cast<std::uint32_t>(r)) != CT_OK)
+                    continue;
+                BuildRow(type, copy.data(), size);
             }
         }
     } catch (const std::bad_alloc&) {

@@ -127,6 +127,10 @@ protected:
 
     void Start() {
         BuildArchive("plant/ct/VDWINUT", task_archive_);
+        if (cut_task_archive_ != 0) {
+            std::filesystem::path path = App() / "plant" / "ct" / "VDWINUT.ct";
+            std::filesystem::resize_file(path, std::filesystem::file_size(path) - cut_task_archive_);
+        }
         std::string error;
         db_ = sim::Database::CreateInProcess(tags_, error);
         ASSERT_NE(db_, nullptr) << error;
@@ -244,6 +248,7 @@ protected:
     std::vector<sim::TagSpec> tags_;
     cttext::TagList tag_names_;
     std::string task_archive_;
+    std::uintmax_t cut_task_archive_ = 0;  // bytes cut off the end of the task's archive
     std::unique_ptr<sim::Database> db_;
     std::unique_ptr<HostUtilitiesTask> task_;
 };

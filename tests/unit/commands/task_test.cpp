@@ -150,6 +150,18 @@ end
     EXPECT_TRUE(task_->event_log_rows().empty());
 }
 
+TEST_F(TaskTest, TruncatedArchiveBuildsNoRowFromAPartRecord) {
+    // The last table is the event-log table (82-byte records): cut into its
+    // second record.
+    cut_task_archive_ = 40;
+    Start();
+    EXPECT_EQ(task_->keyboard_rows().size(), 2u);
+    EXPECT_EQ(task_->command_rows().size(), 15u);
+    ASSERT_EQ(task_->event_log_rows().size(), 1u);
+    EXPECT_STREQ(task_->event_log_rows()[0]->text, "Operator message");
+    EXPECT_EQ(LogCount("Configuration table 2: record 1 cannot be read"), 1);
+}
+
 TEST_F(TaskTest, TriggerToZeroRunsNothingAndDoneFollowsEveryRun) {
     Start();
     Trigger("LOCK_TRIG", 1);
