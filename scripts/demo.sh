@@ -1,32 +1,98 @@
 #!/usr/bin/env bash
-# Demo: builds what is missing (host Release), sets up a fresh runtime from a
-# small tag list in demo-run/, and drives it with the runtime command line.
-# The task process itself joins this demo as it lands.
+# The demo: builds what is missing (host Release), sets up the sample
+# application and a runtime in a fresh demo-run/, starts the task, drives
+# every row kind from this (another) process, prints each trigger with its
+# result tags and latency, stops the task through the runtime and shows the
+# log file, the event log and the registry of the simulated host.
+# Nothing of this machine is touched: the task only sees its simulated host
+# in demo-run/host, and nothing is left running.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh host
+root=$PWD
+scripts/install-deps.sh host >/dev/null
 cmake --preset host-release >/dev/null
-cmake --build --preset host-release -j"$(nproc)" --target vdrt >/dev/null
-vdrt=build/host-release/tools/vdrt/vdrt
-run=demo-run
-rm -rf "$run" && mkdir -p "$run"
-export VDRUNTIME="$PWD/$run/runtime.db"
-cat >"$run/tags.lst" <<'TAGS'
-# name        type   initial
-DISK_TRIG     int16  0
-DISK_VALUE    int32  0
-DISK_DONE     int16  0
-EVT_TEXT      text   "hello"
-TAGS
-echo "== creating the runtime from $run/tags.lst"
-"$vdrt" create "$run/tags.lst"
-"$vdrt" tags
-echo "== a watcher in another process sees every change"
-"$vdrt" watch --count 2 --timeout 5000 DISK_TRIG EVT_TEXT &
-watcher=$!
-sleep 0.3
-"$vdrt" set DISK_TRIG 1
-"$vdrt" set EVT_TEXT "disk check requested"
-wait "$watcher"
-"$vdrt" get DISK_TRIG EVT_TEXT
-echo "== done; the runtime database is $VDRUNTIME"
+cmake --build --preset host-release -j"$(nproc)" --target vdwinut vdrt vdkernel ctbuild >/dev/null
+bin=$root/build/host-release
+vdrt=$bin/tools/vdrt/vdrt
+run=$root/demo-run
+rm -rf "$run"
+eval "$(scripts/setup-example.sh "$run" "$bin")"
+
+# The simulated host: the keyboard filter device is present, drive D: is the
+# demo directory.
+mkdir -p "$VDHOST/devices"
+: >"$VDHOST/devices/KbFilter"
+echo "D: $run" >"$VDHOST/drives.txt"
+# The user has a screen saver chosen and the policy key exists (the task
+# never creates it).
+cat >"$VDHOST/registry.txt" <<'REG'
+[HKEY_CURRENT_USER\Control Panel\Desktop]
+"SCRNSAVE.EXE"=sz:"scrnsave.scr"
+[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Policies\System]
+REG
+
+"$vdrt" create "$run/tags.lst" >/dev/null
+task_pid=
+cleanup() { [ -n "$task_pid" ] && kill "$task_pid" 2>/dev/null || true; }
+trap cleanup EXIT
+
+echo "== starting vdwinut (application $VDAPP, domain $VDDOMAIN)"
+(cd "$run" && exec "$bin/app/vdwinut" >"$run/task.out" 2>&1) &
+task_pid=$!
+for _ in $(seq 100); do
+  [ "$("$vdrt" get VDWINUT.STATUS 2>/dev/null)" = 1 ] && break
+  sleep 0.05
+done
+"$vdrt" tasks
+
+row() { printf '%-28s ' "$1"; shift; "$vdrt" trigger "$@" || true; }
+echo
+echo "== triggers (set from this process; latency = trigger set to done tag seen)"
+row "disk: free space of C: (KB)"  DISK_FREE_TRIG 1 DISK_FREE_DONE DISK_FREE
+row "disk: total of C: (KB)"       DISK_TOTAL_TRIG 1 DISK_TOTAL_DONE DISK_TOTAL
+row "screen saver: switch on"      SS_ON_TRIG 1 SS_ON_DONE SS_ON_VALUE
+row "screen saver: is active?"     SS_ACTIVE_TRIG 1 SS_ACTIVE_DONE SS_ACTIVE
+"$vdrt" set SS_SETTIME_VALUE 900
+row "screen saver: timeout 900 s"  SS_SETTIME_TRIG 1 SS_SETTIME_DONE SS_SETTIME_VALUE
+row "screen saver: timeout?"       SS_TIME_TRIG 1 SS_TIME_DONE SS_TIME
+row "screen saver: password on"    SS_SETSEC_TRIG 1 SS_SETSEC_DONE SS_SETSEC_VALUE
+row "screen saver: password?"      SS_SECURE_TRIG 1 SS_SECURE_DONE SS_SECURE
+row "screen saver: start now"      SS_START_TRIG 1 SS_START_DONE
+row "policy: no workstation lock"  LOCKPOL_SET_TRIG 1 LOCKPOL_SET_DONE LOCKPOL_SET
+row "policy: lock disabled?"       LOCKPOL_TRIG 1 LOCKPOL_DONE LOCKPOL
+row "policy: no task manager"      TASKMGR_SET_TRIG 1 TASKMGR_SET_DONE TASKMGR_SET
+row "policy: task manager off?"    TASKMGR_TRIG 1 TASKMGR_DONE TASKMGR
+row "keyboard: lock Ctrl+Alt+Del"  KB_CAD_TRIG 1 KB_CAD_DONE KB_CAD_STATE
+row "keyboard: lock Alt+Tab"       KB_TAB_TRIG 1 KB_TAB_DONE KB_TAB_STATE
+row "keyboard: unlock Alt+Tab"     KB_TAB_TRIG 0 KB_TAB_DONE KB_TAB_STATE
+"$vdrt" set EVT_LEVEL 2
+"$vdrt" set EVT_TEXT "Line 3 stopped: operator check"
+row "event log: operator text"     EVT_TRIG 1 EVT_DONE
+row "event log: fixed warning"     EVT_FIXED_TRIG 1 EVT_FIXED_DONE
+row "lock the workstation"         LOCK_TRIG 1 LOCK_DONE
+row "shut down (deferred)"         SHUTDOWN_TRIG 1 SHUTDOWN_DONE SHUT_DEFER STOP
+
+echo
+echo "== the stop tag is 1: the runtime stops the task"
+"$vdrt" stop VDWINUT
+rc=0
+wait "$task_pid" || rc=$?
+task_pid=
+echo "vdwinut exited with $rc"
+"$vdrt" get VDWINUT.STATUS VDWINUT.MSG
+
+log=$(find "$VDAPP" -name VDWINUT.log | head -1)
+echo
+echo "== log file ${log#$root/}"
+cat "$log"
+echo
+echo "== event log of the simulated host"
+"$vdrt" eventlog
+echo
+echo "== registry of the simulated host"
+"$vdrt" registry
+echo
+echo "== requests the simulated host recorded (nothing was carried out)"
+for f in "$VDHOST"/*.log; do
+  echo "-- $(basename "$f")"; cat "$f"
+done
