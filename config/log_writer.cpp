@@ -121,6 +121,13 @@ void WriteLogNoArgs(const char* key, std::int32_t level, std::uint16_t event_typ
     Emit(line, event_type, event_kind, extra, extra_length);
 }
 
+void WriteLogText(const char* text, std::int32_t level, std::uint16_t event_type, std::int32_t event_kind) {
+    if (log_settings().debug_level < level) return;
+    char line[kLogLineSize];
+    std::snprintf(line, sizeof line, "%s", text == nullptr ? "" : text);
+    Emit(line, event_type, event_kind, nullptr, 0);
+}
+
 void WriteLogV(const char* key, std::int32_t level, std::uint16_t event_type, std::int32_t event_kind,
                const char* extra, std::int32_t extra_length, std::va_list args) {
     if (log_settings().debug_level < level) return;

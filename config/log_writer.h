@@ -54,6 +54,10 @@ void WriteLogV(const char* key, std::int32_t level, std::uint16_t event_type, st
 void WriteLogArgs(const char* key, std::int32_t level, std::uint16_t event_type, std::int32_t event_kind,
                   const char* extra, std::int32_t extra_length, ...);
 
+// Writes a ready text as it stands: no catalog lookup, no formatting (the
+// status writer's bare key before the task is attached).
+void WriteLogText(const char* text, std::int32_t level, std::uint16_t event_type, std::int32_t event_kind);
+
 // WriteLog (key, level, event type, event kind, extra, extra length,
 // printf-style arguments...).
 template <typename... Args>

@@ -85,7 +85,7 @@ void Status(std::int32_t level, const char* key, std::va_list* args) {
     if (task == kNoTask) {
         ReleaseKernelAccess();
         // Not attached: only the bare key reaches the log.
-        if (key != nullptr) WriteLogNoArgs(key, log_level, 2, kEventKindMessage, nullptr, 0);
+        if (key != nullptr) WriteLogText(key, log_level, 2, kEventKindMessage);
         return;
     }
     char text[kStatusTextSize];

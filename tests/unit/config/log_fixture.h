@@ -1,0 +1,137 @@
+// Shared set-up of the settings, log writer, kernel access lock, event-log
+// and status message tests: a scratch directory with an application and an
+// installation directory (and the simulated host's state directory), an
+// in-process kernel, and the task object attached to it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/kernel_access.h"
+#include "config/log_writer.h"
+#include "frame/kernel.h"
+#include "frame/task_base.h"
+#include "frame/task_state.h"
+#include "platform/environment.h"
+#include "platform/handle.h"
+#include "sim/sim.h"
+#include "support/message_lookup.h"
+
+namespace logtest {
+
+inline bool SimulatedHost() { return std::filesystem::path::preferred_separator == '/'; }
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+inline void WriteFile(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Closes the lock's semaphores and forgets its owners.
+inline void ResetKernelAccess() {
+    KernelAccessState& s = kernel_access_state();
+    for (win::HANDLE h : {s.access_guard, s.id_semaphore, s.second_id_semaphore})
+        if (h != nullptr) win::CloseHandle(h);
+    ClearKernelAccess();
+}
+
+class TaskFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<int> counter{0};
+        dir_ = std::filesystem::temp_directory_path() / ("vdcfg" + std::to_string(counter++));
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(App());
+        std::filesystem::create_directories(Root());
+        std::filesystem::create_directories(dir_ / "state");
+        win::SetEnvironmentVariableA("VDHOST", (dir_ / "state").generic_string().c_str());
+
+        std::vector<sim::TagSpec> specs;
+        std::string error;
+        ASSERT_TRUE(sim::ParseTagList("value int16 0\n", specs, error)) << error;
+        db_ = sim::Database::CreateInProcess(specs, error);
+        ASSERT_TRUE(db_) << error;
+        sim::SetCurrentDatabase(db_.get());
+        kernel_bind_table(sim::Ops());
+
+        ResetKernelAccess();
+        task_state() = TaskState{};
+        log_settings() = LogSettings{};
+        task_ = std::make_unique<TaskBase>("VDWINUT", "Windows Host Utilities");
+    }
+
+    void TearDown() override {
+        sim::ClearFaults();
+        ResetKernelAccess();
+        TaskState& state = task_state();
+        if (state.second_task_id >= 0 && state.second_task_id != state.task_id) kernel_detach(state.second_task_id);
+        if (state.task_id >= 0) kernel_detach(state.task_id);
+        state.task_id = state.second_task_id = kNoTask;
+        task_.reset();
+        task_state() = TaskState{};
+        log_settings() = LogSettings{};
+        msg_free(msg_root());
+        kernel_unbind();
+        sim::SetCurrentDatabase(nullptr);
+        db_.reset();
+        win::SetEnvironmentVariableA("VDHOST", nullptr);
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    // Attaches as start-up does and fills the task-wide state.
+    void Attach() {
+        TaskState& state = task_state();
+        copy_fixed(state.vd_name, kEnvNameSize, "plant");
+        copy_fixed(state.vd_domain, kEnvDomainSize, "dom");
+        copy_fixed(state.vd_user, kEnvUserSize, "usr");
+        state.task_id = kernel_attach(state.task_name, state.task_title, state.vd_name, state.vd_domain, state.vd_user);
+        ASSERT_GE(state.task_id, 0);
+        state.second_task_id = state.task_id;
+        ASSERT_EQ(kernel_task_environment(state.task_id, &state.environment), 0);
+        copy_fixed(state.environment.app_dir, 64, App().generic_string().c_str());
+        copy_fixed(state.environment.root_dir, 64, Root().generic_string().c_str());
+        ASSERT_EQ(std::string(state.environment.app_dir), App().generic_string()) << "scratch path too long";
+    }
+
+    std::filesystem::path App() const { return dir_ / "app"; }
+    std::filesystem::path Root() const { return dir_ / "root"; }
+    std::filesystem::path State() const { return dir_ / "state"; }
+    std::filesystem::path LogFile() const { return App() / "plant" / "dom" / "usr" / "log" / "VDWINUT.log"; }
+
+    std::string MessageTag() const {
+        sim::Value v;
+        EXPECT_TRUE(db_->GetValue(TagRefIndex(task_state().environment.message_tag), v));
+        return v.bytes;
+    }
+    std::int64_t StatusTag() const {
+        sim::Value v;
+        EXPECT_TRUE(db_->GetValue(TagRefIndex(task_state().environment.status_tag), v));
+        return v.integer;
+    }
+
+    std::filesystem::path dir_;
+    std::unique_ptr<sim::Database> db_;
+    std::unique_ptr<TaskBase> task_;
+};
+
+}  // namespace logtest

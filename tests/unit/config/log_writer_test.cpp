@@ -1,0 +1,185 @@
+#include "config/log_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "config/settings.h"
+#include "log_fixture.h"
+
+namespace {
+
+using logtest::ReadFile;
+using logtest::ReadLines;
+using logtest::SimulatedHost;
+
+class LogWriterTest : public logtest::TaskFixture {
+protected:
+    void SetUp() override {
+        TaskFixture::SetUp();
+        Attach();
+        LogSettings& log = log_settings();
+        log.log_path = (App() / "task.log").generic_string();
+    }
+    static void AllSinks(int level) {
+        LogSettings& log = log_settings();
+        log.debug_level = level;
+        log.log_to_screen = log.log_to_debugger = log.log_to_file = log.log_to_event_log = 1;
+    }
+    static void FileOnly(int level) {
+        LogSettings& log = log_settings();
+        log.debug_level = level;
+        log.log_to_file = 1;
+    }
+    std::string Log() const { return ReadFile(App() / "task.log"); }
+    // The texts of the log's records, without their stamps.
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        static const std::regex record(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d (.*)\r)");
+        for (const std::string& line : ReadLines(App() / "task.log")) {
+            std::smatch m;
+            if (std::regex_match(line, m, record)) {
+                texts.push_back(m[1]);
+            } else {
+                texts.push_back("<bad record: " + line + ">");
+            }
+        }
+        return texts;
+    }
+    std::vector<std::string> Events() const { return ReadLines(State() / "eventlog.txt"); }
+};
+
+TEST_F(LogWriterTest, LevelZeroWritesNothingAnywhere) {
+    AllSinks(0);
+    testing::internal::CaptureStdout();
+    WriteLog("TASK_START", 1, 0, kEventKindStart, nullptr, 0, "a", "b", "c");
+    WriteLog("VDERROR", 2, 2, kEventKindMessage, nullptr, 0);
+    WriteLog("RUN", 4, 4, kEventKindMessage, nullptr, 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_FALSE(std::filesystem::exists(App() / "task.log"));
+    EXPECT_EQ(log_settings().log_opened, 0);
+    EXPECT_FALSE(std::filesystem::exists(State() / "debug.txt"));
+    EXPECT_FALSE(std::filesystem::exists(State() / "eventlog.txt"));
+}
+
+TEST_F(LogWriterTest, LevelFilterKeepsLinesUpToTheSetting) {
+    FileOnly(1);
+    WriteLog("TASK_START %s %s", 1, 0, kEventKindStart, nullptr, 0, "VDWINUT", "Title");
+    WriteLog("CTLOAD", 1, 0, kEventKindStart, nullptr, 0);
+    WriteLog("an error status", 2, 2, kEventKindMessage, nullptr, 0);
+    WriteLog("a plain status", 4, 4, kEventKindMessage, nullptr, 0);
+    WriteLog("TASK_STOP", 1, 0, kEventKindStop, nullptr, 0);
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"TASK_START VDWINUT Title", "CTLOAD", "TASK_STOP"}));
+
+    log_settings().debug_level = 4;
+    WriteLog("a plain status", 4, 4, kEventKindMessage, nullptr, 0);
+    WriteLog("too detailed", 5, 4, kEventKindMessage, nullptr, 0);
+    EXPECT_EQ(Texts().back(), "a plain status");
+    EXPECT_EQ(Texts().size(), 4u);
+}
+
+TEST_F(LogWriterTest, FirstLineOfTheProcessReplacesTheOldLogThenLinesAppend) {
+    logtest::WriteFile(App() / "task.log", "old contents of an earlier run\r\n");
+    FileOnly(4);
+    WriteLog("first", 1, 0, kEventKindStart, nullptr, 0);
+    WriteLog("second", 1, 0, kEventKindStart, nullptr, 0);
+    std::string extra = "extra text";
+    WriteLog("third", 1, 0, kEventKindMessage, extra.c_str(), 5);
+    std::vector<std::string> texts = Texts();
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts[0], "first");
+    EXPECT_EQ(texts[1], "second");
+    EXPECT_EQ(texts[2], "third");
+    EXPECT_EQ(texts[3], "<bad record:                   extra\r>") << "the extra line: 18 blanks, cut at its length";
+    EXPECT_EQ(Log().find("\r\r"), std::string::npos) << "each record ends in exactly CR LF";
+
+    // With the debugger sink on as well, the file records are the same.
+    std::string before = Log();
+    log_settings().log_to_debugger = 1;
+    WriteLog("fourth", 1, 0, kEventKindStart, nullptr, 0);
+    std::string after = Log();
+    ASSERT_GT(after.size(), before.size());
+    EXPECT_EQ(after.substr(0, before.size()), before);
+    EXPECT_EQ(after.substr(after.size() - 8), "fourth\r\n");
+}
+
+TEST_F(LogWriterTest, UnopenableFileIsSkippedAndTriedAgainByAppending) {
+    FileOnly(4);
+    log_settings().log_path = (App() / "missing" / "task.log").generic_string();
+    WriteLog("lost", 1, 0, kEventKindStart, nullptr, 0);
+    EXPECT_NE(log_settings().log_opened, 0) << "the first attempt counts even when it fails";
+    std::filesystem::create_directories(App() / "missing");
+    logtest::WriteFile(App() / "missing" / "task.log", "kept\r\n");
+    WriteLog("found", 1, 0, kEventKindStart, nullptr, 0);
+    std::string text = ReadFile(App() / "missing" / "task.log");
+    EXPECT_EQ(text.rfind("kept\r\n", 0), 0u) << "appended, not truncated";
+    EXPECT_NE(text.find("found\r\n"), std::string::npos);
+
+    log_settings().log_path.clear();
+    WriteLog("no path", 1, 0, kEventKindStart, nullptr, 0);  // skipped quietly
+}
+
+TEST_F(LogWriterTest, LongLinesAreCutAndPercentSignsAreSafe) {
+    FileOnly(4);
+    std::string big(3000, 'x');
+    WriteLog("%s", 1, 0, kEventKindMessage, nullptr, 0, big.c_str());
+    msg_insert(msg_root_slot(), "PCT", "100%% sure");
+    msg_insert(msg_root_slot(), "VALUE", "value %d of %s");
+    WriteLog("50% done %s %n", 1, 0, kEventKindMessage, nullptr, 0);  // a ready text: verbatim
+    WriteLog("PCT", 1, 0, kEventKindMessage, nullptr, 0);             // a catalog text without arguments
+    WriteLog("VALUE", 1, 0, kEventKindMessage, nullptr, 0, 7, "ten");
+    WriteLog("MISSING %d", 1, 0, kEventKindMessage, nullptr, 0, 42);  // no entry: the key is the format
+    WriteLog(nullptr, 1, 0, kEventKindMessage, nullptr, 0);
+    std::vector<std::string> texts = Texts();
+    ASSERT_EQ(texts.size(), 6u);
+    EXPECT_EQ(texts[0], std::string(kLogLineSize - 1, 'x'));
+    EXPECT_EQ(texts[1], "50% done %s %n");
+    EXPECT_EQ(texts[2], "100% sure");
+    EXPECT_EQ(texts[3], "value 7 of ten");
+    EXPECT_EQ(texts[4], "MISSING 42");
+    EXPECT_EQ(texts[5], "") << "a null key gives an empty line";
+    EXPECT_EQ(FormatLogLine("PCT", nullptr), "100% sure");
+}
+
+TEST_F(LogWriterTest, ConsoleAndDebuggerSinks) {
+    LogSettings& log = log_settings();
+    log.debug_level = 4;
+    log.log_to_screen = 1;
+    log.log_to_debugger = 1;
+    testing::internal::CaptureStdout();
+    WriteLog("on screen", 1, 0, kEventKindStart, nullptr, 0);
+    WriteLog("with extra", 1, 0, kEventKindMessage, "second line", 11);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(std::regex_match(out, std::regex(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d on screen\n)"
+                                                 R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d with extra\n {18}second line\n)")))
+        << out;
+    if (!SimulatedHost()) GTEST_SKIP() << "debugger output is kept by the simulated host";
+    EXPECT_EQ(ReadLines(State() / "debug.txt"),
+              (std::vector<std::string>{"on screen", "with extra", "second line"}));
+}
+
+TEST_F(LogWriterTest, EventLogSinkChoosesTheIdentifierByKind) {
+    if (!SimulatedHost()) GTEST_SKIP() << "the event log is read back from the simulated host";
+    LogSettings& log = log_settings();
+    log.debug_level = 4;
+    log.log_to_event_log = 1;
+    WriteLog("TASK_START", 1, 0, kEventKindStart, nullptr, 0);
+    WriteLog("TASK_STOP", 1, 0, kEventKindStop, "ignored", 7);
+    WriteLog("status", 2, 2, kEventKindMessage, nullptr, 0);
+    WriteLog("with data", 4, 4, kEventKindMessage, "AB", 2);
+    std::vector<std::string> events = Events();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0], "Windows Host Utilities\t0\t0\t0x40000001\t-\tTASK_START");
+    EXPECT_EQ(events[1], "Windows Host Utilities\t0\t0\t0x40000004\t-\tTASK_STOP");
+    EXPECT_EQ(events[2], "Windows Host Utilities\t2\t0\t0x40000007\t-\tstatus");
+    EXPECT_EQ(events[3], "Windows Host Utilities\t4\t0\t0x40000007\t4142\twith data");
+
+    // The direct report ignores level and switches.
+    log_settings() = LogSettings{};
+    ReportEventText(1, "direct report");
+    ASSERT_EQ(Events().size(), 5u);
+    EXPECT_EQ(Events().back(), "Windows Host Utilities\t1\t0\t0x40000007\t-\tdirect report");
+}
+
+}  // namespace

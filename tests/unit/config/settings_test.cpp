@@ -1,0 +1,140 @@
+#include "config/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/kernel_access.h"
+#include "config/log_writer.h"
+#include "log_fixture.h"
+
+namespace {
+
+using logtest::SimulatedHost;
+using logtest::WriteFile;
+
+class SettingsTest : public logtest::TaskFixture {
+protected:
+    void SetUp() override {
+        TaskFixture::SetUp();
+        Attach();
+    }
+    void WriteInstall(const std::string& text) { WriteFile(Root() / "bin" / "VDWINUT.ini", text); }
+    void WriteApp(const std::string& text) { WriteFile(App() / "net" / "VDWINUT.ini", text); }
+};
+
+TEST_F(SettingsTest, WithoutFilesEverythingIsOffButPathsAndLockAreReady) {
+    ASSERT_EQ(LoadSettings(*task_), 0);
+    const LogSettings& log = log_settings();
+    EXPECT_EQ(log.debug_level, 0);
+    EXPECT_EQ(log.log_to_screen + log.log_to_debugger + log.log_to_file + log.log_to_event_log, 0);
+    EXPECT_EQ(task_->blocking, 1);
+    EXPECT_EQ(log.log_path, App().generic_string() + "/plant/dom/usr/log/VDWINUT.log");
+    EXPECT_TRUE(std::filesystem::is_directory(App() / "plant" / "dom" / "usr" / "log")) << "log directories are made";
+    EXPECT_EQ(task_->settings_path, Root().generic_string() + "/bin/VDWINUT.ini");
+    EXPECT_EQ(task_->net_settings_path, App().generic_string() + "/net/VDWINUT.ini");
+
+    const KernelAccessState& lock = kernel_access_state();
+    EXPECT_NE(lock.id_semaphore, nullptr);
+    EXPECT_NE(lock.access_guard, nullptr);
+    EXPECT_EQ(lock.second_id_semaphore, nullptr);
+    EXPECT_EQ(task_state().second_task_id, task_state().task_id);
+}
+
+TEST_F(SettingsTest, ApplicationCopyWinsUnlessItsValueIsEmpty) {
+    WriteInstall("[Debug]\nDebugLevel=1\nLog2File=1\nLog2Screen=1\nLog2DebugViewer=0\nLog2EventViewer=1\n"
+                 "[DiskSpace]\nUseMB=1\n");
+    WriteApp("[debug]\ndebuglevel=  3abc\nLog2File=\nLog2Screen=0\nLog2DebugViewer=-1\nLog2EventViewer=yes\n");
+    ASSERT_EQ(LoadSettings(*task_), 0);
+    const LogSettings& log = log_settings();
+    EXPECT_EQ(log.debug_level, 3) << "leading number of the application copy";
+    EXPECT_NE(log.log_to_file, 0) << "an empty value counts as absent: the installation copy's 1";
+    EXPECT_EQ(log.log_to_screen, 0) << "the application copy's 0 wins";
+    EXPECT_NE(log.log_to_debugger, 0) << "-1 switches on";
+    EXPECT_EQ(log.log_to_event_log, 0) << "a word switches off";
+    EXPECT_EQ(ReadIntSetting(*task_, "DiskSpace", "UseMB", 0), 1) << "only the installation copy has it";
+    EXPECT_EQ(ReadIntSetting(*task_, "DiskSpace", "Missing", -12), -12) << "the default when neither has it";
+}
+
+TEST_F(SettingsTest, ValuesAreCutAndNumbersConvertWithoutOverflow) {
+    WriteApp("[Task]\nLong=" + std::string(120, 'v') + "\nHuge=99999999999\nNeg=-99999999999\nWord=abc\n");
+    ASSERT_EQ(LoadSettings(*task_), 0);
+    EXPECT_EQ(ReadSetting(*task_, "Task", "Long", ""), std::string(79, 'v'));
+    EXPECT_EQ(ReadIntSetting(*task_, "Task", "Huge", 0), 2147483647);
+    EXPECT_EQ(ReadIntSetting(*task_, "Task", "Neg", 0), -2147483647 - 1);
+    EXPECT_EQ(ReadIntSetting(*task_, "Task", "Word", 5), 0);
+
+    task_->settings_path.clear();
+    task_->net_settings_path.clear();
+    EXPECT_EQ(ReadSetting(*task_, "Task", "Long", "dflt"), "dflt") << "no paths: the default";
+    EXPECT_EQ(ReadSetting(*task_, nullptr, "Long", "dflt"), "dflt");
+}
+
+TEST_F(SettingsTest, PollingModeMakesTheLoopPollAndIsResetOnEveryRead) {
+    WriteApp("[Task]\nPollingMode=1\n");
+    ASSERT_EQ(LoadSettings(*task_), 0);
+    EXPECT_EQ(task_->blocking, 0);
+    EXPECT_EQ(task_->polling_requests, 1u);
+    ASSERT_EQ(LoadSettings(*task_), 0);
+    EXPECT_EQ(task_->polling_requests, 1u) << "reading again does not add a second request";
+
+    WriteApp("[Task]\nPollingMode=0\n");
+    ASSERT_EQ(LoadSettings(*task_), 0);
+    EXPECT_EQ(task_->blocking, 1);
+    EXPECT_EQ(task_->polling_requests, 0u);
+}
+
+TEST_F(SettingsTest, SecondRegistrationUsesTheNameEndingInTwo) {
+    EXPECT_EQ(SecondTaskName("VDWINUT"), "VDWINU2");
+    EXPECT_EQ(SecondTaskName(""), "");
+    WriteInstall("[Task]\nDriver2Ids=1\n");
+    ASSERT_EQ(LoadSettings(*task_), 0);
+    const TaskState& state = task_state();
+    ASSERT_GE(state.second_task_id, 0);
+    EXPECT_NE(state.second_task_id, state.task_id);
+    EXPECT_EQ(db_->FindTask("VDWINU2"), state.second_task_id);
+    EXPECT_NE(kernel_access_state().second_id_semaphore, nullptr);
+
+    // Reading again keeps the registration it has.
+    TaskId second = state.second_task_id;
+    ASSERT_EQ(LoadSettings(*task_), 0);
+    EXPECT_EQ(state.second_task_id, second);
+}
+
+TEST_F(SettingsTest, RefusedSecondRegistrationIsReportedAndTheTaskKeepsOneId) {
+    TaskId squatter = kernel_attach("VDWINU2", "someone else", "plant", "dom", "usr");
+    ASSERT_GE(squatter, 0);
+    WriteInstall("[Task]\nDriver2Ids=1\n");
+    ASSERT_EQ(LoadSettings(*task_), 0);
+    const TaskState& state = task_state();
+    EXPECT_EQ(state.second_task_id, state.task_id);
+    EXPECT_EQ(kernel_access_state().second_id_semaphore, nullptr) << "no third semaphore";
+    EXPECT_EQ(MessageTag(), "NOSECONDID");
+    EXPECT_EQ(StatusTag(), 2);
+    EXPECT_EQ(state.last_status_level, 2);
+    EXPECT_EQ(task_->blocking, 1) << "the wait mode stays as chosen";
+    EXPECT_EQ(kernel_access_state().id_owner.load(), 0u) << "the lock is released after the report";
+    kernel_detach(squatter);
+}
+
+TEST_F(SettingsTest, EmptyEnvironmentNamesLeaveEmptyPathComponents) {
+    copy_fixed(task_state().vd_name, kEnvNameSize, "");
+    ASSERT_EQ(LoadSettings(*task_), 0);
+    EXPECT_EQ(log_settings().log_path, App().generic_string() + "//dom/usr/log/VDWINUT.log");
+}
+
+TEST_F(SettingsTest, SemaphoreThatCannotBeMadeFailsWith191) {
+    if (!SimulatedHost()) GTEST_SKIP() << "semaphore failures are made by the simulated host";
+    win::SetEnvironmentVariableA("VDHOST_FAIL_SEMAPHORES", "1");
+    int rc = LoadSettings(*task_);
+    win::SetEnvironmentVariableA("VDHOST_FAIL_SEMAPHORES", nullptr);
+    EXPECT_EQ(rc, kSemaphoreFailure);
+    EXPECT_EQ(kernel_access_state().id_semaphore, nullptr);
+    // The lock then holds nothing and never blocks.
+    AcquireKernelAccess(1);
+    EXPECT_EQ(CurrentTaskId(), task_state().task_id);
+    ReleaseKernelAccess();
+    EXPECT_EQ(LoadSettings(*task_), 0) << "a later read creates what is missing";
+}
+
+}  // namespace
