@@ -156,6 +156,9 @@ TEST_F(TaskBaseTest, StartFailuresCleanUpAndReturnTheirCodes) {
         EXPECT_EQ(task_state().task_id, kNoTask);
         EXPECT_EQ(Attached(), 0u);  // detached again
     }
+}
+
+TEST_F(TaskBaseTest, SemaphoreFailureFailsStartUp) {
     {
         RecordingTask task;
         win::SetEnvironmentVariableA("VDHOST_FAIL_SEMAPHORES", "1");
