@@ -57,7 +57,10 @@ std::uint32_t TaskConfigReader::RecordSize() const {
 }
 
 const std::uint8_t* TaskConfigReader::ReadRecord(std::int32_t index) {
-    if (current_table == -1) return record_.get();
+    if (current_table == -1) {
+        last_read_ = CT_ERR_TABLE;
+        return record_.get();
+    }
     const std::uint32_t size = archive.entry.record_size;
     if (!record_ || record_capacity < size) {
         record_.reset();
@@ -70,10 +73,14 @@ const std::uint8_t* TaskConfigReader::ReadRecord(std::int32_t index) {
                 StatusMessage(kLevelError, "NOMEMORY");
         }
     }
-    if (record_ && size > 0) {
-        int rc = index < 0 ? CT_ERR_RANGE
-                           : ct_read_record(&archive, record_.get(), record_capacity, static_cast<std::uint32_t>(index));
-        if (rc != CT_OK) StatusMessage(kLevelError, "CTRECORD", current_table, index);
+    last_read_ = CT_OK;
+    if (size > 0 && !record_) {
+        last_read_ = CT_ERR_NOMEM;
+    } else if (size > 0) {
+        last_read_ = index < 0 ? CT_ERR_RANGE
+                               : ct_read_record(&archive, record_.get(), record_capacity,
+                                                static_cast<std::uint32_t>(index));
+        if (last_read_ != CT_OK) StatusMessage(kLevelError, "CTRECORD", current_table, index);
     }
     return record_.get();
 }

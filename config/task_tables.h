@@ -42,6 +42,11 @@ public:
     // the reader's destruction. A refused read is reported as "CTRECORD" with
     // the table and record index; the buffer is still returned.
     const std::uint8_t* ReadRecord(std::int32_t index);
+    // How the last ReadRecord went: CT_OK when the record was read whole (or
+    // the table's records are empty), the archive's code when it refused the
+    // read, CT_ERR_TABLE with no table selected, CT_ERR_NOMEM without a
+    // buffer. Lets the caller skip a record that came back damaged.
+    std::int32_t LastReadResult() const { return last_read_; }
 
     // Read directly by the command table builder.
     CtArchive archive{};
@@ -53,4 +58,5 @@ public:
 
 private:
     std::unique_ptr<std::uint8_t[]> record_;  // null = no buffer
+    std::int32_t last_read_ = CT_ERR_TABLE;
 };

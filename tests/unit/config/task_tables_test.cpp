@@ -107,6 +107,7 @@ TEST_F(TaskTablesTest, WalksTablesAndRecords) {
     ASSERT_EQ(reader.table_count, 5u);
     EXPECT_EQ(reader.current_table, -1);
     EXPECT_EQ(reader.ReadRecord(0), nullptr) << "no table selected: nothing read";
+    EXPECT_NE(reader.LastReadResult(), CT_OK);
 
     ASSERT_EQ(reader.SelectTable(0), 0);
     EXPECT_EQ(reader.TableType(), 1);
@@ -115,6 +116,7 @@ TEST_F(TaskTablesTest, WalksTablesAndRecords) {
     ASSERT_NE(rec, nullptr);
     EXPECT_EQ(reader.record_capacity, 12u);
     for (int i = 0; i < 12; ++i) EXPECT_EQ(rec[i], 32 + i);
+    EXPECT_EQ(reader.LastReadResult(), CT_OK);
     rec = reader.ReadRecord(0);
     EXPECT_EQ(rec[11], 11);
 
@@ -160,6 +162,7 @@ TEST_F(TaskTablesTest, RefusalsAreReported) {
     ClearStatus();
     EXPECT_NE(reader.ReadRecord(1), nullptr) << "the buffer comes back after a refused read";
     EXPECT_EQ(StatusText(), "CTRECORD 2 1");
+    EXPECT_EQ(reader.LastReadResult(), CT_ERR_RANGE);
     reader.ReadRecord(-3);
     EXPECT_EQ(StatusText(), "CTRECORD 2 -3");
 
@@ -193,8 +196,10 @@ TEST_F(TaskTablesTest, DamagedArchivesAreRefusedWithoutHarm) {
         ASSERT_EQ(reader.SelectTable(4), 0);
         EXPECT_NE(reader.ReadRecord(0), nullptr);
         EXPECT_EQ(StatusText(), "");
+        EXPECT_EQ(reader.LastReadResult(), CT_OK);
         reader.ReadRecord(1);
         EXPECT_EQ(StatusText(), "CTRECORD 4 1");
+        EXPECT_NE(reader.LastReadResult(), CT_OK) << "a part record is not a record";
     }
 
     // Cut inside the index: the later entries cannot be selected.
@@ -234,6 +239,7 @@ TEST_F(TaskTablesTest, DamagedArchivesAreRefusedWithoutHarm) {
         EXPECT_EQ(reader.ReadRecord(0), nullptr);
         EXPECT_EQ(StatusText(), "NOMEMORY");
         EXPECT_EQ(reader.record_capacity, 0u);
+        EXPECT_EQ(reader.LastReadResult(), CT_ERR_NOMEM);
     }
 }
 
