@@ -35,8 +35,16 @@ struct HostKey {
     REGSAM access;
 };
 
-std::mutex g_mutex;  // guards g_open
-std::set<HostKey*> g_open;
+// The open handles. Created on first use and never destroyed: keys are
+// opened and closed by static objects of the program (the task object).
+struct OpenKeys {
+    std::mutex mutex;
+    std::set<HostKey*> keys;
+};
+OpenKeys& Open() {
+    static OpenKeys* open = new OpenKeys;
+    return *open;
+}
 
 const struct {
     HKEY key;
@@ -67,9 +75,9 @@ bool Resolve(HKEY key, std::string& path, REGSAM& access) {
             return true;
         }
     }
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(Open().mutex);
     auto* k = reinterpret_cast<HostKey*>(key);
-    if (g_open.count(k) == 0) return false;
+    if (Open().keys.count(k) == 0) return false;
     path = k->path;
     access = k->access;
     return true;
@@ -169,8 +177,8 @@ std::vector<const RegistryKey*> Children(const RegistryData& data, const std::st
 
 HKEY NewHandle(const std::string& path, REGSAM access) {
     auto* k = new HostKey{path, access};
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_open.insert(k);
+    std::lock_guard<std::mutex> lock(Open().mutex);
+    Open().keys.insert(k);
     return reinterpret_cast<HKEY>(k);
 }
 
@@ -409,8 +417,8 @@ LONG RegCloseKey(HKEY key) {
     }
     auto* k = reinterpret_cast<HostKey*>(key);
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_open.erase(k) == 0) return Err(ERROR_INVALID_HANDLE);
+        std::lock_guard<std::mutex> lock(Open().mutex);
+        if (Open().keys.erase(k) == 0) return Err(ERROR_INVALID_HANDLE);
     }
     delete k;
     return ERROR_SUCCESS;
