@@ -192,6 +192,12 @@ void HostUtilitiesTask::BuildRow(std::int32_t type, const std::uint8_t* rec, std
         row->text[n] = '\0';
         EventLogRow* raw = row.get();
         event_log_rows_.push_back(std::move(row));
+        // The handler uses the cached values of the level and text tags,
+        // which the dispatcher keeps current on their changes; read them
+        // once here so a tag that never changes reports what it holds
+        // rather than an empty text and level 0.
+        if (raw->level_tag->IsConfigured()) raw->level_tag->Read();
+        if (raw->text_tag->IsConfigured()) raw->text_tag->Read();
         if (raw->level_tag->IsConfigured()) BindTrigger(raw->level_tag.get(), &HostUtilitiesTask::IgnoreChange, raw);
         if (raw->text_tag->IsConfigured()) BindTrigger(raw->text_tag.get(), &HostUtilitiesTask::IgnoreChange, raw);
         if (raw->trigger->IsConfigured()) BindTrigger(raw->trigger.get(), &HostUtilitiesTask::OnEventLogTrigger, raw);

@@ -394,3 +394,13 @@ end
     EXPECT_EQ(std::string(task_->event_log_rows()[0]->text).substr(0, 3), "yyy");
     EXPECT_LE(std::strlen(task_->event_log_rows()[0]->text), 255u);
 }
+
+TEST_F(TaskTest, EventRowReportsWhatItsTagsHoldBeforeTheyEverChange) {
+    // The sample's tag list starts EVT_LEVEL at 1 and EVT_TEXT at
+    // "Operator message"; neither changes before the trigger.
+    Start();
+    Trigger("EVT_TRIG");
+    EventLogRow* row = task_->event_log_rows()[0].get();
+    EXPECT_EQ(row->level, 1);
+    EXPECT_STREQ(row->text, "Operator message");
+}
