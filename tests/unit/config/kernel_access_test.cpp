@@ -35,21 +35,6 @@ protected:
     }
 };
 
-TEST_F(KernelAccessTest, WithoutSemaphoresNothingIsHeld) {
-    AcquireKernelAccess(1);
-    EXPECT_EQ(kernel_access_state().id_owner.load(), 0u);
-    EXPECT_EQ(CurrentTaskId(), task_state().task_id);
-    std::atomic<bool> done{false};
-    std::thread other([&] {
-        AcquireKernelAccess(1);
-        ReleaseKernelAccess();
-        done = true;
-    });
-    other.join();
-    EXPECT_TRUE(done);
-    ReleaseKernelAccess();
-}
-
 TEST_F(KernelAccessTest, NestedAcquiresNeedAsManyReleasesBeforeAnotherThreadGetsTheId) {
     MakeSemaphores();
     AcquireKernelAccess(1);

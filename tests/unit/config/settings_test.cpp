@@ -39,6 +39,11 @@ TEST_F(SettingsTest, WithoutFilesEverythingIsOffButPathsAndLockAreReady) {
     EXPECT_NE(lock.access_guard, nullptr);
     EXPECT_EQ(lock.second_id_semaphore, nullptr);
     EXPECT_EQ(task_state().second_task_id, task_state().task_id);
+
+    copy_fixed(task_state().vd_name, kEnvNameSize, "");
+    ASSERT_EQ(LoadSettings(*task_), 0);
+    EXPECT_EQ(log_settings().log_path, App().generic_string() + "//dom/usr/log/VDWINUT.log")
+        << "an empty name leaves an empty component";
 }
 
 TEST_F(SettingsTest, ApplicationCopyWinsUnlessItsValueIsEmpty) {
@@ -115,12 +120,6 @@ TEST_F(SettingsTest, RefusedSecondRegistrationIsReportedAndTheTaskKeepsOneId) {
     EXPECT_EQ(task_->blocking, 1) << "the wait mode stays as chosen";
     EXPECT_EQ(kernel_access_state().id_owner.load(), 0u) << "the lock is released after the report";
     kernel_detach(squatter);
-}
-
-TEST_F(SettingsTest, EmptyEnvironmentNamesLeaveEmptyPathComponents) {
-    copy_fixed(task_state().vd_name, kEnvNameSize, "");
-    ASSERT_EQ(LoadSettings(*task_), 0);
-    EXPECT_EQ(log_settings().log_path, App().generic_string() + "//dom/usr/log/VDWINUT.log");
 }
 
 TEST_F(SettingsTest, SemaphoreThatCannotBeMadeFailsWith191) {
