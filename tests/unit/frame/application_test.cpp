@@ -1,0 +1,108 @@
+// The process entry: framework failure, start-up failure and an orderly
+// run through the application object, over the in-process kernel.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "frame/kernel.h"
+#include "frame/task_base.h"
+#include "frame/task_state.h"
+#include "platform/environment.h"
+#include "sim/sim.h"
+
+namespace {
+
+class FailingApplication : public TaskApplication {
+public:
+    bool InitFramework(win::HMODULE, const char*, int) override { return false; }
+    bool InitInstance() override {
+        ++instances;
+        return true;
+    }
+    int instances = 0;
+};
+
+class StoppingTask : public TaskBase {
+public:
+    StoppingTask() : TaskBase("TEST", "Test Task") {}
+    // Asks the kernel to stop this task as soon as it runs.
+    void RunLoad() override { sim::CurrentDatabase()->RequestStop(task_state().task_id); }
+    void Stop() override { ++stops; }
+    int stops = 0;
+};
+
+class ApplicationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("frame_app_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        std::filesystem::create_directories(dir_);
+        win::SetEnvironmentVariableA("VDAPP", dir_.generic_string().c_str());
+        win::SetEnvironmentVariableA("VDROOT", dir_.generic_string().c_str());
+        win::SetEnvironmentVariableA("VDHOST", (dir_ / "host").generic_string().c_str());
+        std::vector<sim::TagSpec> specs;
+        std::string error;
+        ASSERT_TRUE(sim::ParseTagList("TEST.STATUS int16 0\nTEST.MSG text \"\"\n", specs, error)) << error;
+        db_ = sim::Database::CreateInProcess(specs, error);
+        ASSERT_TRUE(db_) << error;
+        sim::SetCurrentDatabase(db_.get());
+        kernel_bind_table(sim::Ops());
+    }
+    void TearDown() override {
+        sim::ClearFaults();
+        kernel_unbind();
+        sim::SetCurrentDatabase(nullptr);
+        for (const char* name : {"VDAPP", "VDROOT", "VDHOST"}) win::SetEnvironmentVariableA(name, nullptr);
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::filesystem::path dir_;
+    std::unique_ptr<sim::Database> db_;
+};
+
+TEST_F(ApplicationTest, FrameworkFailureSaysSoAndExitsWithMinusOne) {
+    FailingApplication app;
+    StoppingTask task;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ProcessMain(app, task), kExitFailure);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Fatal Error: MFC initialization failed\n");
+    EXPECT_EQ(app.instances, 0);
+    EXPECT_EQ(task_state().task_id, kNoTask);  // never started
+    EXPECT_TRUE(db_->Tasks().empty());
+}
+
+TEST_F(ApplicationTest, StartFailureExitsWithMinusOne) {
+    TaskApplication app;
+    StoppingTask task;
+    sim::InjectFault(kOpAttach, 1, 0, -4);
+    EXPECT_EQ(ProcessMain(app, task), kExitFailure);
+    EXPECT_EQ(task.stops, 0);
+    EXPECT_FALSE(app.AppName().empty());  // the framework part ran
+}
+
+TEST_F(ApplicationTest, OrderlyRunEndsWithZero) {
+    TaskApplication app;
+    StoppingTask task;
+    EXPECT_EQ(ProcessMain(app, task), kExitOk);
+    EXPECT_EQ(task.stops, 1);
+    EXPECT_EQ(task_state().task_id, kNoTask);
+    EXPECT_TRUE(db_->Tasks().empty());
+    // The test program has no version information: an empty registry key.
+    EXPECT_EQ(app.RegistryKey(), "");
+}
+
+TEST(ApplicationName, FromTheProgramPath) {
+    EXPECT_EQ(TaskApplication::AppNameFromPath("C:\\Vandrel\\bin\\vdwinut.exe"), "vdwinut");
+    EXPECT_EQ(TaskApplication::AppNameFromPath("/opt/app/vdwinut"), "vdwinut");
+    EXPECT_EQ(TaskApplication::AppNameFromPath("dir.d/prog.x.exe"), "prog.x");
+    EXPECT_EQ(TaskApplication::AppNameFromPath(".hidden"), ".hidden");
+    EXPECT_EQ(TaskApplication::AppNameFromPath(""), "");
+    EXPECT_EQ(TaskApplication::AppNameFromPath(nullptr), "");
+    EXPECT_EQ(TaskApplication::ReadTrademarks("no such file.exe"), "");
+    EXPECT_EQ(TaskApplication::ReadTrademarks(nullptr), "");
+}
+
+}  // namespace
