@@ -204,16 +204,6 @@ TEST_F(ProcessTest, PollingModeHandlesTriggersToo) {
     ExpectStoppedText();
 }
 
-TEST_F(ProcessTest, OperatorTextOnTheMessageTagIsKeptAtStop) {
-    StartTask();
-    ASSERT_TRUE(WaitFor("VDWINUT.STATUS", 1)) << ReadFile(dir_ / "task.err");
-    ASSERT_EQ(Vdrt("set VDWINUT.MSG \"maintenance\""), 0);
-    ASSERT_EQ(Vdrt("stop VDWINUT"), 0);
-    EXPECT_EQ(TaskExit(), Reported(0));
-    EXPECT_EQ(Int("VDWINUT.STATUS"), 0);
-    EXPECT_EQ(Text("VDWINUT.MSG"), "maintenance");
-}
-
 TEST_F(ProcessTest, StartFailuresExitWithMinusOne) {
     // No runtime database: the attach is refused.
     Env("VDRUNTIME", (dir_ / "missing.db").string());
