@@ -44,7 +44,8 @@ bool TaskApplication::InitFramework(win::HMODULE instance, const char* command_l
     instance_ = instance;
     command_line_ = command_line == nullptr ? "" : command_line;
     char path[kModulePathSize + 1] = {};
-    win::DWORD n = win::GetModuleFileNameA(instance, path, kModulePathSize);
+    // The program's own file (a null module is the program on every side).
+    win::DWORD n = win::GetModuleFileNameA(nullptr, path, kModulePathSize);
     if (n == 0) return false;
     app_name_ = AppNameFromPath(path);
     return !app_name_.empty();
