@@ -216,7 +216,10 @@ void HostUtilitiesTask::CtLoad() {
     }
     try {
         for (std::uint32_t t = 0; t < reader.table_count; ++t) {
-            if (reader.SelectTable(static_cast<std::int32_t>(t)) != 0) continue;
+            // Index entries lie one after another: once one cannot be read
+            // (reported by the reader), none after it can, so a damaged
+            // table count ends the loading instead of looping over it.
+            if (reader.SelectTable(static_cast<std::int32_t>(t)) != 0) break;
             std::int32_t count = reader.RecordCount();
             if (count <= 0) continue;
             std::int32_t type = reader.TableType();
@@ -228,14 +231,22 @@ void HostUtilitiesTask::CtLoad() {
                 StatusMessage(kLevelError, "CTRECORD", static_cast<int>(t), 0);
                 continue;
             }
+            if (size > kTaskConfigMaxRecordSize) {
+                // A damaged index: no buffer of that size is allocated.
+                StatusMessage(kLevelError, "NOMEMORY");
+                continue;
+            }
             std::vector<std::uint8_t> copy(size);
             for (std::int32_t r = 0; r < count; ++r) {
+                // Records lie one after another: once one cannot be read
+                // (reported by the reader), none after it can, so a damaged
+                // record count ends the table instead of looping over it.
                 const std::uint8_t* rec = reader.ReadRecord(r);
-                if (rec == nullptr) continue;  // reported by the reader
+                if (rec == nullptr || reader.LastReadResult() != CT_OK) break;
                 // The reader hands out its buffer even after a refused read;
                 // a row is built only from a record that was read whole.
                 if (ct_read_record(&reader.archive, copy.data(), copy.size(), static_cast<std::uint32_t>(r)) != CT_OK)
-                    continue;
+                    break;
                 BuildRow(type, copy.data(), size);
             }
         }

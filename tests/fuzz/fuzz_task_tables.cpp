@@ -1,0 +1,134 @@
+// Feeds bytes as the task's whole configuration archive: the host utilities
+// task loads its rows from it (CtLoad), applies its start-up actions
+// (RunLoad) and drops the rows again (Stop). A small kernel stand-in of this
+// file answers the tag type queries, so that rows get configured tags of
+// every type and the binding and handler paths run; every other kernel
+// operation succeeds without effect or reports "no change".
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "commands/host_utilities_task.h"
+#include "frame/kernel.h"
+#include "frame/task_state.h"
+#include "platform/environment.h"
+
+namespace {
+
+const std::filesystem::path& work_dir() {
+  static const std::filesystem::path dir = [] {
+    // One directory per process: parallel fuzzing jobs must not share files.
+    std::random_device rd;
+    return std::filesystem::temp_directory_path() / ("fuzz_task_tables_" + std::to_string(rd()));
+  }();
+  return dir;
+}
+
+// Tag types by reference: the low bits of the index pick the type; 0xFFFF
+// in the low half names no tag.
+std::int16_t TypeOf(TagRef ref) {
+  if (!TagRefNamesTag(ref)) return kTagNotConfigured;
+  static constexpr std::int16_t kTypes[8] = {kTagInt16, kTagInt32, kTagReal,   kTagText,
+                                             kTagBlock, kTagInt16Alt, kTagNotConfigured, 9};
+  return kTypes[TagRefIndex(ref) & 7u];
+}
+
+TaskId Attach(const char*, const char*, const char*, const char*, const char*) { return 0; }
+std::int32_t Ok(TaskId) { return 0; }
+std::int32_t StopRequested(TaskId) { return 0; }
+std::int32_t GetEnv(const char*, char* buffer, std::int32_t size) {
+  if (buffer != nullptr && size > 0) buffer[0] = '\0';
+  return 0;
+}
+const char* Banner() { return ""; }
+std::int32_t TaskText(TaskId, char* buffer) {
+  if (buffer != nullptr) buffer[0] = '\0';
+  return 0;
+}
+std::int32_t TaskEnv(TaskId, TaskEnvironment* env) {
+  if (env != nullptr) *env = EmptyTaskEnvironment();
+  return 0;
+}
+std::int32_t StartNotice(TaskId, std::int32_t, std::int32_t) { return 0; }
+std::int32_t NextChanged(TaskId, const TagRef*, std::int32_t, std::int32_t*, ValueRecord*) { return -1; }
+std::int32_t LastError(TaskId) { return kKernelErrNoChange; }
+std::int32_t Wait(TaskId, std::int32_t) { return 0; }
+std::int32_t Refs(TaskId, const TagRef* refs, std::int32_t count) {
+  return refs == nullptr || count < 0 ? -1 : 0;
+}
+// Reads: every slot zero (a text slot keeps its pointer and capacity, its
+// length becomes 0).
+std::int32_t Read(TaskId, const TagRef* refs, std::int32_t count, void* values) {
+  if (refs == nullptr || values == nullptr || count < 0) return -1;
+  auto* out = static_cast<std::uint8_t*>(values);
+  for (std::int32_t i = 0; i < count; ++i) {
+    std::int16_t type = TypeOf(refs[i]);
+    if (type == kTagBlock || type < 0 || type > kTagBlock) return -1;  // batches never hold these
+    std::size_t slot = PackedSlotSize(type);
+    if (type == kTagText)
+      std::memset(out + sizeof(void*) + 2, 0, 2);
+    else
+      std::memset(out, 0, slot);
+    out += slot;
+  }
+  return 0;
+}
+std::int32_t Write(TaskId, const TagRef* refs, std::int32_t count, const void* values) {
+  return refs == nullptr || values == nullptr || count < 0 ? -1 : 0;
+}
+std::int32_t TagTypes(const TagRef* refs, std::int32_t count, std::int16_t* types, std::int32_t) {
+  if (refs == nullptr || types == nullptr || count < 0) return -1;
+  for (std::int32_t i = 0; i < count; ++i) types[i] = TypeOf(refs[i]);
+  return 0;
+}
+std::int32_t ShutdownProbe() { return -1; }
+
+const KernelOps kOps = {
+    Attach, Ok,      GetEnv, Banner,   TaskText, TaskEnv, StartNotice, StopRequested,
+    Ok,     Ok,      Ok,     NextChanged, LastError, Wait, Refs,      Refs,
+    Refs,   Refs,    Read,   Write,    Write,    TagTypes, ShutdownProbe,
+};
+
+HostUtilitiesTask& Task() {
+  static HostUtilitiesTask* task = [] {
+    const std::string base = work_dir().generic_string();
+    win::SetEnvironmentVariableA("VDHOST", (base + "/host").c_str());
+    kernel_bind_table(kOps);
+    auto* t = new HostUtilitiesTask("VDWINUT", "Windows Host Utilities");
+    TaskState& st = task_state();
+    copy_fixed(st.vd_app, kEnvDirSize, base.c_str());
+    copy_fixed(st.vd_domain, kEnvDomainSize, "plant");
+    st.task_id = 0;
+    st.second_task_id = 0;
+    return t;
+  }();
+  return *task;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // Created and removed in every run: the fuzzer may end the process without running exit handlers.
+  const auto& dir = work_dir();
+  std::error_code ec;
+  std::filesystem::create_directories(dir / "plant" / "ct", ec);
+  if (std::FILE* f = std::fopen((dir / "plant" / "ct" / "VDWINUT.ct").string().c_str(), "wb")) {
+    if (size) std::fwrite(data, 1, size, f);
+    std::fclose(f);
+  }
+  HostUtilitiesTask& task = Task();
+  task.CtLoad();
+  // Every row holds a well-formed object: a row is built whole or not at all.
+  for (const auto& row : task.command_rows())
+    if (row == nullptr || row->task != &task || !row->trigger || !row->done_tag) __builtin_trap();
+  for (const auto& row : task.event_log_rows())
+    if (row == nullptr || std::memchr(row->text, 0, sizeof row->text) == nullptr) __builtin_trap();
+  task.RunLoad();
+  task.Stop();
+  std::filesystem::remove_all(dir / "plant", ec);
+  return 0;
+}

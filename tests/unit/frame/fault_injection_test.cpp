@@ -1,0 +1,416 @@
+// Every kernel operation failing once at every point of start-up, the run
+// loop and shutdown: the vdwinut process entry runs the host utilities task
+// over the in-process kernel while another thread plays the runtime (sets
+// two triggers, then requests the stop). A run without faults records the
+// sequence of kernel calls; each distinct point of it (phase, preceding
+// operation, operation) is then run again with that one call failing. The
+// task must never crash or hang, must leave the kernel detached and must
+// return 0 after a start-up that succeeded and -1 after one that failed.
+// The test prints each injected fault and what came of it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "app/application.h"
+#include "commands/host_utilities_task.h"
+#include "config/kernel_access.h"
+#include "frame/kernel.h"
+#include "frame/task_state.h"
+#include "platform/environment.h"
+#include "platform/handle.h"
+#include "sim/sim.h"
+#include "support/archive.h"
+
+namespace {
+
+const char* kTags =
+    "CMD_TRIG int16 0\n"
+    "CMD_VALUE int32 0\n"
+    "CMD_DONE int16 0\n"
+    "EVT_TRIG int16 0\n"
+    "EVT_LEVEL int16 1\n"
+    "EVT_TEXT text \"fault test\"\n"
+    "EVT_DONE int16 0\n";
+enum : TagRef { kCmdTrig, kCmdValue, kCmdDone, kEvtTrig, kEvtLevel, kEvtText, kEvtDone };
+
+const char* OpName(int op) {
+    switch (op) {
+        case kOpArmWait: return "arm_wait";
+        case kOpNextChanged: return "next_changed";
+        case kOpUnlock: return "unlock";
+        case kOpStopRequested: return "stop_requested";
+        case kOpRead: return "read";
+        case kOpWrite: return "write";
+        case kOpDetach: return "detach";
+        case kOpTaskEnvironment: return "task_environment";
+        case kOpTagTypes: return "tag_types";
+        case kOpWatch: return "watch";
+        case kOpLock: return "lock";
+        case kOpWriteResult: return "write_result";
+        case kOpUnwatch: return "unwatch";
+        case kOpWaitChange: return "wait_change";
+        case kOpDisarmWait: return "disarm_wait";
+        case kOpAfterWait: return "after_wait";
+        case kOpStartNotice: return "start_notice";
+        case kOpTaskText: return "task_text";
+        case kOpAttach: return "attach";
+        case kOpGetEnv: return "get_env";
+        case kOpBanner: return "banner";
+        case kOpShutdownProbe: return "shutdown_probe";
+        default: return "?";
+    }
+}
+
+// ---- a counting operation table over the in-process kernel ---------------
+// Each call is recorded with the phase it fell in; the armed call (the
+// n-th call of one operation) is made to fail through sim::InjectFault just
+// before it is forwarded.
+
+struct Call {
+    std::string phase;
+    int prev = 0;
+    int op = 0;
+    int ordinal = 0;  // n-th call of this operation in the run
+};
+
+struct Recorder {
+    std::mutex mutex;
+    std::string phase = "start";
+    std::map<int, int> counts;
+    std::vector<Call> calls;
+    int prev = 0;
+    bool loaded = false;  // RunLoad has run: the next run-loop operation starts the loop
+    int fault_op = 0;
+    int fault_ordinal = 0;
+    bool fault_hit = false;
+    std::string fault_phase;
+};
+Recorder g_rec;
+
+void Enter(int op) {
+    std::lock_guard<std::mutex> lock(g_rec.mutex);
+    const bool loop_op = op == kOpLock || op == kOpNextChanged || op == kOpArmWait || op == kOpWaitChange ||
+                         op == kOpAfterWait;
+    if (g_rec.phase == "start" && g_rec.loaded && loop_op) g_rec.phase = "run";
+    int n = ++g_rec.counts[op];
+    g_rec.calls.push_back({g_rec.phase, g_rec.prev, op, n});
+    g_rec.prev = op;
+    if (op == g_rec.fault_op && n == g_rec.fault_ordinal) {
+        g_rec.fault_hit = true;
+        g_rec.fault_phase = g_rec.phase;
+        sim::InjectFault(op, 1, kKernelErrNoDatabase, -1);
+    }
+}
+
+const KernelOps& Real() { return sim::Ops(); }
+
+TaskId Attach(const char* a, const char* b, const char* c, const char* d, const char* e) {
+    Enter(kOpAttach);
+    return Real().attach(a, b, c, d, e);
+}
+std::int32_t Detach(TaskId t) { Enter(kOpDetach); return Real().detach(t); }
+std::int32_t GetEnv(const char* n, char* b, std::int32_t s) { Enter(kOpGetEnv); return Real().get_env(n, b, s); }
+const char* Banner() { Enter(kOpBanner); return Real().banner(); }
+std::int32_t TaskText(TaskId t, char* b) { Enter(kOpTaskText); return Real().task_text(t, b); }
+std::int32_t TaskEnv(TaskId t, TaskEnvironment* e) { Enter(kOpTaskEnvironment); return Real().task_environment(t, e); }
+std::int32_t StartNotice(TaskId t, std::int32_t a, std::int32_t b) {
+    Enter(kOpStartNotice);
+    return Real().start_notice(t, a, b);
+}
+std::int32_t StopRequested(TaskId t) {
+    Enter(kOpStopRequested);
+    std::int32_t rc = Real().stop_requested(t);
+    // A nonzero answer ends the run loop: what follows is shutdown.
+    if (rc != 0) {
+        std::lock_guard<std::mutex> lock(g_rec.mutex);
+        if (g_rec.phase == "run") g_rec.phase = "shutdown";
+    }
+    return rc;
+}
+std::int32_t AfterWait(TaskId t) { Enter(kOpAfterWait); return Real().after_wait(t); }
+std::int32_t Lock(TaskId t) { Enter(kOpLock); return Real().lock(t); }
+std::int32_t Unlock(TaskId t) { Enter(kOpUnlock); return Real().unlock(t); }
+std::int32_t NextChanged(TaskId t, const TagRef* r, std::int32_t c, std::int32_t* i, ValueRecord* v) {
+    Enter(kOpNextChanged);
+    return Real().next_changed(t, r, c, i, v);
+}
+std::int32_t LastError(TaskId t) { return Real().last_error(t); }  // not an operation that fails
+std::int32_t WaitChange(TaskId t, std::int32_t m) { Enter(kOpWaitChange); return Real().wait_change(t, m); }
+std::int32_t ArmWait(TaskId t, const TagRef* r, std::int32_t c) { Enter(kOpArmWait); return Real().arm_wait(t, r, c); }
+std::int32_t DisarmWait(TaskId t, const TagRef* r, std::int32_t c) {
+    Enter(kOpDisarmWait);
+    return Real().disarm_wait(t, r, c);
+}
+std::int32_t Watch(TaskId t, const TagRef* r, std::int32_t c) { Enter(kOpWatch); return Real().watch(t, r, c); }
+std::int32_t Unwatch(TaskId t, const TagRef* r, std::int32_t c) { Enter(kOpUnwatch); return Real().unwatch(t, r, c); }
+std::int32_t Read(TaskId t, const TagRef* r, std::int32_t c, void* v) { Enter(kOpRead); return Real().read(t, r, c, v); }
+std::int32_t Write(TaskId t, const TagRef* r, std::int32_t c, const void* v) {
+    Enter(kOpWrite);
+    return Real().write(t, r, c, v);
+}
+std::int32_t WriteResult(TaskId t, const TagRef* r, std::int32_t c, const void* v) {
+    Enter(kOpWriteResult);
+    return Real().write_result(t, r, c, v);
+}
+std::int32_t TagTypes(const TagRef* r, std::int32_t c, std::int16_t* t, std::int32_t f) {
+    Enter(kOpTagTypes);
+    return Real().tag_types(r, c, t, f);
+}
+std::int32_t ShutdownProbe() { Enter(kOpShutdownProbe); return Real().shutdown_probe(); }
+
+const KernelOps kCounting = {
+    Attach,  Detach,    GetEnv,     Banner,     TaskText, TaskEnv,     StartNotice, StopRequested,
+    AfterWait, Lock,    Unlock,     NextChanged, LastError, WaitChange, ArmWait,    DisarmWait,
+    Watch,   Unwatch,   Read,       Write,      WriteResult, TagTypes, ShutdownProbe,
+};
+
+// The task of the program, telling the recorder when its start-up actions
+// are done.
+class ObservedTask : public HostUtilitiesTask {
+public:
+    ObservedTask() : HostUtilitiesTask("VDWINUT", "Windows Host Utilities") {}
+    void RunLoad() override {
+        HostUtilitiesTask::RunLoad();
+        std::lock_guard<std::mutex> lock(g_rec.mutex);
+        g_rec.loaded = true;
+    }
+};
+
+// ---- one run of the process entry ------------------------------------------
+
+struct Outcome {
+    bool fault_hit = false;
+    std::string fault_phase;
+    int exit_code = 99;
+    bool hung = false;          // needed a second stop request to end
+    bool ran = false;           // reached "RUN"
+    std::int64_t cmd_done = 0;  // done tags of the two rows
+    std::int64_t evt_done = 0;
+    std::size_t attached_after = 0;
+    std::string message;        // the task's message tag after the run
+};
+
+std::int64_t Int(sim::Database& db, TagRef ref) {
+    sim::Value v;
+    return db.GetValue(ref, v) ? v.integer : -99;
+}
+
+class FaultInjectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("frame_faults_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        std::filesystem::create_directories(dir_ / "app" / "plant" / "ct");
+        std::filesystem::create_directories(dir_ / "root" / "bin");
+        win::SetEnvironmentVariableA("VDAPP", (dir_ / "app").generic_string().c_str());
+        win::SetEnvironmentVariableA("VDROOT", (dir_ / "root").generic_string().c_str());
+        win::SetEnvironmentVariableA("VDDOMAIN", "plant");
+        win::SetEnvironmentVariableA("VDNAME", "FAULTS");
+        win::SetEnvironmentVariableA("VDUSER", "tester");
+        win::SetEnvironmentVariableA("VDHOST", (dir_ / "host").generic_string().c_str());
+        WriteArchive();
+        std::string error;
+        ASSERT_TRUE(sim::ParseTagList(kTags, specs_, error)) << error;
+    }
+    void TearDown() override {
+        sim::ClearFaults();
+        kernel_unbind();
+        sim::SetCurrentDatabase(nullptr);
+        for (const char* name : {"VDAPP", "VDROOT", "VDDOMAIN", "VDNAME", "VDUSER", "VDHOST"})
+            win::SetEnvironmentVariableA(name, nullptr);
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    // One system command row (screen-saver timeout into CMD_VALUE) and one
+    // event-log row, through the archive writer.
+    void WriteArchive() {
+        const std::string base = (dir_ / "app").generic_string();
+        CtArchive ct{};
+        ASSERT_EQ(ct_create(&ct, base.c_str(), "plant/ct/VDWINUT.ct"), CT_OK);
+        std::uint8_t cmd[16] = {};
+        const std::uint32_t cmd_refs[3] = {kCmdTrig, kCmdValue, kCmdDone};
+        std::memcpy(cmd, cmd_refs, sizeof cmd_refs);
+        const std::uint16_t code = kCmdScreenSaverTimeout;
+        std::memcpy(cmd + 12, &code, 2);
+        ASSERT_EQ(ct_add_table(&ct, kCommandTableType, "SYSCMD", nullptr, 0, sizeof cmd), CT_OK);
+        ASSERT_EQ(ct_append_records(&ct, cmd, sizeof cmd, 1), CT_OK);
+        std::uint8_t evt[18 + 64] = {};
+        const std::uint32_t evt_refs[4] = {kEvtTrig, kEvtLevel, kEvtText, kEvtDone};
+        std::memcpy(evt, evt_refs, sizeof evt_refs);
+        std::memcpy(evt + 18, "default text", 12);
+        ASSERT_EQ(ct_add_table(&ct, kEventLogTableType, "EVENTLOG", nullptr, 0, sizeof evt), CT_OK);
+        ASSERT_EQ(ct_append_records(&ct, evt, sizeof evt, 1), CT_OK);
+        ASSERT_EQ(ct_close(&ct), CT_OK);
+    }
+
+    Outcome RunOnce(int fault_op, int fault_ordinal) {
+        Outcome out;
+        std::string error;
+        auto db = sim::Database::CreateInProcess(specs_, error);
+        EXPECT_TRUE(db) << error;
+        if (!db) return out;
+        {
+            std::lock_guard<std::mutex> lock(g_rec.mutex);
+            g_rec.phase = "start";
+            g_rec.counts.clear();
+            g_rec.calls.clear();
+            g_rec.prev = 0;
+            g_rec.loaded = false;
+            g_rec.fault_op = fault_op;
+            g_rec.fault_ordinal = fault_ordinal;
+            g_rec.fault_hit = false;
+        }
+        sim::SetCurrentDatabase(db.get());
+        kernel_bind_table(kCounting);
+
+        std::atomic<bool> done{false};
+        std::string message_tag;
+        std::thread runtime([&] {
+            using clock = std::chrono::steady_clock;
+            auto wait_for = [&](auto pred, int ms) {
+                auto end = clock::now() + std::chrono::milliseconds(ms);
+                while (!done && !pred() && clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                return pred();
+            };
+            auto running = [&] {
+                for (const auto& t : db->Tasks())
+                    if (t.name == "VDWINUT" && t.status == 1) {
+                        message_tag = t.message_tag;
+                        return true;
+                    }
+                return false;
+            };
+            out.ran = wait_for(running, 3000);
+            if (out.ran) {
+                for (TagRef ref : {kCmdTrig, kEvtTrig}) {
+                    sim::Value v;
+                    v.type = kTagInt16;
+                    v.integer = 1;
+                    db->SetValue(ref, v);
+                }
+                wait_for([&] { return Int(*db, kCmdDone) != 0 && Int(*db, kEvtDone) != 0; }, 1000);
+            }
+            TaskId id = db->FindTask("VDWINUT");
+            if (id >= 0) db->RequestStop(id);
+            if (!wait_for([&] { return done.load(); }, 3000)) {
+                out.hung = true;
+                for (int i = 0; i < 50 && !done; ++i) {
+                    if ((id = db->FindTask("VDWINUT")) >= 0) db->RequestStop(id);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                }
+                if (!done) {
+                    std::fprintf(stderr, "the task did not stop: %s call %d\n", OpName(fault_op), fault_ordinal);
+                    std::abort();
+                }
+            }
+        });
+        {
+            TaskApplication app;
+            ObservedTask task;
+            out.exit_code = ProcessMain(app, task);
+            done = true;
+            runtime.join();
+            // What the task leaves in the task-wide state goes with it.
+            EXPECT_EQ(task_state().task_id, kNoTask);
+        }
+        {
+            std::lock_guard<std::mutex> lock(g_rec.mutex);
+            out.fault_hit = g_rec.fault_hit;
+            out.fault_phase = g_rec.fault_phase;
+            g_rec.fault_op = 0;
+        }
+        sim::ClearFaults();
+        out.cmd_done = Int(*db, kCmdDone);
+        out.evt_done = Int(*db, kEvtDone);
+        out.attached_after = db->Tasks().size();
+        std::int32_t mt = message_tag.empty() ? -1 : db->FindTag(message_tag);
+        sim::Value v;
+        if (mt >= 0 && db->GetValue(static_cast<std::uint32_t>(mt), v)) out.message = v.bytes;
+        kernel_unbind();
+        sim::SetCurrentDatabase(nullptr);
+        // The process keeps its lock semaphores for good; a test that starts
+        // many tasks gives them back.
+        KernelAccessState& access = kernel_access_state();
+        for (win::HANDLE* h : {&access.access_guard, &access.id_semaphore, &access.second_id_semaphore}) {
+            if (*h != nullptr) win::CloseHandle(*h);
+            *h = nullptr;
+        }
+        return out;
+    }
+
+    std::filesystem::path dir_;
+    std::vector<sim::TagSpec> specs_;
+};
+
+TEST_F(FaultInjectionTest, EveryKernelOperationFailingOnceAtEveryPoint) {
+    // The run without faults: both rows answer, orderly stop, exit 0.
+    const Outcome clean = RunOnce(0, 0);
+    ASSERT_TRUE(clean.ran);
+    EXPECT_EQ(clean.exit_code, kExitOk);
+    EXPECT_FALSE(clean.hung);
+    EXPECT_EQ(clean.cmd_done, 1);
+    EXPECT_EQ(clean.evt_done, 1);
+    EXPECT_EQ(clean.attached_after, 0u);
+    EXPECT_EQ(clean.message, "SHUTDOWN");
+    std::vector<Call> sequence;
+    {
+        std::lock_guard<std::mutex> lock(g_rec.mutex);
+        sequence = g_rec.calls;
+    }
+    ASSERT_FALSE(sequence.empty());
+
+    // The points: the first call of each (phase, preceding op, op).
+    std::set<std::tuple<std::string, int, int>> seen;
+    std::vector<Call> points;
+    for (const Call& c : sequence)
+        if (seen.insert({c.phase, c.prev, c.op}).second) points.push_back(c);
+    std::set<int> ops_seen;
+    for (const Call& c : sequence) ops_seen.insert(c.op);
+
+    std::printf("%zu kernel calls in a clean run, %zu operations, %zu points\n", sequence.size(), ops_seen.size(),
+                points.size());
+    std::printf("%-9s %-17s %-17s %4s | %-4s %-3s %-4s %-4s %-4s %-4s %s\n", "phase", "after", "failing op", "call",
+                "exit", "run", "cmd", "evt", "att", "hang", "message");
+    int failures_at_start = 0;
+    for (const Call& p : points) {
+        const Outcome o = RunOnce(p.op, p.ordinal);
+        std::printf("%-9s %-17s %-17s %4d | %4d %-3s %4lld %4lld %4zu %-4s %s%s\n", p.phase.c_str(), OpName(p.prev),
+                    OpName(p.op), p.ordinal, o.exit_code, o.ran ? "yes" : "no", static_cast<long long>(o.cmd_done),
+                    static_cast<long long>(o.evt_done), o.attached_after, o.hung ? "YES" : "no", o.message.c_str(),
+                    o.fault_hit ? "" : "  (call not reached)");
+        SCOPED_TRACE(std::string(OpName(p.op)) + " call " + std::to_string(p.ordinal) + " in " + p.phase);
+        EXPECT_FALSE(o.hung);
+        // The documented codes: -1 when start-up failed, 0 after the loop.
+        EXPECT_TRUE(o.exit_code == kExitOk || o.exit_code == kExitFailure) << o.exit_code;
+        if (o.exit_code == kExitFailure) {
+            ++failures_at_start;
+            EXPECT_EQ(p.phase, "start");
+            EXPECT_FALSE(o.ran);
+        }
+        if (p.phase != "start") EXPECT_EQ(o.exit_code, kExitOk);
+        // Detached at the end, unless the failing call was the detach itself.
+        if (!(p.op == kOpDetach && o.fault_hit)) EXPECT_EQ(o.attached_after, 0u);
+        if (p.op == kOpAttach && p.ordinal == 1) {
+            EXPECT_EQ(o.exit_code, kExitFailure);
+            EXPECT_EQ(o.cmd_done, 0);
+        }
+        if (p.op == kOpTaskEnvironment) EXPECT_EQ(o.exit_code, kExitFailure);
+    }
+    std::fflush(stdout);
+    EXPECT_GE(failures_at_start, 2);  // at least attach and the environment record
+}
+
+}  // namespace
