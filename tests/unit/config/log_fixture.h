@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -58,7 +59,7 @@ class TaskFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         static std::atomic<int> counter{0};
-        dir_ = std::filesystem::temp_directory_path() / ("vdcfg" + std::to_string(counter++));
+        dir_ = std::filesystem::temp_directory_path() / ("vdcfg" + std::to_string(std::random_device{}()) + "_" + std::to_string(counter++));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(App());
         std::filesystem::create_directories(Root());

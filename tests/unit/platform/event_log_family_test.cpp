@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -24,7 +25,7 @@ class HostStateTest : public ::testing::Test {
 protected:
     void SetUp() override {
         static std::atomic<int> counter{0};
-        dir_ = std::filesystem::temp_directory_path() / ("vdevlog_" + std::to_string(counter++));
+        dir_ = std::filesystem::temp_directory_path() / ("vdevlog_" + std::to_string(std::random_device{}()) + "_" + std::to_string(counter++));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
         win::SetEnvironmentVariableA("VDHOST", dir_.generic_string().c_str());

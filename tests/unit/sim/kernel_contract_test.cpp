@@ -371,9 +371,11 @@ TEST_F(KernelTest, BlockedWaitReleasesTheNestedLockAndRestoresIt) {
         EXPECT_EQ(kernel_write(other_, &armed, 1, &v), 0);
         written = true;
     });
+    // The wait ends on the writer's change, which it could only make while
+    // the waiter had released the lock; the flag is set just after.
     EXPECT_EQ(kernel_wait_change(task_, kKernelWaitBlock), 0);
-    EXPECT_TRUE(written.load());
     writer.join();
+    EXPECT_TRUE(written.load());
     // Still held twice by this thread: another thread cannot take it.
     auto blocked = std::async(std::launch::async, [&] {
         kernel_lock(other_);
