@@ -23,9 +23,11 @@ eval "$(scripts/setup-example.sh "$run" "$bin")"
 mkdir -p "$VDHOST/devices"
 : >"$VDHOST/devices/KbFilter"
 echo "D: $run" >"$VDHOST/drives.txt"
-# The user has a screen saver chosen and the policy key exists (the task
-# never creates it).
+# The user has a screen saver chosen, the policy key exists (the task never
+# creates it) and the application event log knows one source.
 cat >"$VDHOST/registry.txt" <<'REG'
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\EventLog\Application]
+"Sources"=multi_sz:"Application"
 [HKEY_CURRENT_USER\Control Panel\Desktop]
 "SCRNSAVE.EXE"=sz:"scrnsave.scr"
 [HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Policies\System]
