@@ -1,0 +1,293 @@
+// Speed figures of the task, each as a ratio against a baseline measured in
+// the same run on the same machine:
+//  1. trigger -> done through a real vdwinut process, against the same
+//     round trip through a bare echo process on the kernel (two wakes, no
+//     task in between: the limit);
+//  2. start-up to "RUN" with 10,000 rows against start-up with none, both
+//     without the fixed 100 ms pause after "START";
+//  3. reading 100,000 records one by one through the archive reader, against
+//     one fread of the same file;
+//  4. CPU used by a blocking vdwinut idling for 10 s (/proc/<pid>/stat).
+//
+//   bench_ratios [--vdwinut PATH] [--rounds N] [--idle SECONDS]
+//   bench_ratios --echo DB          (the baseline's other process)
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench_runtime.h"
+
+namespace {
+
+using namespace bench;
+
+constexpr double kStartPauseMs = 100;  // the start sequence's pause after "START"
+
+// ---- 1. trigger to done ------------------------------------------------------
+
+// The echo: answers every nonzero change of PING with PONG = 1; PING = -1 ends it.
+int Echo(const std::string& path) {
+    std::string error;
+    auto db = sim::Database::Open(path, error);
+    if (!db) {
+        std::fprintf(stderr, "echo: %s\n", error.c_str());
+        return 1;
+    }
+    TaskId me = db->Attach("ECHO", "bench", "", "", "");
+    TagRef ping = 0, pong = 1;
+    ValueRecord rec{};
+    for (;;) {
+        db->Lock(me);
+        std::int32_t index = 0;
+        if (db->NextChanged(me, &ping, 1, &index, &rec) == 0) {
+            db->Unlock(me);
+            if (rec.Int16() == -1) break;
+            if (rec.Int16() != 0) {
+                std::int16_t one = 1;
+                db->Write(me, &pong, 1, &one);
+            }
+            continue;
+        }
+        db->ArmWait(me, &ping, 1);
+        std::int32_t rc = db->WaitChange(me, kKernelWaitBlock);
+        db->DisarmWait(me, &ping, 1);
+        db->Unlock(me);
+        if (rc != 0 || db->StopRequested(me) != 0) break;
+    }
+    db->Detach(me);
+    return 0;
+}
+
+struct Latency {
+    double median = 0, p99 = 0;
+    bool ok = false;
+};
+
+Latency Summarise(const std::vector<double>& samples, int rounds) {
+    Latency l;
+    l.ok = static_cast<int>(samples.size()) == rounds;
+    l.median = Percentile(samples, 0.5);
+    l.p99 = Percentile(samples, 0.99);
+    return l;
+}
+
+Latency RawRoundTrip(const std::string& self, int rounds) {
+    Runtime rt;
+    rt.dir = fs::temp_directory_path() / ("vd_echo_" + std::to_string(Clock::now().time_since_epoch().count()));
+    fs::create_directories(rt.dir);
+    std::string path = (rt.dir / "echo.db").string();
+    std::string error;
+    rt.db = sim::Database::Create(path, {{"PING", kTagInt16, "0"}, {"PONG", kTagInt16, "0"}}, error);
+    if (!rt.db) return {};
+    std::string command = "\"" + self + "\" --echo \"" + path + "\"";
+    auto echo = std::async(std::launch::async, [command] { return std::system(command.c_str()); });
+    auto end = Clock::now() + std::chrono::seconds(10);
+    while (rt.db->FindTask("ECHO") < 0 && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    TaskId me = rt.db->AttachObserver("BENCH");
+    std::vector<double> samples;
+    for (int i = 0; i < rounds + 20; ++i) {
+        double us = RoundTrip(*rt.db, me, 0, 1, static_cast<std::int16_t>(1 + i % 100));
+        if (us < 0) break;
+        if (i >= 20) samples.push_back(us);  // the first rounds warm up
+    }
+    SetInt16(*rt.db, 0, -1);
+    echo.wait();
+    rt.db->Detach(me);
+    return Summarise(samples, rounds);
+}
+
+Latency TaskRoundTrip(const std::string& vdwinut, int rounds) {
+    Runtime rt;
+    if (!rt.Create("ratio_latency", 1)) return {};
+    rt.Start(vdwinut);
+    if (!rt.WaitRunning(20000)) {
+        std::fprintf(stderr, "the task did not start (see %s)\n", (rt.dir / "task.out").string().c_str());
+        return {};
+    }
+    TaskId me = rt.db->AttachObserver("BENCH");
+    std::vector<double> samples;
+    for (int i = 0; i < rounds + 20; ++i) {
+        double us = RoundTrip(*rt.db, me, TriggerTag(0), DoneTag(0), static_cast<std::int16_t>(1 + i % 100));
+        if (us < 0) break;
+        if (i >= 20) samples.push_back(us);
+    }
+    rt.db->Detach(me);
+    rt.Stop();
+    return Summarise(samples, rounds);
+}
+
+// ---- 2. start-up -------------------------------------------------------------
+
+// Milliseconds from starting the process to "RUN", without the pause; the
+// median of `runs`. Negative when the task did not start.
+double StartupMs(const std::string& vdwinut, int rows, int runs) {
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        Runtime rt;
+        if (!rt.Create("ratio_start", rows)) return -1;
+        auto t0 = rt.Start(vdwinut);
+        if (!rt.WaitRunning(30000)) return -1;
+        ms.push_back(Micros(Clock::now() - t0) / 1000.0 - kStartPauseMs);
+        if (rt.Stop() != 0) return -1;
+    }
+    return Percentile(ms, 0.5);
+}
+
+// ---- 3. archive read -----------------------------------------------------------
+
+struct ReadFigures {
+    double records_ms = 0, bulk_ms = 0, fread_ms = 0;
+    bool ok = false;
+};
+
+ReadFigures ArchiveRead() {
+    constexpr std::uint32_t kRecords = 100000, kSize = 16;
+    ReadFigures f;
+    fs::path dir = fs::temp_directory_path() / ("vd_ratio_read_" + std::to_string(Clock::now().time_since_epoch().count()));
+    fs::create_directories(dir);
+    const std::string base = dir.string();
+    std::vector<std::uint8_t> records(std::size_t{kRecords} * kSize);
+    for (std::size_t i = 0; i < records.size(); ++i) records[i] = static_cast<std::uint8_t>(i * 31u);
+    CtArchive ct{};
+    if (ct_create(&ct, base.c_str(), "big.ct") != CT_OK ||
+        ct_add_table(&ct, 2, "BIG", nullptr, 0, kSize) != CT_OK ||
+        ct_append_records(&ct, records.data(), records.size(), kRecords) != CT_OK || ct_close(&ct) != CT_OK) {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+        return f;
+    }
+    const std::string file = (dir / "big.ct").string();
+    const std::size_t bytes = static_cast<std::size_t>(fs::file_size(file));
+    std::vector<double> one, bulk, raw;
+    std::vector<std::uint8_t> buffer(records.size() + 64), whole(bytes);
+    std::uint64_t check = 0;
+    f.ok = true;
+    for (int run = 0; run < 7; ++run) {
+        auto t0 = Clock::now();
+        CtArchive rd{};
+        f.ok &= ct_open(&rd, base.c_str(), "big.ct") == CT_OK && ct_select(&rd, 0) == CT_OK;
+        std::uint8_t rec[kSize];
+        for (std::uint32_t i = 0; i < kRecords; ++i) {
+            f.ok &= ct_read_record(&rd, rec, sizeof rec, i) == CT_OK;
+            check += rec[i % kSize];
+        }
+        ct_close(&rd);
+        one.push_back(Micros(Clock::now() - t0) / 1000.0);
+
+        t0 = Clock::now();
+        rd = CtArchive{};
+        f.ok &= ct_open(&rd, base.c_str(), "big.ct") == CT_OK && ct_select(&rd, 0) == CT_OK &&
+                ct_read_records(&rd, buffer.data(), buffer.size(), 0, kRecords) == CT_OK;
+        ct_close(&rd);
+        bulk.push_back(Micros(Clock::now() - t0) / 1000.0);
+        f.ok &= std::memcmp(buffer.data(), records.data(), records.size()) == 0;
+
+        t0 = Clock::now();
+        std::FILE* in = std::fopen(file.c_str(), "rb");
+        f.ok &= in != nullptr && std::fread(whole.data(), 1, bytes, in) == bytes;
+        if (in) std::fclose(in);
+        raw.push_back(Micros(Clock::now() - t0) / 1000.0);
+        check += whole[run];
+    }
+    if (check == 0x5eed) std::printf(" ");  // keeps the reads
+    f.records_ms = Percentile(one, 0.5);
+    f.bulk_ms = Percentile(bulk, 0.5);
+    f.fread_ms = Percentile(raw, 0.5);
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    return f;
+}
+
+// ---- 4. idle CPU -------------------------------------------------------------------
+
+bool IdleCpu(const std::string& vdwinut, int seconds, double& percent, double& percent_ns) {
+    Runtime rt;
+    if (!rt.Create("ratio_idle", 100)) return false;
+    rt.Start(vdwinut);
+    if (!rt.WaitRunning(20000)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // past the start sequence
+    int pid = rt.Pid();
+    long ticks0 = CpuTicks(pid);
+    long long ns0 = CpuNs(pid);
+    auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    long ticks1 = CpuTicks(pid);
+    long long ns1 = CpuNs(pid);
+    double wall = Micros(Clock::now() - t0) / 1e6;
+    if (ticks0 < 0 || ticks1 < 0) return false;
+    percent = 100.0 * static_cast<double>(ticks1 - ticks0) / 100.0 / wall;
+    percent_ns = ns0 < 0 || ns1 < 0 ? -1 : 100.0 * static_cast<double>(ns1 - ns0) / 1e9 / wall;
+    return rt.Stop() == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string vdwinut = VdwinutPath(nullptr);
+    int rounds = 2000, idle = 10;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--echo" && i + 1 < argc) return Echo(argv[i + 1]);
+        if (a == "--vdwinut" && i + 1 < argc) vdwinut = argv[++i];
+        else if (a == "--rounds" && i + 1 < argc) rounds = std::atoi(argv[++i]);
+        else if (a == "--idle" && i + 1 < argc) idle = std::atoi(argv[++i]);
+        else {
+            std::fprintf(stderr, "usage: bench_ratios [--vdwinut PATH] [--rounds N] [--idle SECONDS]\n");
+            return 2;
+        }
+    }
+    if (!fs::exists(vdwinut)) {
+        std::fprintf(stderr, "bench_ratios: no vdwinut at %s\n", vdwinut.c_str());
+        return 2;
+    }
+    int failures = 0;
+    auto verdict = [&](bool met) {
+        if (!met) ++failures;
+        return met ? "met" : "MISSED";
+    };
+
+    const Latency raw = RawRoundTrip(fs::absolute(argv[0]).string(), rounds);
+    const Latency task = TaskRoundTrip(vdwinut, rounds);
+    std::printf("1. trigger -> done, %d rounds (median / p99)\n", rounds);
+    std::printf("   raw kernel round trip, echo process   %8.1f / %8.1f us\n", raw.median, raw.p99);
+    std::printf("   through vdwinut                       %8.1f / %8.1f us\n", task.median, task.p99);
+    if (raw.ok && task.ok && raw.median > 0)
+        std::printf("   ratio (median)                        %8.2f x   target <= 3x: %s\n", task.median / raw.median,
+                    verdict(task.median <= 3 * raw.median));
+    else
+        std::printf("   FAILED (raw %s, task %s)\n", raw.ok ? "ok" : "failed", task.ok ? "ok" : "failed"), ++failures;
+
+    const double none = StartupMs(vdwinut, 0, 5), full = StartupMs(vdwinut, 10000, 5);
+    std::printf("2. start-up to RUN without the 100 ms pause (median of 5)\n");
+    std::printf("   no rows                               %8.1f ms\n", none);
+    std::printf("   10,000 rows                           %8.1f ms\n", full);
+    if (none > 0 && full > 0)
+        std::printf("   ratio %.2f x; the rows cost           %8.1f ms   target < 200 ms: %s\n", full / none, full - none,
+                    verdict(full - none < 200));
+    else
+        std::printf("   FAILED\n"), ++failures;
+
+    const ReadFigures rf = ArchiveRead();
+    std::printf("3. archive read, 100,000 records of 16 bytes (median of 7)\n");
+    std::printf("   one fread of the file                 %8.2f ms\n", rf.fread_ms);
+    std::printf("   record by record (ct_read_record)     %8.2f ms\n", rf.records_ms);
+    std::printf("   all at once (ct_read_records)         %8.2f ms\n", rf.bulk_ms);
+    if (rf.ok && rf.fread_ms > 0)
+        std::printf("   ratio record by record %.2f x, all at once %.2f x   target <= 2x: %s\n",
+                    rf.records_ms / rf.fread_ms, rf.bulk_ms / rf.fread_ms, verdict(rf.records_ms <= 2 * rf.fread_ms));
+    else
+        std::printf("   FAILED\n"), ++failures;
+
+    double percent = -1, percent_ns = -1;
+    bool idle_ok = IdleCpu(vdwinut, idle, percent, percent_ns);
+    std::printf("4. idle CPU of a blocking vdwinut over %d s\n", idle);
+    if (idle_ok)
+        std::printf("   %.3f %% (stat ticks), %.4f %% (schedstat)   target < 0.1 %%: %s\n", percent, percent_ns,
+                    verdict(percent < 0.1 && (percent_ns < 0 || percent_ns < 0.1)));
+    else
+        std::printf("   FAILED\n"), ++failures;
+    return failures == 0 ? 0 : 1;
+}

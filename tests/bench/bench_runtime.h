@@ -1,0 +1,230 @@
+// Helpers of the ratio benchmark and the load test: a runtime in a scratch
+// directory with N system command rows (trigger, shared value, done), the
+// vdwinut process started on it, and figures of that process read from
+// /proc (host build only).
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "commands/host_utilities_task.h"
+#include "platform/environment.h"
+#include "sim/sim.h"
+#include "support/archive.h"
+
+namespace bench {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+inline double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+inline double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5))];
+}
+
+// The vdwinut program: argument, else $VD_BINARY_DIR/app/vdwinut.
+inline std::string VdwinutPath(const char* arg) {
+    if (arg != nullptr && *arg != '\0') return arg;
+    const char* bin = std::getenv("VD_BINARY_DIR");
+    return (fs::path(bin != nullptr ? bin : "build/host-release") / "app" / "vdwinut").string();
+}
+
+// Tag indexes of the runtime: 0 status, 1 message, 2 the shared value tag,
+// then per row its trigger and its done tag.
+inline TagRef TriggerTag(int row) { return static_cast<TagRef>(3 + 2 * row); }
+inline TagRef DoneTag(int row) { return static_cast<TagRef>(4 + 2 * row); }
+
+struct Runtime {
+    fs::path dir;
+    std::string db_path;
+    std::unique_ptr<sim::Database> db;
+    std::future<int> process;  // the vdwinut process: its std::system status
+    int rows = 0;
+
+    ~Runtime() {
+        Stop();
+        db.reset();
+        std::error_code ec;
+        if (!dir.empty()) fs::remove_all(dir, ec);
+    }
+
+    // A fresh runtime with `rows` rows of command `code` (102: free space of
+    // drive C into the shared value tag).
+    bool Create(const std::string& tag, int row_count, std::uint16_t code = kCmdFreeSpaceA + 2) {
+        rows = row_count;
+        dir = fs::temp_directory_path() /
+              ("vd_" + tag + "_" + std::to_string(Clock::now().time_since_epoch().count()));
+        fs::create_directories(dir / "app" / "plant" / "ct");
+        fs::create_directories(dir / "app" / "net");
+        fs::create_directories(dir / "root" / "bin");
+        std::ofstream(dir / "app" / "net" / "VDWINUT.ini") << "[Debug]\nDebugLevel=0\n";
+        std::vector<sim::TagSpec> tags = {{"VDWINUT.STATUS", kTagInt16, "0"},
+                                          {"VDWINUT.MSG", kTagText, ""},
+                                          {"VALUE", kTagInt32, "0"}};
+        for (int r = 0; r < rows; ++r) {
+            tags.push_back({"T" + std::to_string(r), kTagInt16, "0"});
+            tags.push_back({"D" + std::to_string(r), kTagInt16, "0"});
+        }
+        // The rows: trigger, value, done, command, default value.
+        const std::string app = (dir / "app").string();
+        CtArchive ct{};
+        if (ct_create(&ct, app.c_str(), "plant/ct/VDWINUT.ct") != CT_OK) return false;
+        if (rows > 0) {
+            std::vector<std::uint8_t> records(static_cast<std::size_t>(rows) * 16);
+            for (int r = 0; r < rows; ++r) {
+                std::uint8_t* rec = records.data() + 16 * r;
+                const std::uint32_t refs[3] = {TriggerTag(r), 2, DoneTag(r)};
+                std::memcpy(rec, refs, sizeof refs);
+                std::memcpy(rec + 12, &code, 2);
+            }
+            if (ct_add_table(&ct, kCommandTableType, "SYSCMD", nullptr, 0, 16) != CT_OK ||
+                ct_append_records(&ct, records.data(), records.size(), static_cast<std::uint32_t>(rows)) != CT_OK) {
+                ct_discard(&ct);
+                return false;
+            }
+        }
+        if (ct_close(&ct) != CT_OK) return false;
+
+        db_path = (dir / "runtime.db").string();
+        std::string error;
+        db = sim::Database::Create(db_path, tags, error);
+        if (!db) {
+            std::fprintf(stderr, "cannot create the runtime: %s\n", error.c_str());
+            return false;
+        }
+        win::SetEnvironmentVariableA("VDAPP", app.c_str());
+        win::SetEnvironmentVariableA("VDROOT", (dir / "root").string().c_str());
+        win::SetEnvironmentVariableA("VDDOMAIN", "plant");
+        win::SetEnvironmentVariableA("VDNAME", "BENCH");
+        win::SetEnvironmentVariableA("VDUSER", "bench");
+        win::SetEnvironmentVariableA("VDRUNTIME", db_path.c_str());
+        win::SetEnvironmentVariableA("VDHOST", (dir / "host").string().c_str());
+        return true;
+    }
+
+    // Starts vdwinut; the returned time point is just before the start.
+    Clock::time_point Start(const std::string& program) {
+        std::string command = "\"" + program + "\" > \"" + (dir / "task.out").string() + "\" 2>&1";
+        auto t0 = Clock::now();
+        process = std::async(std::launch::async, [command] { return std::system(command.c_str()); });
+        return t0;
+    }
+
+    std::int64_t Value(std::uint32_t index) const {
+        sim::Value v;
+        return db->GetValue(index, v) ? v.integer : -1;
+    }
+
+    // Waits until the task shows status 1 ("RUN"); false after `timeout_ms`.
+    bool WaitRunning(int timeout_ms) {
+        auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (Value(0) != 1) {
+            if (Clock::now() > end) return false;
+            if (process.valid() && process.wait_for(std::chrono::seconds(0)) == std::future_status::ready) return false;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        return true;
+    }
+
+    int Pid() const {
+        for (const auto& t : db->Tasks())
+            if (t.name == "VDWINUT") return t.pid;
+        return 0;
+    }
+
+    // Requests the stop and waits for the process; its std::system status
+    // (0 = exit code 0), or -2 when it did not end within `timeout_ms`.
+    int Stop(int timeout_ms = 10000) {
+        if (!process.valid()) return -3;
+        TaskId id = db ? db->FindTask("VDWINUT") : kNoTask;
+        if (id >= 0) db->RequestStop(id);
+        if (process.wait_for(std::chrono::milliseconds(timeout_ms)) != std::future_status::ready) return -2;
+        return process.get();
+    }
+};
+
+// Resident set of a process in KB (VmRSS of /proc/<pid>/status), or -1.
+inline long RssKb(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    return -1;
+}
+
+// User plus system CPU time of a process in clock ticks (fields 14 and 15
+// of /proc/<pid>/stat; USER_HZ is 100 on Linux), or -1.
+inline long CpuTicks(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t close = text.rfind(')');  // the command name may hold blanks
+    if (close == std::string::npos) return -1;
+    std::istringstream fields(text.substr(close + 2));
+    std::string f;
+    long utime = -1, stime = -1;
+    for (int i = 3; fields >> f; ++i) {
+        if (i == 14) utime = std::strtol(f.c_str(), nullptr, 10);
+        if (i == 15) {
+            stime = std::strtol(f.c_str(), nullptr, 10);
+            break;
+        }
+    }
+    return utime < 0 || stime < 0 ? -1 : utime + stime;
+}
+
+// CPU time of a process in nanoseconds (first field of /proc/<pid>/schedstat), or -1.
+inline long long CpuNs(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    long long ns = -1;
+    in >> ns;
+    return in ? ns : -1;
+}
+
+// Sets tag `index` (16-bit) as nobody's own write.
+inline void SetInt16(sim::Database& db, std::uint32_t index, std::int16_t value) {
+    sim::Value v;
+    v.type = kTagInt16;
+    v.integer = value;
+    db.SetValue(index, v);
+}
+
+// Measures trigger -> done round trips the way a client of the runtime
+// does: forget old changes of `done`, arm, set `trigger`, wait until `done`
+// changes to 1. Microseconds, or a negative value on a timeout.
+inline double RoundTrip(sim::Database& db, TaskId me, std::uint32_t trigger, std::uint32_t done, std::int16_t value) {
+    SetInt16(db, done, 0);
+    TagRef done_ref = done;
+    std::int32_t index = 0;
+    ValueRecord seen{};
+    db.Lock(me);
+    while (db.NextChanged(me, &done_ref, 1, &index, &seen) == 0) index = 0;
+    db.ArmWait(me, &done_ref, 1);
+    auto start = Clock::now();
+    SetInt16(db, trigger, value);
+    bool ok = false;
+    while (!ok) {
+        if (db.WaitChangeFor(me, 5000) != 0) break;
+        index = 0;
+        ok = db.NextChanged(me, &done_ref, 1, &index, &seen) == 0 && seen.Int16() == 1;
+    }
+    auto end = Clock::now();
+    db.DisarmWait(me, &done_ref, 1);
+    db.Unlock(me);
+    return ok ? Micros(end - start) : -1.0;
+}
+
+}  // namespace bench

@@ -1,0 +1,132 @@
+// Load test: vdwinut with 10,000 system command rows while this process
+// changes their triggers as fast as the task answers them, keeping a window
+// of rows in flight, for a given time. Every trigger set must be followed by
+// its row's done write; the task's resident set must stay flat; the task
+// must stop cleanly at the end. Prints changes per second and the latency
+// from trigger to done (median, p99).
+//
+//   load_test [--seconds N] [--window W] [--vdwinut PATH]   (default 60 s, window 64)
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench_runtime.h"
+
+using namespace bench;
+
+int main(int argc, char** argv) {
+    std::string vdwinut = VdwinutPath(nullptr);
+    int seconds = 60, window = 64;
+    constexpr int kRows = 10000;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--seconds" && i + 1 < argc) seconds = std::atoi(argv[++i]);
+        else if (a == "--window" && i + 1 < argc) window = std::atoi(argv[++i]);
+        else if (a == "--vdwinut" && i + 1 < argc) vdwinut = argv[++i];
+        else {
+            std::fprintf(stderr, "usage: load_test [--seconds N] [--window W] [--vdwinut PATH]\n");
+            return 2;
+        }
+    }
+    window = std::max(1, std::min(window, kRows));
+    Runtime rt;
+    if (!rt.Create("load", kRows)) return 1;
+    rt.Start(vdwinut);
+    if (!rt.WaitRunning(30000)) {
+        std::fprintf(stderr, "load_test: the task did not start (see %s)\n", (rt.dir / "task.out").string().c_str());
+        return 1;
+    }
+    const int pid = rt.Pid();
+    sim::Database& db = *rt.db;
+    TaskId me = db.AttachObserver("LOAD");
+    std::vector<TagRef> done_refs(kRows);
+    for (int r = 0; r < kRows; ++r) done_refs[r] = DoneTag(r);
+
+    std::vector<Clock::time_point> sent_at(kRows);
+    std::vector<char> in_flight(kRows, 0);
+    std::vector<std::int16_t> trigger_value(kRows, 0);
+    std::vector<double> latency;
+    latency.reserve(1 << 20);
+    long long sent = 0, answered = 0, stray = 0;
+    int next_row = 0, outstanding = 0;
+    std::vector<long> rss;
+    auto begin = Clock::now();
+    auto stop_sending = begin + std::chrono::seconds(seconds);
+    auto next_rss = begin;
+
+    // Collects the done writes that arrived; blocks up to `wait_ms` when none has.
+    auto collect = [&](int wait_ms) {
+        db.Lock(me);
+        int found = 0;
+        std::int32_t index = 0;
+        ValueRecord seen{};
+        while (db.NextChanged(me, done_refs.data(), kRows, &index, &seen) == 0) {
+            const int r = index++;
+            if (seen.Int16() != 1) continue;  // our own reset to 0
+            if (!in_flight[r]) {
+                ++stray;
+                continue;
+            }
+            in_flight[r] = 0;
+            --outstanding;
+            ++answered;
+            ++found;
+            latency.push_back(Micros(Clock::now() - sent_at[r]));
+        }
+        if (found == 0 && wait_ms > 0) {
+            db.ArmWait(me, done_refs.data(), kRows);
+            db.WaitChangeFor(me, wait_ms);
+            db.DisarmWait(me, done_refs.data(), kRows);
+        }
+        db.Unlock(me);
+    };
+
+    while (Clock::now() < stop_sending) {
+        while (outstanding < window) {
+            const int r = next_row;
+            next_row = (next_row + 1) % kRows;
+            if (in_flight[r]) continue;
+            SetInt16(db, DoneTag(r), 0);
+            trigger_value[r] = trigger_value[r] == 1 ? 2 : 1;  // a change every time, never 0
+            in_flight[r] = 1;
+            ++outstanding;
+            ++sent;
+            sent_at[r] = Clock::now();
+            SetInt16(db, TriggerTag(r), trigger_value[r]);
+        }
+        collect(100);
+        if (Clock::now() >= next_rss) {
+            rss.push_back(RssKb(pid));
+            next_rss += std::chrono::seconds(1);
+        }
+    }
+    // Drain: whatever is still in flight must be answered.
+    auto drain_end = Clock::now() + std::chrono::seconds(10);
+    while (outstanding > 0 && Clock::now() < drain_end) collect(100);
+    const double elapsed = Micros(Clock::now() - begin) / 1e6;
+    rss.push_back(RssKb(pid));
+    db.Detach(me);
+
+    auto stop_start = Clock::now();
+    const int stop_status = rt.Stop(10000);
+    const double stop_ms = Micros(Clock::now() - stop_start) / 1000.0;
+
+    // Flat: the last resident set within 1 MB (or 5 %) of the one after the first seconds.
+    long rss_early = rss.size() > 3 ? rss[2] : rss.front();
+    long rss_late = rss.back();
+    long growth = rss_late - rss_early;
+    const bool flat = rss_early > 0 && growth < std::max(1024L, rss_early / 20);
+    const long long lost = sent - answered;
+
+    std::printf("load: %d rows, window %d, %d s of changes\n", kRows, window, seconds);
+    std::printf("  triggers set %lld, done writes %lld, lost %lld, stray %lld\n", sent, answered, lost, stray);
+    std::printf("  %.0f changes/s\n", static_cast<double>(answered) / elapsed);
+    std::printf("  trigger -> done: median %.1f us, p99 %.1f us, max %.1f us\n", Percentile(latency, 0.5),
+                Percentile(latency, 0.99), Percentile(latency, 1.0));
+    std::printf("  resident set: %ld KB after 2 s, %ld KB at the end (%+ld KB): %s\n", rss_early, rss_late, growth,
+                flat ? "flat" : "GROWING");
+    std::printf("  stop: %s after %.0f ms\n", stop_status == 0 ? "clean, exit code 0" : "NOT CLEAN", stop_ms);
+    return lost == 0 && flat && stop_status == 0 ? 0 : 1;
+}
