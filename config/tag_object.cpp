@@ -232,21 +232,23 @@ double TagObject::AsDouble() const {
 
 // ---- conversions into the tag ----------------------------------------------
 
+// The digits of `v` as the tag's text, cut to its buffer.
+void TagObject::SetNumberText(long long v) {
+    char* text = value_.Text();
+    if (text == nullptr) {
+        value_.length = 0;
+        return;
+    }
+    int n = std::snprintf(text, value_.capacity, "%lld", v);
+    value_.length = static_cast<std::uint16_t>(n < 0 ? 0 : TextLength());
+}
+
 TagObject& TagObject::SetInt(std::int32_t v) {
     switch (type_) {
         case kTagInt16:
         case kTagInt16Alt: value_.SetInt16(Low16(v)); break;
         case kTagReal: value_.SetReal(static_cast<double>(v)); break;
-        case kTagText: {
-            char* text = value_.Text();
-            if (text == nullptr) {
-                value_.length = 0;
-                break;
-            }
-            int n = std::snprintf(text, value_.capacity, "%d", static_cast<int>(v));
-            value_.length = static_cast<std::uint16_t>(n < 0 ? 0 : TextLength());
-            break;
-        }
+        case kTagText: SetNumberText(v); break;
         case kTagInt32: value_.SetInt32(v); break;
         default: break;
     }
@@ -258,16 +260,7 @@ TagObject& TagObject::SetUnsigned(std::uint32_t v) {
         case kTagInt16:
         case kTagInt16Alt: value_.SetInt16(Low16(static_cast<std::int32_t>(v))); break;
         case kTagReal: value_.SetReal(static_cast<double>(v)); break;
-        case kTagText: {
-            char* text = value_.Text();
-            if (text == nullptr) {
-                value_.length = 0;
-                break;
-            }
-            int n = std::snprintf(text, value_.capacity, "%u", static_cast<unsigned>(v));
-            value_.length = static_cast<std::uint16_t>(n < 0 ? 0 : TextLength());
-            break;
-        }
+        case kTagText: SetNumberText(v); break;
         case kTagInt32: value_.SetInt32(static_cast<std::int32_t>(v)); break;
         default: break;
     }

@@ -70,6 +70,7 @@ public:
     std::size_t BufferSize() const;
 
 private:
+    void SetNumberText(long long v);
     void Configure(TagRef ref);
     void MakeNotConfigured();
     void AdoptFrom(TagObject& other) noexcept;

@@ -215,14 +215,18 @@ std::string LastLevel(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The stored path of `key` (base) and of `sub_key` under it (path).
+LONG ResolveSubKey(HKEY key, LPCSTR sub_key, std::string& base, std::string& path) {
+    REGSAM access = 0;
+    if (!Resolve(key, base, access)) return Err(ERROR_INVALID_HANDLE);
+    return Join(base, sub_key, path);
+}
+
 LONG CreateKey(HKEY key, LPCSTR sub_key, REGSAM desired, PHKEY result, LPDWORD disposition) {
     if (result == nullptr) return Err(ERROR_INVALID_PARAMETER);
     *result = nullptr;
-    std::string base;
-    REGSAM access = 0;
-    if (!Resolve(key, base, access)) return Err(ERROR_INVALID_HANDLE);
-    std::string path;
-    LONG rc = Join(base, sub_key, path);
+    std::string base, path;
+    LONG rc = ResolveSubKey(key, sub_key, base, path);
     if (rc != ERROR_SUCCESS) return rc;
     DWORD how = REG_OPENED_EXISTING_KEY;
     rc = Modify([&](RegistryData& data, bool& changed) -> LONG {
@@ -259,11 +263,8 @@ LONG CreateKey(HKEY key, LPCSTR sub_key, REGSAM desired, PHKEY result, LPDWORD d
 LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result) {
     if (result == nullptr) return Err(ERROR_INVALID_PARAMETER);
     *result = nullptr;
-    std::string base;
-    REGSAM access = 0;
-    if (!Resolve(key, base, access)) return Err(ERROR_INVALID_HANDLE);
-    std::string path;
-    LONG rc = Join(base, sub_key, path);
+    std::string base, path;
+    LONG rc = ResolveSubKey(key, sub_key, base, path);
     if (rc != ERROR_SUCCESS) return rc;
     rc = Read([&](const RegistryData& data) -> LONG {
         const RegistryKey* k = Find(data, path);
@@ -356,11 +357,8 @@ LONG RegDeleteValueA(HKEY key, LPCSTR value_name) {
 }
 
 LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
-    std::string base;
-    REGSAM access = 0;
-    if (!Resolve(key, base, access)) return Err(ERROR_INVALID_HANDLE);
-    std::string path;
-    LONG rc = Join(base, sub_key, path);
+    std::string base, path;
+    LONG rc = ResolveSubKey(key, sub_key, base, path);
     if (rc != ERROR_SUCCESS) return rc;
     if (path.find('\\') == std::string::npos) return Err(ERROR_ACCESS_DENIED);  // a root stays
     return Modify([&](RegistryData& reg, bool& changed) -> LONG {
