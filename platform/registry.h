@@ -75,7 +75,8 @@ inline constexpr DWORD ERROR_REGISTRY_CORRUPT = 1015;
 inline constexpr DWORD ERROR_KEY_DELETED = 1018;
 
 // Opens an existing key. ERROR_FILE_NOT_FOUND when it does not exist. A null
-// or empty subkey opens `key` itself again.
+// or empty subkey opens `key` itself again. Every open and create call
+// returns ERROR_INVALID_PARAMETER for a null result pointer, on both sides.
 LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result);
 LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result);
 

@@ -17,25 +17,32 @@ namespace {
 
 static_assert(sizeof(win::HKEY) == sizeof(::HKEY));
 
+// Some implementations write through a null result pointer; refuse it here.
+constexpr LONG kNoResult = static_cast<LONG>(ERROR_INVALID_PARAMETER);
+
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result) {
+    if (result == nullptr) return kNoResult;
     return ::RegOpenKeyExA(Native(key), sub_key, options, desired, reinterpret_cast<::PHKEY>(result));
 }
 
 LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
+    if (result == nullptr) return kNoResult;
     return ::RegOpenKeyA(Native(key), sub_key, reinterpret_cast<::PHKEY>(result));
 }
 
 LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD reserved, LPSTR class_name, DWORD options,
                      REGSAM desired, const SECURITY_ATTRIBUTES* security, PHKEY result,
                      LPDWORD disposition) {
+    if (result == nullptr) return kNoResult;
     return ::RegCreateKeyExA(Native(key), sub_key, reserved, class_name, options, desired,
                              const_cast<::SECURITY_ATTRIBUTES*>(reinterpret_cast<const ::SECURITY_ATTRIBUTES*>(security)),
                              reinterpret_cast<::PHKEY>(result), reinterpret_cast<::LPDWORD>(disposition));
 }
 
 LONG RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
+    if (result == nullptr) return kNoResult;
     return ::RegCreateKeyA(Native(key), sub_key, reinterpret_cast<::PHKEY>(result));
 }
 
