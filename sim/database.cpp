@@ -82,7 +82,10 @@ struct Header {
     std::uint32_t tag_count;
     std::uint32_t shutdown_hold;
     std::uint32_t lock_recoveries;
-    std::uint32_t pad;
+    // Process id of the lock's holder while it holds it (0: free). Tells a
+    // process that takes the lock that the one before died holding it, even
+    // where the lock object itself does not outlive its last user.
+    std::uint32_t lock_holder;
     std::uint64_t sync_offset;
     std::uint64_t tags_offset;
     std::uint64_t seen_offset;
@@ -226,6 +229,28 @@ struct Database::Impl {
         return v;
     }
 
+    // Just after taking the lock: notes this process as its holder and, when
+    // the previous holder died holding it, counts the take-over and wakes
+    // every waiter with a change or stop the dead holder may have recorded
+    // without announcing it.
+    void TookLock(bool abandoned) {
+        std::uint32_t me = static_cast<std::uint32_t>(CurrentProcessId());
+        std::uint32_t before = hdr->lock_holder;
+        hdr->lock_holder = me;
+        if (!abandoned && (before == 0 || before == me)) return;
+        ++hdr->lock_recoveries;
+        for (int task = 0; task < kMaxTasks; ++task) {
+            TaskSlot& s = Slot(task);
+            if (!s.in_use || !s.waiting) continue;
+            if (s.stop_requested || AnyArmedChanged(task)) {
+                s.wake_pending = 1;
+                backend->Notify(task);
+            }
+        }
+    }
+    // Just before giving the lock up.
+    void GivingUpLock() { hdr->lock_holder = 0; }
+
     bool AnyArmedChanged(int task) {
         for (std::uint32_t i = 0; i < hdr->tag_count; ++i)
             if (Armed(task, i) && tags[i].changes != Seen(task, i)) return true;
@@ -253,7 +278,7 @@ void Database::Acquire() {
         ++impl_->depth;
         return;
     }
-    if (backend_->Lock()) ++impl_->hdr->lock_recoveries;
+    impl_->TookLock(backend_->Lock());
     impl_->owner.store(me);
     impl_->depth = 1;
 }
@@ -261,6 +286,7 @@ void Database::Acquire() {
 void Database::Release() {
     if (--impl_->depth == 0) {
         impl_->owner.store(std::thread::id{});
+        impl_->GivingUpLock();
         backend_->Unlock();
     }
 }
@@ -787,8 +813,9 @@ std::int32_t Database::WaitLocked(TaskId task, int timeout_ms) {
             wait_ms = static_cast<int>(left);
         }
         bool recovered = false;
+        m.GivingUpLock();
         backend_->Wait(task, wait_ms, recovered);
-        if (recovered) ++m.hdr->lock_recoveries;
+        m.TookLock(recovered);
     }
     m.owner.store(std::this_thread::get_id());
     m.depth = depth;
