@@ -71,12 +71,11 @@ void read_checked(const char* section, const char* key, const char* deflt, unsig
   // checked against the count.)
   if (list && n > 0) {
     // A list ends in two zeros: the one after its last name (counted) and
-    // one more; a list that was cut ends in two zeros after size-2.
-    if (n == size - 2) {
-      if (buffer[n + 1] != '\0') __builtin_trap();
-    } else if (buffer[n - 1] != '\0') {
-      __builtin_trap();
-    }
+    // one more; a list that was cut ends in two zeros after size-2. A whole
+    // list may also end exactly there, so at size-2 either form is right.
+    const bool whole = buffer[n - 1] == '\0';
+    const bool cut = n == size - 2 && buffer[n + 1] == '\0';
+    if (!whole && !cut) __builtin_trap();
   }
 }
 
