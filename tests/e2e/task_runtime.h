@@ -1,0 +1,164 @@
+// The task as its own process against a runtime made by vdrt, with the
+// sample application copied into a fresh directory: the fixture of the
+// end-to-end tests. Tags are changed from outside with vdrt and the results
+// read from the runtime database.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/environment.h"
+#include "sim/sim.h"
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+inline std::string Quote(const std::string& s) { return "\"" + s + "\""; }
+
+// A program in the platform's own form, unquoted (the Windows command
+// processor drops quotes around a leading quoted word). Build paths hold no
+// blanks.
+inline std::string Program(const char* path) { return fs::path(path).make_preferred().string(); }
+
+inline int RunCommand(const std::string& command) { return std::system(command.c_str()); }
+
+// How the command processor reports the exit code `code`.
+inline int Reported(int code) { return RunCommand(Program(VD_EXIT_WITH) + " " + std::to_string(code)); }
+
+inline std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class TaskRuntime : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("vd_e2e_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+        fs::create_directories(dir_);
+        fs::copy(fs::path(VD_EXAMPLES) / "app", dir_ / "app", fs::copy_options::recursive);
+        fs::copy(fs::path(VD_EXAMPLES) / "root", dir_ / "root", fs::copy_options::recursive);
+        fs::copy(fs::path(VD_EXAMPLES) / "tags.lst", dir_ / "tags.lst");
+        for (const auto& item : fs::recursive_directory_iterator(dir_ / "app")) {
+            std::string name = item.path().string();
+            if (name.size() > 7 && name.compare(name.size() - 7, 7, ".ct.txt") == 0) {
+                std::string archive = name.substr(0, name.size() - 4);
+                ASSERT_EQ(RunCommand(Program(VD_CTBUILD) + " -t " + Quote((dir_ / "tags.lst").string()) + " " +
+                              Quote(name) + " " + Quote(archive)),
+                          0);
+            }
+        }
+        db_path_ = (dir_ / "runtime.db").string();
+        Env("VDAPP", (dir_ / "app").string());
+        Env("VDROOT", (dir_ / "root").string());
+        Env("VDDOMAIN", "plant");
+        Env("VDNAME", "SAMPLE");
+        Env("VDUSER", "operator");
+        Env("VDRUNTIME", db_path_);
+        Env("VDHOST", (dir_ / "host").string());
+        win::SetEnvironmentVariableA("VDPATH", nullptr);
+        // The simulated host provides the keyboard filter device through
+        // this marker; a real Windows host has none.
+        fs::create_directories(dir_ / "host" / "devices");
+        std::ofstream(dir_ / "host" / "devices" / "KbFilter").put('\n');
+        ASSERT_EQ(Vdrt("create " + Quote((dir_ / "tags.lst").string())), 0);
+        std::string error;
+        db_ = sim::Database::Open(db_path_, error);
+        ASSERT_TRUE(db_) << error;
+    }
+
+    void TearDown() override {
+        if (task_.valid()) {
+            Vdrt("stop VDWINUT");
+            task_.wait_for(30s);
+        }
+        db_.reset();
+        for (const char* name : {"VDAPP", "VDROOT", "VDDOMAIN", "VDNAME", "VDUSER", "VDRUNTIME", "VDHOST"})
+            win::SetEnvironmentVariableA(name, nullptr);
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    static void Env(const char* name, const std::string& value) {
+        ASSERT_TRUE(win::SetEnvironmentVariableA(name, value.c_str()));
+    }
+
+    int Vdrt(const std::string& args) {
+        return RunCommand(Program(VD_VDRT) + " --db " + Quote(db_path_) + " " + args + " > " +
+                   Quote((dir_ / "vdrt.out").string()));
+    }
+
+    // Starts the task as a process of its own; its console goes to files.
+    void StartTask(const std::string& program = VD_VDWINUT) {
+        std::string command = Program(program.c_str()) + " > " + Quote((dir_ / "task.out").string()) + " 2> " +
+                              Quote((dir_ / "task.err").string());
+        task_ = std::async(std::launch::async, [command] { return RunCommand(command); });
+    }
+
+    // The task's exit code as the command processor reports it, or -999
+    // when it did not end in time.
+    int TaskExit() {
+        if (task_.wait_for(30s) != std::future_status::ready) return -999;
+        return task_.get();
+    }
+
+    std::int64_t Int(const char* tag) {
+        sim::Value v;
+        std::int32_t index = db_->FindTag(tag);
+        EXPECT_GE(index, 0) << tag;
+        if (index < 0 || !db_->GetValue(static_cast<std::uint32_t>(index), v)) return -9999;
+        return v.integer;
+    }
+    std::string Text(const char* tag) {
+        sim::Value v;
+        std::int32_t index = db_->FindTag(tag);
+        EXPECT_GE(index, 0) << tag;
+        if (index < 0 || !db_->GetValue(static_cast<std::uint32_t>(index), v)) return "?";
+        return v.bytes;
+    }
+
+    // Waits until `tag` holds `value` (up to 20 s).
+    bool WaitFor(const char* tag, std::int64_t value) {
+        auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (Int(tag) == value) return true;
+            if (task_.valid() && task_.wait_for(0s) == std::future_status::ready) return Int(tag) == value;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+
+    // The running text, or the keyboard report where the host has no
+    // keyboard filter device (the start-up then writes the level alone).
+    void ExpectRunningText() {
+        running_text_ = Text("VDWINUT.MSG");
+        EXPECT_TRUE(running_text_ == "Running" || running_text_ == kNoKeyboard) << running_text_;
+    }
+    // At stop the texts follow only while the task's own text is shown.
+    void ExpectStoppedText() {
+        EXPECT_EQ(Text("VDWINUT.MSG"), running_text_ == "Running" ? "Stopped" : running_text_);
+    }
+    static constexpr const char* kNoKeyboard = "Keyboard filter device not available";
+    std::string running_text_;
+
+    fs::path LogFile() const { return dir_ / "app" / "SAMPLE" / "plant" / "operator" / "log" / "VDWINUT.log"; }
+
+    fs::path dir_;
+    std::string db_path_;
+    std::unique_ptr<sim::Database> db_;
+    std::future<int> task_;
+};
+
+}  // namespace e2e
