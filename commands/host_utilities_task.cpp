@@ -236,18 +236,15 @@ void HostUtilitiesTask::CtLoad() {
                 StatusMessage(kLevelError, "NOMEMORY");
                 continue;
             }
-            std::vector<std::uint8_t> copy(size);
             for (std::int32_t r = 0; r < count; ++r) {
                 // Records lie one after another: once one cannot be read
                 // (reported by the reader), none after it can, so a damaged
                 // record count ends the table instead of looping over it.
-                const std::uint8_t* rec = reader.ReadRecord(r);
-                if (rec == nullptr || reader.LastReadResult() != CT_OK) break;
                 // The reader hands out its buffer even after a refused read;
                 // a row is built only from a record that was read whole.
-                if (ct_read_record(&reader.archive, copy.data(), copy.size(), static_cast<std::uint32_t>(r)) != CT_OK)
-                    break;
-                BuildRow(type, copy.data(), size);
+                const std::uint8_t* rec = reader.ReadRecord(r);
+                if (rec == nullptr || reader.LastReadResult() != CT_OK) break;
+                BuildRow(type, rec, size);
             }
         }
     } catch (const std::bad_alloc&) {
