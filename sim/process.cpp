@@ -1,5 +1,6 @@
-// The parts of starting programs that are the same everywhere: the Windows
-// command-line quoting (also checked by the host tests) and RunProgram.
+// The parts of starting programs that are the same everywhere: the check of
+// the argument vector, the Windows command-line quoting (also checked by the
+// host tests) and RunProgram.
 #include "sim/process.h"
 
 #include <cstdio>
@@ -35,6 +36,15 @@ std::string WindowsCommandLine(const std::vector<std::string>& args) {
         line += QuoteWindowsArgument(args[i]);
     }
     return line;
+}
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>& args, std::string& error,
+                                                  const std::string& output_path) {
+    if (args.empty() || args[0].empty()) {
+        error = "no program to start";
+        return nullptr;
+    }
+    return StartProgram(args, error, output_path);
 }
 
 int RunProgram(const std::vector<std::string>& args, const std::string& output_path) {

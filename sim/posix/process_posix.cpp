@@ -68,12 +68,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>& args, std::string& error,
-                                                  const std::string& output_path) {
-    if (args.empty() || args[0].empty()) {
-        error = "no program to start";
-        return nullptr;
-    }
+std::unique_ptr<ChildProcess> ChildProcess::StartProgram(const std::vector<std::string>& args, std::string& error,
+                                                         const std::string& output_path) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);

@@ -55,12 +55,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>& args, std::string& error,
-                                                  const std::string& output_path) {
-    if (args.empty() || args[0].empty()) {
-        error = "no program to start";
-        return nullptr;
-    }
+std::unique_ptr<ChildProcess> ChildProcess::StartProgram(const std::vector<std::string>& args, std::string& error,
+                                                         const std::string& output_path) {
     // A program given with a directory is named in full (a path without a
     // drive is taken on the current drive), so no search can pick another.
     std::string program = args[0];

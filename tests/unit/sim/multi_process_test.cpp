@@ -82,6 +82,12 @@ protected:
             if (t.name == name && t.waiting) return true;
         return false;
     }
+    std::int32_t SetInt16(const char* tag, std::int16_t value) {
+        sim::Value v;
+        v.type = kTagInt16;
+        v.integer = value;
+        return db_->SetValue(static_cast<std::uint32_t>(db_->FindTag(tag)), v);
+    }
     std::int32_t SetText(const char* tag, const std::string& text) {
         sim::Value v;
         v.type = kTagText;
@@ -139,10 +145,7 @@ TEST_F(MultiProcessTest, WaiterInAnotherProcessWakesOnAChangeFromThisOne) {
     auto helper = Start(Helper({"wait", "TRIG", "30000"}));
     ASSERT_TRUE(helper);
     ASSERT_TRUE(WaitUntil(*helper, [&] { return IsWaiting("HELPERW"); }));
-    sim::Value v;
-    v.type = kTagInt16;
-    v.integer = 42;
-    ASSERT_EQ(db_->SetValue(static_cast<std::uint32_t>(db_->FindTag("TRIG")), v), 0);
+    ASSERT_EQ(SetInt16("TRIG", 42), 0);
     int code = -1;
     ASSERT_TRUE(helper->Wait(30000, code));
     EXPECT_EQ(code, 0);
@@ -203,10 +206,7 @@ TEST_F(MultiProcessTest, AKilledLockHolderIsTakenOverAndWaitersStillWake) {
 
     // The database is whole: what was written before and after reads back
     // here and in another process, and the waiter wakes on the next change.
-    sim::Value v;
-    v.type = kTagInt16;
-    v.integer = 9;
-    ASSERT_EQ(db_->SetValue(static_cast<std::uint32_t>(db_->FindTag("TRIG")), v), 0);
+    ASSERT_EQ(SetInt16("TRIG", 9), 0);
     int code = -1;
     ASSERT_TRUE(waiter->Wait(30000, code));
     EXPECT_EQ(code, 0);
