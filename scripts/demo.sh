@@ -50,8 +50,8 @@ done
 row() { printf '%-28s ' "$1"; shift; "$vdrt" trigger "$@" || true; }
 echo
 echo "== triggers (set from this process; latency = trigger set to done tag seen)"
-row "disk: free space of C: (KB)"  DISK_FREE_TRIG 1 DISK_FREE_DONE DISK_FREE
-row "disk: total of C: (KB)"       DISK_TOTAL_TRIG 1 DISK_TOTAL_DONE DISK_TOTAL
+row "disk: free space of C: (MB)"  DISK_FREE_TRIG 1 DISK_FREE_DONE DISK_FREE
+row "disk: total of C: (MB)"       DISK_TOTAL_TRIG 1 DISK_TOTAL_DONE DISK_TOTAL
 row "screen saver: switch on"      SS_ON_TRIG 1 SS_ON_DONE SS_ON_VALUE
 row "screen saver: is active?"     SS_ACTIVE_TRIG 1 SS_ACTIVE_DONE SS_ACTIVE
 "$vdrt" set SS_SETTIME_VALUE 900
