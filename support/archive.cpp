@@ -56,17 +56,8 @@ void encode_entry(unsigned char* p, const CtEntry& e) {
 bool stream_open(CtStream& s, const char* path, const char* mode) {
   s.file = std::fopen(path, mode);
   if (!s.file) return false;
-  // Reads go through our own buffer, refilled from a large C stream buffer
-  // (given as memory: some C runtimes ignore a size without it); writes keep
-  // the C stream's buffer.
-  if (std::strcmp(mode, "rb") == 0) {
-    s.read_ahead.reset(new (std::nothrow) unsigned char[CT_READ_AHEAD]);
-    if (!s.read_ahead ||
-        std::setvbuf(s.file, reinterpret_cast<char*>(s.read_ahead.get()), _IOFBF, CT_READ_AHEAD) != 0)
-      std::setvbuf(s.file, nullptr, _IOFBF, CT_STREAM_BUFFER);
-  } else {
-    std::setvbuf(s.file, nullptr, _IOFBF, CT_STREAM_BUFFER);
-  }
+  // Reads go through our own buffer; writes keep the C stream's buffer.
+  std::setvbuf(s.file, nullptr, _IOFBF, CT_STREAM_BUFFER);
   s.pos_known = false;
   s.last_op = 0;
   s.buf_len = 0;
@@ -77,7 +68,6 @@ int stream_close(CtStream& s) {
   if (!s.file) return 0;
   int rc = std::fclose(s.file);
   s.file = nullptr;
-  s.read_ahead.reset();  // only after the stream that used it is closed
   s.buf_len = 0;
   return rc;
 }

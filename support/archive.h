@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <cstdio>
 
 // Result codes.
@@ -35,7 +34,6 @@ inline constexpr std::uint16_t CT_VERSION = 0x0300;
 inline constexpr std::size_t CT_NAME_SIZE = 10;
 inline constexpr std::size_t CT_PATH_SIZE = 128;
 inline constexpr std::size_t CT_STREAM_BUFFER = 8192;
-inline constexpr std::size_t CT_READ_AHEAD = 64 * 1024;
 
 enum : std::int16_t { CT_MODE_READ = 1, CT_MODE_CREATE = 2, CT_MODE_UPDATE = 3 };
 
@@ -88,9 +86,6 @@ struct CtStream {
   std::uint64_t buf_start = 0;  // file position of buf[0]
   std::size_t buf_len = 0;      // valid bytes in buf
   unsigned char buf[CT_STREAM_BUFFER];
-  // Read mode: the C stream's own buffer, larger than ours, so that a
-  // record-by-record walk costs one system call every CT_READ_AHEAD bytes.
-  std::unique_ptr<unsigned char[]> read_ahead;
 };
 
 struct CtFileContext {
