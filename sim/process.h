@@ -21,12 +21,6 @@ public:
     static std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& args, std::string& error,
                                                const std::string& output_path = {});
 
-private:
-    // The platform's part of Start, for a non-empty program name.
-    static std::unique_ptr<ChildProcess> StartProgram(const std::vector<std::string>& args, std::string& error,
-                                                      const std::string& output_path);
-
-public:
     // A program still running when its object goes is ended (Kill) and
     // waited for, so a failed test leaves no process behind.
     virtual ~ChildProcess() = default;
@@ -43,6 +37,11 @@ public:
     // runs (TerminateProcess, SIGKILL). Waits until it has ended.
     virtual void Kill() = 0;
     virtual int Pid() const = 0;
+
+private:
+    // The platform's part of Start, for a non-empty program name.
+    static std::unique_ptr<ChildProcess> StartProgram(const std::vector<std::string>& args, std::string& error,
+                                                      const std::string& output_path);
 };
 
 // Starts a program and waits for its end: its exit code, or -1 when it
