@@ -400,14 +400,20 @@ TEST_F(FaultInjectionTest, EveryKernelOperationFailingOnceAtEveryPoint) {
             EXPECT_EQ(p.phase, "start");
             EXPECT_FALSE(o.ran);
         }
-        if (p.phase != "start") EXPECT_EQ(o.exit_code, kExitOk);
+        if (p.phase != "start") {
+            EXPECT_EQ(o.exit_code, kExitOk);
+        }
         // Detached at the end, unless the failing call was the detach itself.
-        if (!(p.op == kOpDetach && o.fault_hit)) EXPECT_EQ(o.attached_after, 0u);
+        if (!(p.op == kOpDetach && o.fault_hit)) {
+            EXPECT_EQ(o.attached_after, 0u);
+        }
         if (p.op == kOpAttach && p.ordinal == 1) {
             EXPECT_EQ(o.exit_code, kExitFailure);
             EXPECT_EQ(o.cmd_done, 0);
         }
-        if (p.op == kOpTaskEnvironment) EXPECT_EQ(o.exit_code, kExitFailure);
+        if (p.op == kOpTaskEnvironment) {
+            EXPECT_EQ(o.exit_code, kExitFailure);
+        }
     }
     std::fflush(stdout);
     EXPECT_GE(failures_at_start, 2);  // at least attach and the environment record

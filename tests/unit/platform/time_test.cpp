@@ -46,7 +46,9 @@ TEST(PlatformTime, CalendarConversionsAndClocks) {
     // Windows tests run under accepts it, so there only the simulated host's
     // own calendar is held to it.
     win::SYSTEMTIME leap = Time(2005, 2, 0, 29, 0, 0, 0);
-    if (VD_SIMULATED_HOST) EXPECT_FALSE(win::SystemTimeToFileTime(&leap, &ft));
+    if (VD_SIMULATED_HOST) {
+        EXPECT_FALSE(win::SystemTimeToFileTime(&leap, &ft));
+    }
     t = Time(2004, 2, 0, 29, 23, 59, 59);
     EXPECT_TRUE(win::SystemTimeToFileTime(&t, &ft));
 
