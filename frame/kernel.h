@@ -10,34 +10,23 @@
 
 #include <cstdint>
 
+#include "frame/kernel_operations.h"
 #include "frame/value_record.h"
 
-// Operation numbers (ordinals of VDKERNEL.dll).
+namespace kernel_detail {
+// get_env while nothing is bound: an empty buffer, not found.
+std::int32_t ClearedBuffer(char* buffer, std::int32_t size);
+}  // namespace kernel_detail
+
+// Operation numbers (ordinals of VDKERNEL.dll): kOpAttach = 83, ...
 enum KernelOpNumber : int {
-    kOpArmWait = 1,
-    kOpNextChanged = 7,
-    kOpUnlock = 8,
-    kOpStopRequested = 9,
-    kOpRead = 12,
-    kOpLastError = 14,
-    kOpWrite = 18,
-    kOpDetach = 21,
-    kOpTaskEnvironment = 22,
-    kOpTagTypes = 26,
-    kOpWatch = 31,
-    kOpLock = 32,
-    kOpWriteResult = 35,
-    kOpUnwatch = 37,
-    kOpWaitChange = 42,
-    kOpDisarmWait = 44,
-    kOpAfterWait = 47,
-    kOpStartNotice = 48,
-    kOpTaskText = 77,
-    kOpAttach = 83,
-    kOpGetEnv = 102,
-    kOpBanner = 112,
-    kOpShutdownProbe = 132,
+#define VD_KERNEL_OP_NUMBER(number, Name, member, result, params, args, unbound) kOp##Name = number,
+    VD_KERNEL_OPERATIONS(VD_KERNEL_OP_NUMBER)
+#undef VD_KERNEL_OP_NUMBER
 };
+
+// The operation's member name ("attach", ...), "?" for no operation.
+const char* kernel_op_name(int number);
 
 // Error codes that kernel_last_error reports.
 enum KernelError : std::int32_t {
@@ -65,40 +54,22 @@ inline constexpr int kKernelMaxTasks = 32;
 // when nothing is pending.
 inline constexpr std::int32_t kKernelWaitBlock = 1;
 
-// One member per operation, typed as the task calls it.
+// What the operations answer:
+//   attach (83): task id >= 0, negative = refused (-1 no database, -2 bad
+//     name, -3 name already attached, -4 no free task slot, -5 own tags
+//     unusable).
+//   get_env (102): nonzero = found. task_environment (22): 0 = filled.
+//   stop_requested (9): nonzero = stop. wait_change (42): 0 = ok.
+//   task_text (77): the buffer holds kKernelTaskTextSize bytes.
+//   next_changed (7): searches refs[*index .. count) for a tag changed since
+//     the task last looked; 0 = found: *index is its position, value filled,
+//     the change counts as seen. Else -1 with kernel_last_error 11.
+//   tag_types (26): -1 = failure.
+// One member per operation, typed as the task calls it, in list order.
 struct KernelOps {
-    // 83: task id >= 0, negative = refused (-1 no database, -2 bad name,
-    // -3 name already attached, -4 no free task slot, -5 own tags unusable).
-    TaskId (*attach)(const char* name, const char* title, const char* app_name, const char* domain,
-                     const char* user);
-    std::int32_t (*detach)(TaskId task);                                        // 21
-    std::int32_t (*get_env)(const char* name, char* buffer, std::int32_t size); // 102: nonzero = found
-    const char* (*banner)();                                                    // 112
-    std::int32_t (*task_text)(TaskId task, char* buffer /* kKernelTaskTextSize */);  // 77
-    std::int32_t (*task_environment)(TaskId task, TaskEnvironment* env);        // 22: 0 = filled
-    std::int32_t (*start_notice)(TaskId task, std::int32_t a, std::int32_t b);  // 48
-    std::int32_t (*stop_requested)(TaskId task);                                // 9: nonzero = stop
-    std::int32_t (*after_wait)(TaskId task);                                    // 47
-    std::int32_t (*lock)(TaskId task);                                          // 32
-    std::int32_t (*unlock)(TaskId task);                                        // 8
-    // 7: searches refs[*index .. count) for a tag changed since the task last
-    // looked; 0 = found: *index is its position, value filled, the change
-    // counts as seen. Else -1 with kernel_last_error 11.
-    std::int32_t (*next_changed)(TaskId task, const TagRef* refs, std::int32_t count,
-                                 std::int32_t* index, ValueRecord* value);
-    std::int32_t (*last_error)(TaskId task);                                    // 14
-    std::int32_t (*wait_change)(TaskId task, std::int32_t mode);                // 42: 0 = ok
-    std::int32_t (*arm_wait)(TaskId task, const TagRef* refs, std::int32_t count);     // 1
-    std::int32_t (*disarm_wait)(TaskId task, const TagRef* refs, std::int32_t count);  // 44
-    std::int32_t (*watch)(TaskId task, const TagRef* refs, std::int32_t count);        // 31
-    std::int32_t (*unwatch)(TaskId task, const TagRef* refs, std::int32_t count);      // 37
-    std::int32_t (*read)(TaskId task, const TagRef* refs, std::int32_t count, void* values);   // 12
-    std::int32_t (*write)(TaskId task, const TagRef* refs, std::int32_t count, const void* values);  // 18
-    std::int32_t (*write_result)(TaskId task, const TagRef* refs, std::int32_t count,
-                                 const void* values);                           // 35
-    std::int32_t (*tag_types)(const TagRef* refs, std::int32_t count, std::int16_t* types,
-                              std::int32_t flags);                              // 26: -1 = failure
-    std::int32_t (*shutdown_probe)();                                           // 132
+#define VD_KERNEL_OP_MEMBER(number, Name, member, result, params, args, unbound) result(*member) params;
+    VD_KERNEL_OPERATIONS(VD_KERNEL_OP_MEMBER)
+#undef VD_KERNEL_OP_MEMBER
 };
 
 // Loads VDKERNEL.dll (libvdkernel.so on the host: next to the program, at
@@ -119,28 +90,6 @@ bool kernel_is_bound();
 // The operations through the bound table. While nothing is bound: attach
 // returns -1, get_env 0 with an empty buffer, banner "", last_error
 // kKernelErrNoDatabase, every other operation -1.
-TaskId kernel_attach(const char* name, const char* title, const char* app_name, const char* domain,
-                     const char* user);
-std::int32_t kernel_detach(TaskId task);
-std::int32_t kernel_get_env(const char* name, char* buffer, std::int32_t size);
-const char* kernel_banner();
-std::int32_t kernel_task_text(TaskId task, char* buffer);
-std::int32_t kernel_task_environment(TaskId task, TaskEnvironment* env);
-std::int32_t kernel_start_notice(TaskId task, std::int32_t a, std::int32_t b);
-std::int32_t kernel_stop_requested(TaskId task);
-std::int32_t kernel_after_wait(TaskId task);
-std::int32_t kernel_lock(TaskId task);
-std::int32_t kernel_unlock(TaskId task);
-std::int32_t kernel_next_changed(TaskId task, const TagRef* refs, std::int32_t count, std::int32_t* index,
-                                 ValueRecord* value);
-std::int32_t kernel_last_error(TaskId task);
-std::int32_t kernel_wait_change(TaskId task, std::int32_t mode);
-std::int32_t kernel_arm_wait(TaskId task, const TagRef* refs, std::int32_t count);
-std::int32_t kernel_disarm_wait(TaskId task, const TagRef* refs, std::int32_t count);
-std::int32_t kernel_watch(TaskId task, const TagRef* refs, std::int32_t count);
-std::int32_t kernel_unwatch(TaskId task, const TagRef* refs, std::int32_t count);
-std::int32_t kernel_read(TaskId task, const TagRef* refs, std::int32_t count, void* values);
-std::int32_t kernel_write(TaskId task, const TagRef* refs, std::int32_t count, const void* values);
-std::int32_t kernel_write_result(TaskId task, const TagRef* refs, std::int32_t count, const void* values);
-std::int32_t kernel_tag_types(const TagRef* refs, std::int32_t count, std::int16_t* types, std::int32_t flags);
-std::int32_t kernel_shutdown_probe();
+#define VD_KERNEL_OP_DECLARE(number, Name, member, result, params, args, unbound) result kernel_##member params;
+VD_KERNEL_OPERATIONS(VD_KERNEL_OP_DECLARE)
+#undef VD_KERNEL_OP_DECLARE

@@ -176,12 +176,9 @@ std::int32_t OpShutdownProbe() {
 
 #undef VD_PROLOGUE
 
-const KernelOps kOps = {
-    OpAttach,     OpDetach,   OpGetEnv,       OpBanner,     OpTaskText,    OpTaskEnvironment,
-    OpStartNotice, OpStopRequested, OpAfterWait, OpLock,    OpUnlock,      OpNextChanged,
-    OpLastError,  OpWaitChange, OpArmWait,    OpDisarmWait, OpWatch,       OpUnwatch,
-    OpRead,       OpWrite,    OpWriteResult,  OpTagTypes,   OpShutdownProbe,
-};
+#define VD_KERNEL_OP_ENTRY(number, Name, member, result, params, args, unbound) .member = Op##Name,
+const KernelOps kOps = {VD_KERNEL_OPERATIONS(VD_KERNEL_OP_ENTRY)};
+#undef VD_KERNEL_OP_ENTRY
 
 }  // namespace
 

@@ -88,9 +88,12 @@ std::int32_t TagTypes(const TagRef* refs, std::int32_t count, std::int16_t* type
 std::int32_t ShutdownProbe() { return -1; }
 
 const KernelOps kOps = {
-    Attach, Ok,      GetEnv, Banner,   TaskText, TaskEnv, StartNotice, StopRequested,
-    Ok,     Ok,      Ok,     NextChanged, LastError, Wait, Refs,      Refs,
-    Refs,   Refs,    Read,   Write,    Write,    TagTypes, ShutdownProbe,
+    .attach = Attach, .detach = Ok, .get_env = GetEnv, .banner = Banner, .task_text = TaskText,
+    .task_environment = TaskEnv, .start_notice = StartNotice, .stop_requested = StopRequested,
+    .after_wait = Ok, .lock = Ok, .unlock = Ok, .next_changed = NextChanged, .last_error = LastError,
+    .wait_change = Wait, .arm_wait = Refs, .disarm_wait = Refs, .watch = Refs, .unwatch = Refs,
+    .read = Read, .write = Write, .write_result = Write, .tag_types = TagTypes,
+    .shutdown_probe = ShutdownProbe,
 };
 
 HostUtilitiesTask& Task() {

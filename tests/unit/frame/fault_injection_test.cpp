@@ -45,33 +45,7 @@ const char* kTags =
     "EVT_DONE int16 0\n";
 enum : TagRef { kCmdTrig, kCmdValue, kCmdDone, kEvtTrig, kEvtLevel, kEvtText, kEvtDone };
 
-const char* OpName(int op) {
-    switch (op) {
-        case kOpArmWait: return "arm_wait";
-        case kOpNextChanged: return "next_changed";
-        case kOpUnlock: return "unlock";
-        case kOpStopRequested: return "stop_requested";
-        case kOpRead: return "read";
-        case kOpWrite: return "write";
-        case kOpDetach: return "detach";
-        case kOpTaskEnvironment: return "task_environment";
-        case kOpTagTypes: return "tag_types";
-        case kOpWatch: return "watch";
-        case kOpLock: return "lock";
-        case kOpWriteResult: return "write_result";
-        case kOpUnwatch: return "unwatch";
-        case kOpWaitChange: return "wait_change";
-        case kOpDisarmWait: return "disarm_wait";
-        case kOpAfterWait: return "after_wait";
-        case kOpStartNotice: return "start_notice";
-        case kOpTaskText: return "task_text";
-        case kOpAttach: return "attach";
-        case kOpGetEnv: return "get_env";
-        case kOpBanner: return "banner";
-        case kOpShutdownProbe: return "shutdown_probe";
-        default: return "?";
-    }
-}
+const char* OpName(int op) { return kernel_op_name(op); }
 
 // ---- a counting operation table over the in-process kernel ---------------
 // Each call is recorded with the phase it fell in; the armed call (the
@@ -116,65 +90,29 @@ void Enter(int op) {
 
 const KernelOps& Real() { return sim::Ops(); }
 
-TaskId Attach(const char* a, const char* b, const char* c, const char* d, const char* e) {
-    Enter(kOpAttach);
-    return Real().attach(a, b, c, d, e);
-}
-std::int32_t Detach(TaskId t) { Enter(kOpDetach); return Real().detach(t); }
-std::int32_t GetEnv(const char* n, char* b, std::int32_t s) { Enter(kOpGetEnv); return Real().get_env(n, b, s); }
-const char* Banner() { Enter(kOpBanner); return Real().banner(); }
-std::int32_t TaskText(TaskId t, char* b) { Enter(kOpTaskText); return Real().task_text(t, b); }
-std::int32_t TaskEnv(TaskId t, TaskEnvironment* e) { Enter(kOpTaskEnvironment); return Real().task_environment(t, e); }
-std::int32_t StartNotice(TaskId t, std::int32_t a, std::int32_t b) {
-    Enter(kOpStartNotice);
-    return Real().start_notice(t, a, b);
-}
-std::int32_t StopRequested(TaskId t) {
-    Enter(kOpStopRequested);
-    std::int32_t rc = Real().stop_requested(t);
-    // A nonzero answer ends the run loop: what follows is shutdown.
-    if (rc != 0) {
+// What a call answered; a nonzero stop answer ends the run loop, so what
+// follows is shutdown.
+template <typename T>
+T Leave(int op, T rc) {
+    if (op == kOpStopRequested && rc != 0) {
         std::lock_guard<std::mutex> lock(g_rec.mutex);
         if (g_rec.phase == "run") g_rec.phase = "shutdown";
     }
     return rc;
 }
-std::int32_t AfterWait(TaskId t) { Enter(kOpAfterWait); return Real().after_wait(t); }
-std::int32_t Lock(TaskId t) { Enter(kOpLock); return Real().lock(t); }
-std::int32_t Unlock(TaskId t) { Enter(kOpUnlock); return Real().unlock(t); }
-std::int32_t NextChanged(TaskId t, const TagRef* r, std::int32_t c, std::int32_t* i, ValueRecord* v) {
-    Enter(kOpNextChanged);
-    return Real().next_changed(t, r, c, i, v);
-}
-std::int32_t LastError(TaskId t) { return Real().last_error(t); }  // not an operation that fails
-std::int32_t WaitChange(TaskId t, std::int32_t m) { Enter(kOpWaitChange); return Real().wait_change(t, m); }
-std::int32_t ArmWait(TaskId t, const TagRef* r, std::int32_t c) { Enter(kOpArmWait); return Real().arm_wait(t, r, c); }
-std::int32_t DisarmWait(TaskId t, const TagRef* r, std::int32_t c) {
-    Enter(kOpDisarmWait);
-    return Real().disarm_wait(t, r, c);
-}
-std::int32_t Watch(TaskId t, const TagRef* r, std::int32_t c) { Enter(kOpWatch); return Real().watch(t, r, c); }
-std::int32_t Unwatch(TaskId t, const TagRef* r, std::int32_t c) { Enter(kOpUnwatch); return Real().unwatch(t, r, c); }
-std::int32_t Read(TaskId t, const TagRef* r, std::int32_t c, void* v) { Enter(kOpRead); return Real().read(t, r, c, v); }
-std::int32_t Write(TaskId t, const TagRef* r, std::int32_t c, const void* v) {
-    Enter(kOpWrite);
-    return Real().write(t, r, c, v);
-}
-std::int32_t WriteResult(TaskId t, const TagRef* r, std::int32_t c, const void* v) {
-    Enter(kOpWriteResult);
-    return Real().write_result(t, r, c, v);
-}
-std::int32_t TagTypes(const TagRef* r, std::int32_t c, std::int16_t* t, std::int32_t f) {
-    Enter(kOpTagTypes);
-    return Real().tag_types(r, c, t, f);
-}
-std::int32_t ShutdownProbe() { Enter(kOpShutdownProbe); return Real().shutdown_probe(); }
 
-const KernelOps kCounting = {
-    Attach,  Detach,    GetEnv,     Banner,     TaskText, TaskEnv,     StartNotice, StopRequested,
-    AfterWait, Lock,    Unlock,     NextChanged, LastError, WaitChange, ArmWait,    DisarmWait,
-    Watch,   Unwatch,   Read,       Write,      WriteResult, TagTypes, ShutdownProbe,
-};
+// Every operation counted and forwarded; last_error is not one that fails.
+#define VD_COUNTED(number, Name, member, result, params, args, unbound) \
+    result Counted##Name params {                                       \
+        if (number != kOpLastError) Enter(number);                      \
+        return Leave(number, Real().member args);                       \
+    }
+VD_KERNEL_OPERATIONS(VD_COUNTED)
+#undef VD_COUNTED
+
+#define VD_COUNTED_ENTRY(number, Name, member, result, params, args, unbound) .member = Counted##Name,
+const KernelOps kCounting = {VD_KERNEL_OPERATIONS(VD_COUNTED_ENTRY)};
+#undef VD_COUNTED_ENTRY
 
 // The task of the program, telling the recorder when its start-up actions
 // are done.
