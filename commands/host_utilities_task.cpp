@@ -5,8 +5,8 @@
 #include <new>
 #include <vector>
 
-#include "config/log_writer.h"
-#include "config/settings.h"
+#include "frame/log_writer.h"
+#include "frame/settings.h"
 #include "config/task_tables.h"
 #include "frame/status_message.h"
 #include "frame/task_state.h"

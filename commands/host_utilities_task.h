@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "commands/keyboard_device.h"
-#include "config/tag_object.h"
+#include "frame/tag_object.h"
 #include "frame/task_base.h"
 
 class HostUtilitiesTask;

@@ -4,8 +4,8 @@
 #include <new>
 #include <vector>
 
-#include "config/kernel_access.h"
-#include "config/tag_object.h"
+#include "frame/kernel_access.h"
+#include "frame/tag_object.h"
 #include "frame/kernel.h"
 #include "frame/status_message.h"
 #include "frame/task_state.h"

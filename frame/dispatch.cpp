@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "config/tag_object.h"
+#include "frame/tag_object.h"
 #include "support/ordered_tree.h"
 
 std::int32_t handler_set_args(HandlerRecord* record, std::int16_t count, const HandlerWord* words) {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/kernel_access.h"
-#include "config/log_writer.h"
+#include "frame/kernel_access.h"
+#include "frame/log_writer.h"
 #include "frame/kernel.h"
 #include "frame/task_state.h"
 #include "support/message_lookup.h"

@@ -5,11 +5,11 @@
 #include <new>
 #include <string>
 
-#include "config/event_log.h"
-#include "config/kernel_access.h"
-#include "config/log_writer.h"
-#include "config/settings.h"
-#include "config/tag_object.h"
+#include "frame/event_log.h"
+#include "frame/kernel_access.h"
+#include "frame/log_writer.h"
+#include "frame/settings.h"
+#include "frame/tag_object.h"
 #include "frame/kernel.h"
 #include "frame/status_message.h"
 #include "platform/handle.h"

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "config/log_writer.h"
-#include "config/settings.h"
+#include "frame/log_writer.h"
+#include "frame/settings.h"
 #include "frame/task_base.h"
 #include "frame/task_state.h"
 #include "platform/environment.h"

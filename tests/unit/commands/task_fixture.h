@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "commands/host_utilities_task.h"
-#include "config/kernel_access.h"
-#include "config/settings.h"
+#include "frame/kernel_access.h"
+#include "frame/settings.h"
 #include "frame/kernel.h"
 #include "frame/task_state.h"
 #include "support/catalog.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tags_fixture.h"
+#include "tests/support/tags_fixture.h"
 
 namespace fs = std::filesystem;
 using tagtest::KernelFixture;

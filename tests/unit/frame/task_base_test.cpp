@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "config/kernel_access.h"
-#include "config/tag_object.h"
+#include "frame/kernel_access.h"
+#include "frame/tag_object.h"
 #include "frame/kernel.h"
 #include "frame/task_base.h"
 #include "frame/task_state.h"

@@ -1,10 +1,10 @@
-#include "config/settings.h"
+#include "frame/settings.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "config/kernel_access.h"
-#include "config/log_writer.h"
+#include "frame/kernel_access.h"
+#include "frame/log_writer.h"
 #include "frame/kernel.h"
 #include "frame/status_message.h"
 #include "frame/task_base.h"

@@ -1,12 +1,12 @@
-#include "config/log_writer.h"
+#include "frame/log_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <string>
 
-#include "config/settings.h"
-#include "log_fixture.h"
+#include "frame/settings.h"
+#include "tests/support/log_fixture.h"
 
 namespace {
 

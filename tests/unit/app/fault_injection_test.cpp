@@ -25,7 +25,7 @@
 
 #include "app/application.h"
 #include "commands/host_utilities_task.h"
-#include "config/kernel_access.h"
+#include "frame/kernel_access.h"
 #include "frame/kernel.h"
 #include "frame/task_state.h"
 #include "platform/environment.h"

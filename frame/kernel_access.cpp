@@ -1,4 +1,4 @@
-#include "config/kernel_access.h"
+#include "frame/kernel_access.h"
 
 #include "frame/task_state.h"
 #include "platform/handle.h"

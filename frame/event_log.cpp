@@ -1,4 +1,4 @@
-#include "config/event_log.h"
+#include "frame/event_log.h"
 
 #include <cstring>
 #include <string>

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "config/kernel_access.h"
-#include "config/log_writer.h"
+#include "frame/kernel_access.h"
+#include "frame/log_writer.h"
 #include "frame/kernel.h"
 #include "frame/task_base.h"
 #include "frame/task_state.h"

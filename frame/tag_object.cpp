@@ -1,4 +1,4 @@
-#include "config/tag_object.h"
+#include "frame/tag_object.h"
 
 #include <cctype>
 #include <cerrno>
@@ -9,7 +9,7 @@
 #include <limits>
 #include <new>
 
-#include "config/kernel_access.h"
+#include "frame/kernel_access.h"
 #include "frame/batch_transfer.h"
 #include "frame/kernel.h"
 #include "frame/status_message.h"

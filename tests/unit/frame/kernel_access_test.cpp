@@ -1,4 +1,4 @@
-#include "config/kernel_access.h"
+#include "frame/kernel_access.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "log_fixture.h"
+#include "tests/support/log_fixture.h"
 #include "platform/sync.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "config/event_log.h"
+#include "frame/event_log.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "log_fixture.h"
+#include "tests/support/log_fixture.h"
 #include "platform/registry.h"
 
 namespace {

@@ -1,9 +1,9 @@
-#include "config/log_writer.h"
+#include "frame/log_writer.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "config/event_log.h"
+#include "frame/event_log.h"
 #include "frame/task_state.h"
 #include "platform/debug_output.h"
 #include "platform/files.h"

@@ -5,9 +5,9 @@
 #include <regex>
 #include <string>
 
-#include "config/kernel_access.h"
-#include "config/log_writer.h"
-#include "log_fixture.h"
+#include "frame/kernel_access.h"
+#include "frame/log_writer.h"
+#include "tests/support/log_fixture.h"
 
 namespace {
 

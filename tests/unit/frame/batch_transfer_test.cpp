@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "config/kernel_access.h"
-#include "config/tag_object.h"
+#include "frame/kernel_access.h"
+#include "frame/tag_object.h"
 #include "platform/handle.h"
-#include "tags_fixture.h"
+#include "tests/support/tags_fixture.h"
 
 using tagtest::KernelFixture;
 

@@ -1,12 +1,12 @@
-#include "config/settings.h"
+#include "frame/settings.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "config/kernel_access.h"
-#include "config/log_writer.h"
-#include "log_fixture.h"
+#include "frame/kernel_access.h"
+#include "frame/log_writer.h"
+#include "tests/support/log_fixture.h"
 
 namespace {
 

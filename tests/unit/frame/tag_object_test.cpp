@@ -1,4 +1,4 @@
-#include "config/tag_object.h"
+#include "frame/tag_object.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "support/archive.h"
-#include "tags_fixture.h"
+#include "tests/support/tags_fixture.h"
 
 namespace fs = std::filesystem;
 using tagtest::KernelFixture;

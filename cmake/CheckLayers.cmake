@@ -1,0 +1,41 @@
+# Fails when a source file includes a header of a layer above its own.
+# The layers, lowest first: platform, support, frame, config, commands and
+# bus, app. The stand-in kernel (sim) stands on the frame's kernel
+# interface; the tools on the kernel and the support library.
+#   cmake -DSOURCE_DIR=<root> -P CheckLayers.cmake
+set(levels platform 0 support 1 frame 2 sim 3 config 3 commands 4 bus 4 tools 4 app 5)
+function(level_of folder out)
+  list(FIND levels ${folder} i)
+  if(i EQUAL -1)
+    set(${out} -1 PARENT_SCOPE)
+  else()
+    math(EXPR j "${i} + 1")
+    list(GET levels ${j} level)
+    set(${out} ${level} PARENT_SCOPE)
+  endif()
+endfunction()
+
+set(violations "")
+foreach(folder platform support frame sim config commands bus tools app)
+  level_of(${folder} own)
+  file(GLOB_RECURSE files ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
+  foreach(file IN LISTS files)
+    file(STRINGS ${file} includes REGEX "^#include \"[a-z_]+/")
+    foreach(line IN LISTS includes)
+      string(REGEX MATCH "\"([a-z_]+)/" _ "${line}")
+      level_of(${CMAKE_MATCH_1} target)
+      if(target GREATER own OR (folder STREQUAL "sim" AND CMAKE_MATCH_1 STREQUAL "config")
+         OR (folder STREQUAL "config" AND CMAKE_MATCH_1 STREQUAL "sim")
+         OR (folder STREQUAL "tools" AND NOT CMAKE_MATCH_1 MATCHES "^(platform|support|frame|sim|tools)$")
+         OR (folder MATCHES "^(commands|bus)$" AND CMAKE_MATCH_1 MATCHES "^(commands|bus|sim|tools)$"
+             AND NOT CMAKE_MATCH_1 STREQUAL folder))
+        file(RELATIVE_PATH rel ${SOURCE_DIR} ${file})
+        string(APPEND violations "  ${rel}: ${line}\n")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(violations)
+  message(FATAL_ERROR "includes against the layer order:\n${violations}")
+endif()
+message(STATUS "layer order kept")
