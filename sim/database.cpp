@@ -6,6 +6,13 @@
 // armed flags, and the data area holding texts and blocks. Every structure
 // uses fixed-size fields at naturally aligned offsets, so 32- and 64-bit
 // builds of one platform share a file.
+//
+// Sections, in order: the shared layout (TagSlot, TaskSlot, Header,
+// Geometry) and the process-local state (Impl, Guard); creating and
+// opening; tasks (attach, detach, environment, stop requests); the database
+// lock; change detection, arming and waiting; packed reads and writes;
+// administration (tags by name, readable values, the task list: what vdrt
+// shows and sets).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
