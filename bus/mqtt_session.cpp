@@ -11,6 +11,7 @@ namespace {
 
 constexpr int kLoopMaxWaitMs = 1000;  // the loop wakes at least this often (keep-alive)
 constexpr auto kOfflineWait = std::chrono::seconds(2);
+constexpr int kStopPasses = 20;  // loop passes at most to write the disconnect
 
 // libmosquitto's global set-up, once per process.
 void InitLibrary() {
@@ -132,6 +133,8 @@ void MqttSession::Stop() {
             wake_.wait_for(lock, kOfflineWait, [this] { return offline_acked_ || !connected_; });
         }
     }
+    // The network thread goes on until the orderly disconnect has been
+    // written (else the broker would see a lost client and send the will).
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
@@ -169,10 +172,11 @@ void MqttSession::Pause(int ms) {
 void MqttSession::Run() {
     bool socket_open = false;
     bool first = true;
+    int passes_after_stop = 0;
     while (true) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) break;
+            if (stopping_ && (!socket_open || ++passes_after_stop > kStopPasses)) break;
         }
         if (!socket_open) {
             int rc = first ? mosquitto_connect_bind_v5(client_, settings_.host.c_str(), settings_.port,
@@ -199,7 +203,8 @@ void MqttSession::Run() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             next_timer_ = next;
-            if (rc == MOSQ_ERR_SUCCESS || stopping_) continue;
+            if (rc == MOSQ_ERR_SUCCESS) continue;
+            if (stopping_) break;  // the disconnect is written and the socket closed
             socket_open = false;
             connected_ = false;
             refused = refused_;
