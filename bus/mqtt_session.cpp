@@ -12,6 +12,7 @@ namespace {
 constexpr int kLoopMaxWaitMs = 1000;  // the loop wakes at least this often (keep-alive)
 constexpr auto kOfflineWait = std::chrono::seconds(2);
 constexpr int kStopPasses = 20;  // loop passes at most to write the disconnect
+constexpr int kStopWaitMs = 50;  // each of them this long at most
 
 // libmosquitto's global set-up, once per process.
 void InitLibrary() {
@@ -146,6 +147,7 @@ void MqttSession::Stop() {
 
 int MqttSession::LoopTimeoutMs() {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return kStopWaitMs;
     if (next_timer_ == SteadyTime::max()) return kLoopMaxWaitMs;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_timer_ - std::chrono::steady_clock::now());
     return static_cast<int>(std::clamp<long long>(left.count() + 1, 0, kLoopMaxWaitMs));
@@ -197,6 +199,13 @@ void MqttSession::Run() {
             socket_open = true;
         }
         int rc = mosquitto_loop(client_, LoopTimeoutMs(), 1);
+        bool connected_now = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            connected_now = just_connected_ && connected_;
+            just_connected_ = false;
+        }
+        if (connected_now) listener_.OnConnected();
         SteadyTime next = listener_.OnTimer(std::chrono::steady_clock::now());
         bool refused = false;
         int pause = 0;
@@ -247,7 +256,11 @@ void MqttSession::OnConnectThunk(mosquitto*, void* self, int rc, int, const mosq
     mosquitto_subscribe_v5(session->client_, nullptr, filter.c_str(), session->settings_.qos,
                            MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEVER, nullptr);
     session->Publish("status", kOnline, true);
-    session->listener_.OnConnected();
+    // The listener republishes after this loop pass, once the client has
+    // queued again what was in flight when the last connection ended:
+    // the current values then go out last.
+    std::lock_guard<std::mutex> lock(session->mutex_);
+    session->just_connected_ = true;
 }
 
 void MqttSession::OnDisconnectThunk(mosquitto*, void* self, int, const mosquitto_property*) {

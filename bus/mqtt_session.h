@@ -2,7 +2,8 @@
 //
 // One network thread of its own connects, runs the client's loop and
 // calls the listener: on every connection (after subscribing to
-// "<prefix>/#" and publishing the retained "online" status), for every
+// "<prefix>/#", publishing the retained "online" status and requeueing what
+// was in flight when the previous connection ended), for every
 // incoming message, for every problem (broker unreachable, connection
 // lost, refused by the broker, subscription or message refused), and after
 // every pass of the loop for the listener's timers. A lost or refused
@@ -116,6 +117,7 @@ private:
     bool stopping_ = false;
     bool connected_ = false;
     bool refused_ = false;       // the broker refused the last connection attempt
+    bool just_connected_ = false;  // the listener's OnConnected is due
     int backoff_ms_ = 0;
     int offline_mid_ = -1;
     bool offline_acked_ = false;

@@ -293,8 +293,10 @@ void PlantBusTask::OnDoneChange(TagEntry* entry, ValueRecord* value, std::uint32
 }
 
 void PlantBusTask::PublishRow(std::size_t row, const std::string& payload) {
+    // Not queued while the broker is away (the client would keep every
+    // change): the reconnection republishes the current values.
     std::lock_guard<std::mutex> lock(publish_mutex_);
-    if (session_ != nullptr) session_->Publish(rows_.tags[row].topic, payload, true);
+    if (session_ != nullptr && session_->Connected()) session_->Publish(rows_.tags[row].topic, payload, true);
 }
 
 // ---- network thread ---------------------------------------------------------------

@@ -118,7 +118,9 @@ protected:
 
 TEST_F(BusRuntime, PublishesRetainedStateAtStartThenEachChange) {
     StartBus();
-    // A client that comes later still gets every published value, retained.
+    // Once the bridge has published its last row, a client that comes later
+    // still gets every published value, retained.
+    ASSERT_TRUE(Client().WaitForTopic(T("line/alarm"), kWaitMs));
     BusClient& c = Client();
     for (auto [topic, payload] : std::vector<std::pair<std::string, std::string>>{
              {"status", "online"}, {"line/speed", "12.5"}, {"line/batch", "100234"},
