@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the host release and runs the speed figures: the ratio benchmark
 # (trigger latency, start-up, archive read, idle CPU), the archive read
-# bench and the load test.
+# bench, the load test and, where the plant bus is built, the bus bench
+# (command round trip against a bare echo through the same broker, idle CPU).
 #   scripts/bench.sh [load test seconds]        (default 60)
 set -euo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
@@ -10,6 +11,11 @@ build="$src/build/host-release"
 cd "$src"
 cmake --preset host-release >/dev/null
 cmake --build "$build" --target bench_ratios load_test archive_bench -j"$(nproc)"
+bus=0
+if grep -q '^VD_BUS:BOOL=ON' "$build/CMakeCache.txt"; then
+  bus=1
+  cmake --build "$build" --target bus_bench -j"$(nproc)"
+fi
 
 out="$build/tests/bench"
 export VD_BINARY_DIR="$build" VDKERNEL="$build/sim/libvdkernel.so"
@@ -20,4 +26,8 @@ echo "== archive read"
 "$out/archive_bench" || status=1
 echo "== load test, ${seconds} s"
 "$out/load_test" --vdwinut "$build/app/vdwinut" --seconds "$seconds" || status=1
+if [ $bus = 1 ]; then
+  echo "== plant bus"
+  "$out/bus_bench" || status=1
+fi
 exit $status

@@ -2,8 +2,11 @@
 # The demo: builds what is missing (host Release), sets up the sample
 # application and a runtime in a fresh demo-run/, starts the task, drives
 # every row kind from this (another) process, prints each trigger with its
-# result tags and latency, stops the task through the runtime and shows the
-# log file, the event log and the registry of the simulated host.
+# result tags and latency; then starts a broker and the plant bus vdmqtt
+# beside the task and drives a row of each kind from the bus (state out,
+# writes in, commands with their answer and latency); stops both tasks
+# through the runtime and shows the log file, the event log and the
+# registry of the simulated host.
 # Nothing of this machine is touched: the task only sees its simulated host
 # in demo-run/host, and nothing is left running.
 set -euo pipefail
@@ -11,7 +14,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 scripts/install-deps.sh host >/dev/null
 cmake --preset host-release >/dev/null
-cmake --build --preset host-release -j"$(nproc)" --target vdwinut vdrt vdkernel ctbuild >/dev/null
+cmake --build --preset host-release -j"$(nproc)" --target vdwinut vdrt vdkernel ctbuild vdmqtt vdbus >/dev/null
 bin=$root/build/host-release
 vdrt=$bin/tools/vdrt/vdrt
 run=$root/demo-run
@@ -34,8 +37,10 @@ cat >"$VDHOST/registry.txt" <<'REG'
 REG
 
 "$vdrt" create "$run/tags.lst" >/dev/null
-task_pid=
-cleanup() { [ -n "$task_pid" ] && kill "$task_pid" 2>/dev/null || true; }
+task_pid= bus_pid= broker_pid=
+cleanup() {
+  for p in $task_pid $bus_pid $broker_pid; do kill "$p" 2>/dev/null || true; done
+}
 trap cleanup EXIT
 
 echo "== starting vdwinut (application $VDAPP, domain $VDDOMAIN)"
@@ -72,6 +77,87 @@ row "keyboard: unlock Alt+Tab"     KB_TAB_TRIG 0 KB_TAB_DONE KB_TAB_STATE
 row "event log: operator text"     EVT_TRIG 1 EVT_DONE
 row "event log: fixed warning"     EVT_FIXED_TRIG 1 EVT_FIXED_DONE
 row "lock the workstation"         LOCK_TRIG 1 LOCK_DONE
+
+# ---- the plant bus ---------------------------------------------------------
+port=18883
+if (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; then
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+fi
+prefix=SAMPLE/plant/station1
+vdbus="$bin/bus/vdbus -p $port"
+cat >"$run/broker.conf" <<CONF
+listener $port 127.0.0.1
+allow_anonymous true
+persistence false
+set_tcp_nodelay true
+user $(id -un)
+CONF
+mosquitto=$(command -v mosquitto || echo /usr/sbin/mosquitto)
+"$mosquitto" -c "$run/broker.conf" >"$run/broker.log" 2>&1 &
+broker_pid=$!
+printf '[Broker]\nPort=%s\n[Bus]\nTopicPrefix=%s\n' "$port" "$prefix" >>"$VDAPP/net/VDMQTT.ini"
+echo
+echo "== plant bus: broker on 127.0.0.1:$port, vdmqtt publishing under $prefix"
+(cd "$run" && exec "$bin/bus/vdmqtt" >"$run/bus.out" 2>&1) &
+bus_pid=$!
+for _ in $(seq 100); do
+  [ "$("$vdrt" get VDMQTT.STATUS 2>/dev/null)" = 1 ] && break
+  sleep 0.05
+done
+"$vdrt" tasks
+echo
+echo "-- state out: what a client subscribing to $prefix/# gets (retained values, then changes)"
+$vdbus watch --timeout 4000 "$prefix" >"$run/bus-watch.txt" &
+watch_pid=$!
+sleep 0.5
+"$vdrt" set LINE_SPEED 14.25
+"$vdrt" set ALARM_LEVEL 2
+echo "-- writes in: <topic>/set, type-checked"
+$vdbus pub "$prefix/line/setpoint/set" 55
+$vdbus pub "$prefix/line/operator/set" "Day shift: Ana"
+$vdbus pub "$prefix/line/setpoint/set" 99999
+$vdbus pub "$prefix/line/alarm/set" 0
+sleep 0.3
+"$vdrt" get SETPOINT OPERATOR ALARM_LEVEL
+echo
+echo "-- commands: publish on <topic>/call (MQTT 5 response topic), answer with results and latency"
+call() { printf '%-34s ' "$1"; shift; $vdbus call --timeout 3000 "$@" || true; }
+call "disk: free space of C: (MB)"     "$prefix/disk/free/query/call"
+call "disk: the same again"            "$prefix/disk/free/query/call"
+call "screen saver: timeout 840 s"     "$prefix/screensaver/set-timeout/call" 840
+call "screen saver: timeout?"          "$prefix/screensaver/query-timeout/call"
+call "keyboard: lock Alt+Tab"          "$prefix/keyboard/alt-tab/lock/call" 1
+call "keyboard: unlock Alt+Tab"        "$prefix/keyboard/alt-tab/lock/call" 0
+call "event log: text from the bus"    "$prefix/eventlog/write/call" "Sent over the plant bus"
+call "nobody answers: timeout"         "$prefix/line/ping/call"
+call "bad argument: refused"           "$prefix/screensaver/set-timeout/call" soon
+echo "-- an MQTT 3.1.1 client: <topic>/call/<id>, answer on <topic>/reply/<id>"
+mosquitto_sub -p "$port" -V mqttv311 -t "$prefix/disk/free/query/reply/demo-1" -C 1 -W 5 &
+sub_pid=$!
+sleep 0.3
+mosquitto_pub -p "$port" -V mqttv311 -t "$prefix/disk/free/query/call/demo-1" -n
+wait "$sub_pid" || true
+wait "$watch_pid" || true
+echo
+echo "-- what the subscriber saw"
+cat "$run/bus-watch.txt"
+echo
+echo "== stopping vdmqtt through the runtime: its status goes offline"
+$vdbus watch --timeout 2000 --count 1 "$prefix/status" >"$run/bus-status.txt" &
+watch_pid=$!
+sleep 0.3
+"$vdrt" stop VDMQTT
+rc=0
+wait "$bus_pid" || rc=$?
+bus_pid=
+echo "vdmqtt exited with $rc"
+wait "$watch_pid" || true
+$vdbus watch --timeout 500 "$prefix/status"
+kill "$broker_pid" 2>/dev/null || true
+wait "$broker_pid" 2>/dev/null || true
+broker_pid=
+echo
+
 row "shut down (deferred)"         SHUTDOWN_TRIG 1 SHUTDOWN_DONE SHUT_DEFER STOP
 
 echo
@@ -84,6 +170,10 @@ echo "vdwinut exited with $rc"
 "$vdrt" get VDWINUT.STATUS VDWINUT.MSG
 
 log=$(find "$VDAPP" -name VDWINUT.log | head -1)
+echo
+echo "== log file ${log#$root/}"
+cat "$log"
+log=$(find "$VDAPP" -name VDMQTT.log | head -1)
 echo
 echo "== log file ${log#$root/}"
 cat "$log"

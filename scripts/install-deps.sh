@@ -4,7 +4,8 @@
 #   install-deps.sh windows  mingw-w64 cross compilers and wine64
 set -euo pipefail
 
-host_pkgs=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3)
+host_pkgs=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
+           libmosquitto-dev mosquitto mosquitto-clients)
 windows_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 mingw-w64-tools wine64 zip)
 
 want=()

@@ -1,0 +1,182 @@
+#include "bus/bus_rows.h"
+
+#include <cstring>
+
+#include "bus/payload.h"
+
+namespace {
+
+std::uint16_t Word(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint32_t Dword(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// A fixed text field: up to its first zero byte, never past its size.
+std::string Field(const std::uint8_t* p, int size) {
+    const char* text = reinterpret_cast<const char*>(p);
+    return std::string(text, strnlen(text, static_cast<std::size_t>(size)));
+}
+
+TagPoint Point(TagRef ref, TagTypeQuery type_of) {
+    TagPoint point;
+    if (!TagRefNamesTag(ref)) return point;
+    point.ref = ref;
+    point.type = type_of(ref);
+    return point;
+}
+
+bool Integer(std::int16_t type) { return type == kTagInt16 || type == kTagInt16Alt || type == kTagInt32; }
+
+}  // namespace
+
+bool ValidRowTopic(std::string_view topic, std::string& reason) {
+    if (topic.empty() || topic.size() > kRowTopicSize) {
+        reason = "topic empty or longer than 48 characters";
+        return false;
+    }
+    for (unsigned char c : topic) {
+        if (c < 0x21 || c == 0x7F || c == '+' || c == '#') {
+            reason = "topic holds a wildcard, a blank or a control character";
+            return false;
+        }
+    }
+    if (topic == "status" || topic == "error") {
+        reason = "topic is one of the bridge's own";
+        return false;
+    }
+    std::size_t start = 0;
+    while (true) {
+        std::size_t slash = topic.find('/', start);
+        std::string_view segment = topic.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+        if (segment.empty()) {
+            reason = "topic has an empty level";
+            return false;
+        }
+        if (segment == "set" || segment == "call" || segment == "reply") {
+            reason = "topic has a level named set, call or reply";
+            return false;
+        }
+        if (slash == std::string_view::npos) break;
+        start = slash + 1;
+    }
+    return true;
+}
+
+bool DecodeTagRow(const std::uint8_t* rec, TagTypeQuery type_of, TagRow& row, std::string& reason) {
+    row = TagRow{};
+    row.tag = Point(Dword(rec), type_of);
+    row.flags = Word(rec + 4);
+    row.topic = Field(rec + 6, kRowTopicSize);
+    if (!row.tag.Configured()) {
+        reason = "tag not configured";
+        return false;
+    }
+    if (!BusCarriesType(row.tag.type)) {
+        reason = "block tags are not carried";
+        return false;
+    }
+    if (row.flags == 0 || (row.flags & ~(kRowPublish | kRowAcceptWrites)) != 0) {
+        reason = "flags must be 1 (publish), 2 (accept writes) or 3";
+        return false;
+    }
+    return ValidRowTopic(row.topic, reason);
+}
+
+bool DecodeCommandRow(const std::uint8_t* rec, TagTypeQuery type_of, CommandRow& row, std::string& reason) {
+    row = CommandRow{};
+    row.trigger = Point(Dword(rec), type_of);
+    row.done = Point(Dword(rec + 4), type_of);
+    row.argument = Point(Dword(rec + 8), type_of);
+    for (int i = 0; i < kResultTags; ++i) {
+        TagRef ref = Dword(rec + 12 + 4 * i);
+        if (!TagRefNamesTag(ref)) continue;
+        TagPoint result = Point(ref, type_of);
+        if (!result.Configured() || !BusCarriesType(result.type)) {
+            reason = "result tag " + std::to_string(i + 1) + " not configured or a block";
+            return false;
+        }
+        row.results.push_back(result);
+    }
+    row.mode = Word(rec + 28);
+    row.timeout_ms = Dword(rec + 30);
+    row.topic = Field(rec + 34, kRowTopicSize);
+    if (!row.trigger.Configured() || !BusCarriesType(row.trigger.type)) {
+        reason = "trigger not configured or a block";
+        return false;
+    }
+    if (!row.done.Configured() || !Integer(row.done.type)) {
+        reason = "done tag not configured or not an integer";
+        return false;
+    }
+    if (TagRefNamesTag(Dword(rec + 8)) && (!row.argument.Configured() || !BusCarriesType(row.argument.type))) {
+        reason = "argument tag not configured or a block";
+        return false;
+    }
+    if (row.mode > kCommandCount) {
+        reason = "mode must be 0 (value), 1 (pulse) or 2 (count)";
+        return false;
+    }
+    if (row.mode != kCommandValue && !Integer(row.trigger.type)) {
+        reason = "pulse and count need an integer trigger";
+        return false;
+    }
+    if (row.timeout_ms > kMaxCommandTimeoutMs) {
+        reason = "timeout above 600000 ms";
+        return false;
+    }
+    return ValidRowTopic(row.topic, reason);
+}
+
+TopicRequest ClassifyTopic(std::string_view topic) {
+    TopicRequest request;
+    if (topic == "status" || topic == "error") {
+        request.kind = TopicRequest::kOwn;
+        return request;
+    }
+    // Row topics hold no level named set, call or reply: the first such
+    // level ends the row topic.
+    std::size_t start = 0;
+    while (start <= topic.size()) {
+        std::size_t slash = topic.find('/', start);
+        std::size_t end = slash == std::string_view::npos ? topic.size() : slash;
+        std::string_view segment = topic.substr(start, end - start);
+        if (segment == "set" || segment == "call" || segment == "reply") {
+            if (start == 0) return request;  // no row topic before it
+            request.base = std::string(topic.substr(0, start - 1));
+            std::string_view rest = slash == std::string_view::npos ? std::string_view() : topic.substr(slash + 1);
+            if (segment == "set") {
+                if (slash == std::string_view::npos) request.kind = TopicRequest::kSet;
+            } else if (segment == "call") {
+                if (slash == std::string_view::npos) {
+                    request.kind = TopicRequest::kCall;
+                } else if (!rest.empty() && rest.find('/') == std::string_view::npos) {
+                    request.kind = TopicRequest::kCall;
+                    request.request_id = std::string(rest);
+                }
+            } else {
+                request.kind = TopicRequest::kOwn;  // an answer, ours or another bridge's
+            }
+            return request;
+        }
+        if (slash == std::string_view::npos) break;
+        start = slash + 1;
+    }
+    request.kind = TopicRequest::kState;
+    request.base = std::string(topic);
+    return request;
+}
+
+bool BusRows::Add(TagRow row) {
+    if (tag_by_topic.count(row.topic) != 0) return false;
+    tag_by_topic.emplace(row.topic, tags.size());
+    tags.push_back(std::move(row));
+    return true;
+}
+
+bool BusRows::Add(CommandRow row) {
+    if (command_by_topic.count(row.topic) != 0) return false;
+    command_by_topic.emplace(row.topic, commands.size());
+    commands.push_back(std::move(row));
+    return true;
+}

@@ -1,0 +1,99 @@
+// The rows of the plant bus, built from the task's configuration archive
+// (VDMQTT.ct), and the topic rules they follow.
+//
+// Table type 1, tag rows (54 bytes):
+//   tag       the tag
+//   u16       flags: 1 publish its value, 2 accept writes on <topic>/set
+//   text48    topic under the prefix
+// Table type 2, command rows (82 bytes):
+//   tag       trigger
+//   tag       done tag (the handler writes 1 when it is finished)
+//   tag       argument tag, or none: where a command's payload goes
+//   tag x4    result tags, or none (answered in this order)
+//   u16       mode: 0 value, 1 pulse, 2 count (see CommandMode)
+//   u32       timeout in ms (0: the "CommandTimeoutMs" setting)
+//   text48    topic under the prefix
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/value_record.h"
+
+inline constexpr std::int32_t kTagRowTableType = 1;
+inline constexpr std::int32_t kCommandRowTableType = 2;
+inline constexpr std::uint32_t kTagRowSize = 54;
+inline constexpr std::uint32_t kCommandRowSize = 82;
+inline constexpr int kRowTopicSize = 48;
+inline constexpr int kResultTags = 4;
+inline constexpr std::uint32_t kMaxCommandTimeoutMs = 600000;
+
+enum TagRowFlags : std::uint16_t {
+    kRowPublish = 1,
+    kRowAcceptWrites = 2,
+};
+
+// How a command changes its trigger.
+enum CommandMode : std::uint16_t {
+    // The trigger gets the payload (or 1 with an argument tag); one that
+    // already holds it is first set to another value.
+    kCommandValue = 0,
+    // The trigger gets 1 and goes back to 0 after the answer.
+    kCommandPulse = 1,
+    // The trigger counts up by one per command (never 0).
+    kCommandCount = 2,
+};
+
+struct TagPoint {
+    TagRef ref = kInvalidTagRef;
+    std::int16_t type = kTagNotConfigured;
+    bool Configured() const { return type != kTagNotConfigured; }
+};
+
+struct TagRow {
+    TagPoint tag;
+    std::uint16_t flags = 0;
+    std::string topic;
+};
+
+struct CommandRow {
+    TagPoint trigger, done, argument;
+    std::vector<TagPoint> results;
+    std::uint16_t mode = kCommandValue;
+    std::uint32_t timeout_ms = 0;
+    std::string topic;
+};
+
+// Decodes a record (at least the table's row size). False with a reason
+// when the row cannot be used; tags are typed through `type_of`.
+using TagTypeQuery = std::int16_t (*)(TagRef ref);
+bool DecodeTagRow(const std::uint8_t* record, TagTypeQuery type_of, TagRow& row, std::string& reason);
+bool DecodeCommandRow(const std::uint8_t* record, TagTypeQuery type_of, CommandRow& row, std::string& reason);
+
+// A row topic: 1..48 characters of printable bytes, segments separated by
+// "/" and none empty, no wildcards, no segment "set", "call" or "reply", and
+// not "status" or "error" (the bridge's own topics).
+bool ValidRowTopic(std::string_view topic, std::string& reason);
+
+// What an incoming topic (below the prefix) asks for.
+struct TopicRequest {
+    enum Kind { kUnknown, kSet, kCall, kState, kOwn } kind = kUnknown;
+    std::string base;        // the row topic
+    std::string request_id;  // kCall on "<topic>/call/<id>"
+};
+TopicRequest ClassifyTopic(std::string_view below_prefix);
+
+// Rows by topic.
+struct BusRows {
+    std::vector<TagRow> tags;
+    std::vector<CommandRow> commands;
+    std::map<std::string, std::size_t, std::less<>> tag_by_topic;
+    std::map<std::string, std::size_t, std::less<>> command_by_topic;
+
+    // Adds a row unless its topic is taken in its kind; false when taken.
+    bool Add(TagRow row);
+    bool Add(CommandRow row);
+};

@@ -1,0 +1,213 @@
+#include "bus/payload.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "frame/kernel.h"
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+struct IntRange {
+    std::int64_t low, high;
+    const char* reason;
+};
+
+IntRange RangeOf(std::int16_t type) {
+    if (type == kTagInt32) return {INT32_MIN, INT32_MAX, "out of range for a 32-bit integer (-2147483648..2147483647)"};
+    return {INT16_MIN, INT16_MAX, "out of range for a 16-bit integer (-32768..32767)"};
+}
+
+bool ParseInteger(std::int16_t type, std::string_view text, std::int64_t& out, std::string& reason) {
+    text = Trim(text);
+    if (text.empty()) {
+        reason = "empty payload, a number is expected";
+        return false;
+    }
+    bool negative = false;
+    if (text.front() == '+' || text.front() == '-') {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.size() > 19) {
+        reason = text.empty() ? "not an integer" : RangeOf(type).reason;
+        for (char c : text)
+            if (c < '0' || c > '9') reason = "not an integer";
+        return false;
+    }
+    std::int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            reason = "not an integer";
+            return false;
+        }
+        value = value * 10 + (c - '0');  // 19 digits cannot overflow 64 bits
+    }
+    if (negative) value = -value;
+    IntRange range = RangeOf(type);
+    if (value < range.low || value > range.high) {
+        reason = range.reason;
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+bool ParseReal(std::string_view text, double& out, std::string& reason) {
+    text = Trim(text);
+    if (text.empty()) {
+        reason = "empty payload, a number is expected";
+        return false;
+    }
+    if (text.front() == '+') text.remove_prefix(1);
+    double value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+    if (ec == std::errc::result_out_of_range) {
+        reason = "out of range for a real number";
+        return false;
+    }
+    if (ec != std::errc() || end != text.data() + text.size()) {
+        reason = "not a number";
+        return false;
+    }
+    if (!std::isfinite(value)) {
+        reason = "not a finite number";
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+}  // namespace
+
+bool BusValue::operator==(const BusValue& other) const {
+    if (type != other.type) return false;
+    switch (type) {
+        case kTagReal: return real == other.real;
+        case kTagText: return text == other.text;
+        default: return integer == other.integer;
+    }
+}
+
+bool BusCarriesType(std::int16_t type) {
+    return type == kTagInt16 || type == kTagInt16Alt || type == kTagInt32 || type == kTagReal || type == kTagText;
+}
+
+std::string FormatPayload(const BusValue& value) {
+    switch (value.type) {
+        case kTagReal: {
+            char buffer[64];
+            auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value.real);
+            return ec == std::errc() ? std::string(buffer, end) : std::string();
+        }
+        case kTagText: return value.text;
+        default: return std::to_string(value.integer);
+    }
+}
+
+std::string FormatRecord(std::int16_t type, const ValueRecord& record) {
+    BusValue value;
+    value.type = type;
+    switch (type) {
+        case kTagInt16:
+        case kTagInt16Alt: value.integer = record.Int16(); break;
+        case kTagInt32: value.integer = record.Int32(); break;
+        case kTagReal: value.real = record.Real(); break;
+        case kTagText: {
+            const char* text = record.Text();
+            std::size_t n = text == nullptr ? 0 : std::min<std::size_t>(record.length, record.capacity);
+            // A text ends at its first zero byte.
+            std::size_t length = 0;
+            while (length < n && text[length] != '\0') ++length;
+            value.text.assign(text == nullptr ? "" : text, length);
+            break;
+        }
+        default: return {};
+    }
+    return FormatPayload(value);
+}
+
+bool ParsePayload(std::int16_t type, std::string_view payload, BusValue& out, std::string& reason) {
+    BusValue value;
+    value.type = type;
+    switch (type) {
+        case kTagInt16:
+        case kTagInt16Alt:
+        case kTagInt32:
+            if (!ParseInteger(type, payload, value.integer, reason)) return false;
+            break;
+        case kTagReal:
+            if (!ParseReal(payload, value.real, reason)) return false;
+            break;
+        case kTagText:
+            if (payload.size() > kKernelTextCapacity) {
+                reason = "text longer than " + std::to_string(kKernelTextCapacity) + " characters";
+                return false;
+            }
+            if (payload.find('\0') != std::string_view::npos) {
+                reason = "text holds a zero byte";
+                return false;
+            }
+            value.text.assign(payload);
+            break;
+        default: reason = "tag type not carried by the bus"; return false;
+    }
+    out = std::move(value);
+    return true;
+}
+
+BusValue DifferentValue(const BusValue& value) {
+    BusValue other = value;
+    switch (value.type) {
+        case kTagReal: other.real = value.real == 0.0 ? 1.0 : 0.0; break;
+        case kTagText: other.text = value.text.empty() ? " " : ""; break;
+        default: other.integer = value.integer == 0 ? 1 : 0; break;
+    }
+    return other;
+}
+
+BusValue NextCount(const BusValue& value) {
+    BusValue next = value;
+    const std::int64_t high = value.type == kTagInt32 ? INT32_MAX : INT16_MAX;
+    next.integer = value.integer >= high || value.integer < 0 ? 1 : value.integer + 1;
+    if (next.integer == 0) next.integer = 1;
+    return next;
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20 || c >= 0x7F) {
+                    char buffer[8];
+                    std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+                    out += buffer;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string JsonValue(const BusValue& value) {
+    if (value.type == kTagText || (value.type == kTagReal && !std::isfinite(value.real)))
+        return JsonString(FormatPayload(value));
+    return FormatPayload(value);
+}

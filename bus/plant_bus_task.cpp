@@ -1,0 +1,535 @@
+#include "bus/plant_bus_task.h"
+
+#include <algorithm>
+#include <fstream>
+#include <new>
+#include <vector>
+
+#include "bus/tag_access.h"
+#include "config/kernel_access.h"
+#include "config/log_writer.h"
+#include "config/settings.h"
+#include "config/task_tables.h"
+#include "frame/dispatch.h"
+#include "frame/kernel.h"
+#include "frame/status_message.h"
+#include "frame/task_state.h"
+#include "platform/computer_name.h"
+#include "platform/sync.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kTopicShown = 64;  // characters of an outside topic in a report
+
+// An outside text as it may appear in a report: printable bytes only, cut.
+std::string Shown(std::string_view text) {
+    std::string out;
+    for (unsigned char c : text.substr(0, kTopicShown)) out += (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
+    if (text.size() > kTopicShown) out += "...";
+    return out;
+}
+
+// One level of a topic made from a name: blanks, wildcards and slashes
+// become "_"; an empty name is "_".
+std::string TopicLevel(const char* name) {
+    std::string level = name == nullptr ? "" : name;
+    for (char& c : level)
+        if (static_cast<unsigned char>(c) <= 0x20 || c == '+' || c == '#' || c == '/' || c == 0x7F) c = '_';
+    return level.empty() ? "_" : level;
+}
+
+bool ValidPrefix(std::string_view prefix) {
+    if (prefix.empty() || prefix.front() == '/' || prefix.back() == '/') return false;
+    if (prefix.find("//") != std::string_view::npos) return false;
+    for (unsigned char c : prefix)
+        if (c <= 0x20 || c == '+' || c == '#' || c == 0x7F) return false;
+    return true;
+}
+
+BusValue Integer(std::int16_t type, std::int64_t v) {
+    BusValue value;
+    value.type = type;
+    value.integer = v;
+    if (type == kTagReal) value.real = static_cast<double>(v);
+    if (type == kTagText) value.text = std::to_string(v);
+    return value;
+}
+
+std::string KernelReason(const char* what, std::int32_t code) {
+    if (code == kKernelErrTooLong) return std::string(what) + ": longer than the tag holds";
+    return std::string(what) + " refused by the runtime (kernel error " + std::to_string(code) + ")";
+}
+
+bool BlankOnly(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+}
+
+}  // namespace
+
+PlantBusTask::PlantBusTask(const char* name, const char* title) : TaskBase(name, title) {}
+
+PlantBusTask::~PlantBusTask() {
+    if (task_state().task_id != kNoTask) Stop();
+    session_.reset();
+}
+
+// ---- settings ---------------------------------------------------------------
+
+std::string PlantBusTask::DefaultPrefix(const char* app, const char* domain, const char* station) {
+    return TopicLevel(app) + "/" + TopicLevel(domain) + "/" + TopicLevel(station);
+}
+
+BrokerSettings PlantBusTask::ReadBrokerSettings() {
+    BrokerSettings s;
+    const TaskState& state = task_state();
+    auto text = [this](const char* section, const char* key) { return ReadSetting(*this, section, key, ""); };
+    auto number = [&](const char* section, const char* key, int fallback, int low, int high) {
+        std::string value = text(section, key);
+        if (value.empty()) return fallback;
+        std::string reason;
+        BusValue parsed;
+        if (ParsePayload(kTagInt32, value, parsed, reason) && parsed.integer >= low && parsed.integer <= high)
+            return static_cast<int>(parsed.integer);
+        const std::string report = std::string(key) + "=" + Shown(value) + " is not a number from " +
+                                   std::to_string(low) + " to " + std::to_string(high) + ", " +
+                                   std::to_string(fallback) + " is used";
+        StatusMessage(kLevelError, "BUSSETTINGS", report.c_str());
+        return fallback;
+    };
+
+    s.host = text("Broker", "Host");
+    if (s.host.empty()) s.host = "127.0.0.1";
+    s.port = number("Broker", "Port", 1883, 1, 65535);
+    s.keepalive_s = number("Broker", "KeepAlive", 30, 5, 65535);
+    s.user = text("Broker", "User");
+    s.password = text("Broker", "Password");
+    const std::string password_file = text("Broker", "PasswordFile");
+    if (!password_file.empty()) {
+        std::ifstream in(password_file, std::ios::binary);
+        std::string line;
+        if (in && std::getline(in, line)) {
+            while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+            s.password = line;
+        } else {
+            const std::string report = "password file " + Shown(password_file) + " cannot be read";
+            StatusMessage(kLevelError, "BUSSETTINGS", report.c_str());
+        }
+    }
+    s.ca_file = text("Broker", "CaFile");
+    s.cert_file = text("Broker", "CertFile");
+    s.key_file = text("Broker", "KeyFile");
+    s.reconnect_min_ms = number("Broker", "ReconnectMinMs", 500, 10, 600000);
+    s.reconnect_max_ms = std::max(s.reconnect_min_ms, number("Broker", "ReconnectMaxMs", 30000, 10, 3600000));
+
+    std::string station = text("Bus", "Station");
+    if (station.empty()) {
+        char name[256] = {};
+        win::DWORD size = sizeof name;
+        if (win::GetComputerNameA(name, &size)) station = name;
+    }
+    s.prefix = text("Bus", "TopicPrefix");
+    if (!s.prefix.empty() && !ValidPrefix(s.prefix)) {
+        const std::string report =
+            "TopicPrefix=" + Shown(s.prefix) + " holds a wildcard, a blank or an empty level; the default is used";
+        StatusMessage(kLevelError, "BUSSETTINGS", report.c_str());
+        s.prefix.clear();
+    }
+    if (s.prefix.empty()) s.prefix = DefaultPrefix(state.vd_name, state.vd_domain, station.c_str());
+    s.client_id = text("Broker", "ClientId");
+    if (s.client_id.empty())
+        s.client_id = "vdmqtt-" + TopicLevel(state.vd_name) + "-" + TopicLevel(state.vd_domain) + "-" +
+                      TopicLevel(station.c_str());
+    s.qos = number("Bus", "QoS", 1, 0, 2);
+    default_timeout_ms_ =
+        static_cast<std::uint32_t>(number("Bus", "CommandTimeoutMs", 5000, 1, static_cast<int>(kMaxCommandTimeoutMs)));
+    return s;
+}
+
+// ---- loading ----------------------------------------------------------------
+
+void PlantBusTask::CtLoad() {
+    // Texts travel whole: the scans take the kernel's full text capacity.
+    if (trigger_list != nullptr) trigger_list_set_text_size(trigger_list, kKernelTextCapacity);
+    TaskConfigReader reader(task_state().task_name);
+    if (!reader.is_open) {
+        StatusMessage(kLevelError, "NOCT");
+        return;
+    }
+    if (reader.table_count == 0) {
+        StatusMessage(kLevelError, "NOTRIGGERS");
+        return;
+    }
+    try {
+        for (std::uint32_t t = 0; t < reader.table_count; ++t) {
+            if (reader.SelectTable(static_cast<std::int32_t>(t)) != 0) break;
+            const std::int32_t type = reader.TableType();
+            const std::int32_t count = reader.RecordCount();
+            if (count <= 0 || (type != kTagRowTableType && type != kCommandRowTableType)) continue;
+            const std::uint32_t needed = type == kTagRowTableType ? kTagRowSize : kCommandRowSize;
+            const std::uint32_t size = reader.RecordSize();
+            if (size < needed) {
+                StatusMessage(kLevelError, "CTRECORD", static_cast<int>(t), 0);
+                continue;
+            }
+            if (size > kTaskConfigMaxRecordSize) {
+                StatusMessage(kLevelError, "NOMEMORY");
+                continue;
+            }
+            for (std::int32_t r = 0; r < count; ++r) {
+                const std::uint8_t* rec = reader.ReadRecord(r);
+                if (rec == nullptr || reader.LastReadResult() != CT_OK) break;
+                std::string reason;
+                bool added = false;
+                if (type == kTagRowTableType) {
+                    TagRow row;
+                    if (DecodeTagRow(rec, &QueryTagType, row, reason)) {
+                        added = rows_.Add(std::move(row));
+                        if (!added) reason = "topic used by another tag row";
+                    }
+                } else {
+                    CommandRow row;
+                    if (DecodeCommandRow(rec, &QueryTagType, row, reason)) {
+                        added = rows_.Add(std::move(row));
+                        if (!added) reason = "topic used by another command row";
+                    }
+                }
+                if (!added) StatusMessage(kLevelError, "BUSROW", r, static_cast<int>(t), reason.c_str());
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        StatusMessage(kLevelError, "NOMEMORY");
+    }
+}
+
+void PlantBusTask::Bind(TagRef ref, ChangeFunction function, std::size_t row) {
+    if (trigger_list == nullptr && trigger_list_create(&trigger_list) != kTlOk) return;
+    HandlerRecord* record = nullptr;
+    std::int32_t rc = trigger_list_add(trigger_list, ref, function, &record);
+    if (rc == kTlOk) {
+        const HandlerWord words[2] = {reinterpret_cast<HandlerWord>(this), static_cast<HandlerWord>(row)};
+        rc = handler_set_args(record, 2, words);
+        if (rc != kTlOk) trigger_list_remove(trigger_list, record);
+    }
+    if (rc != kTlOk) StatusMessage(kLevelStarting, "EVENTFUNCTION", std::abs(rc) + kErrorCodeBase);
+}
+
+void PlantBusTask::RunLoad() {
+    broker_ = ReadBrokerSettings();
+    const TaskState& state = task_state();
+    if (state.second_task_id == state.task_id) {
+        // Without a second registration the network thread shares the main
+        // thread's id: the main thread polls so that it lets go of it.
+        StatusMessage(kLevelError, "BUSNOSECONDID");
+        if (IsBlocking()) RequestPolling();
+    }
+    for (std::size_t i = 0; i < rows_.tags.size(); ++i)
+        if (rows_.tags[i].flags & kRowPublish) Bind(rows_.tags[i].tag.ref, &PlantBusTask::OnTagChange, i);
+    for (std::size_t i = 0; i < rows_.commands.size(); ++i)
+        Bind(rows_.commands[i].done.ref, &PlantBusTask::OnDoneChange, i);
+
+    SessionListener& listener = *this;
+    session_ = std::make_unique<MqttSession>(broker_, listener);
+    std::string error;
+    if (!session_->Start(error)) {
+        StatusMessage(kLevelError, "BUSSETTINGS", error.c_str());
+        session_.reset();
+        return;
+    }
+    WriteLog("BUSSTART", 3, 0, kEventKindMessage, nullptr, 0, broker_.host.c_str(), broker_.port,
+             broker_.prefix.c_str(), static_cast<int>(rows_.tags.size()), static_cast<int>(rows_.commands.size()));
+}
+
+void PlantBusTask::Stop() {
+    if (session_ != nullptr) {
+        // New commands are refused from now on; commands being prepared get
+        // a moment to be armed, then every open command is answered.
+        std::vector<std::size_t> open;
+        for (int i = 0; i < 100; ++i) {
+            bool preparing = false;
+            {
+                std::lock_guard<std::mutex> lock(commands_mutex_);
+                stopping_ = true;
+                for (const auto& [row, command] : commands_)
+                    if (command.state == CommandState::kPreparing) preparing = true;
+            }
+            if (!preparing) break;
+            win::Sleep(10);
+        }
+        {
+            std::lock_guard<std::mutex> lock(commands_mutex_);
+            for (const auto& [row, command] : commands_) open.push_back(row);
+        }
+        for (std::size_t row : open) {
+            OpenCommand command;
+            if (TakeCommand(row, command, false, Clock::now())) FinishCommand(row, std::move(command), "stopped");
+        }
+        session_->Stop();
+        session_.reset();
+    }
+    rows_ = BusRows{};
+}
+
+// ---- main thread: changes -------------------------------------------------------
+
+void PlantBusTask::OnTagChange(TagEntry* entry, ValueRecord* value, std::uint32_t count, HandlerWord* args) {
+    if ((count & 0xFFFFu) < 2 || args == nullptr || value == nullptr || entry == nullptr) return;
+    auto* task = reinterpret_cast<PlantBusTask*>(args[0]);
+    const std::size_t row = static_cast<std::size_t>(args[1]);
+    if (task == nullptr || row >= task->rows_.tags.size()) return;
+    task->PublishRow(row, FormatRecord(task->rows_.tags[row].tag.type, *value));
+}
+
+void PlantBusTask::OnDoneChange(TagEntry* entry, ValueRecord* value, std::uint32_t count, HandlerWord* args) {
+    if ((count & 0xFFFFu) < 2 || args == nullptr || value == nullptr || entry == nullptr) return;
+    auto* task = reinterpret_cast<PlantBusTask*>(args[0]);
+    const std::size_t row = static_cast<std::size_t>(args[1]);
+    if (task == nullptr || row >= task->rows_.commands.size()) return;
+    const std::int64_t done = entry->type == kTagInt32 ? value->Int32() : value->Int16();
+    if (done == 0) return;  // our own clearing of the done tag
+    OpenCommand command;
+    if (task->TakeCommand(row, command, false, Clock::now())) task->FinishCommand(row, std::move(command), "done");
+}
+
+void PlantBusTask::PublishRow(std::size_t row, const std::string& payload) {
+    // Not queued while the broker is away (the client would keep every
+    // change): the reconnection republishes the current values.
+    std::lock_guard<std::mutex> lock(publish_mutex_);
+    if (session_ != nullptr && session_->Connected()) session_->Publish(rows_.tags[row].topic, payload, true);
+}
+
+// ---- network thread ---------------------------------------------------------------
+
+void PlantBusTask::OnConnected() {
+    if (problem_reported_) {
+        // The bus works again: the station shows it runs.
+        StatusMessage(kLevelRunning, "RUN");
+        problem_reported_ = false;
+    }
+    WriteLog("BUSCONNECTED", 3, 0, kEventKindMessage, nullptr, 0, broker_.host.c_str(), broker_.port,
+             broker_.client_id.c_str());
+    // Every published value, retained, read now: a change after the read
+    // reaches the main thread and is published after this.
+    std::lock_guard<std::mutex> lock(publish_mutex_);
+    for (const TagRow& row : rows_.tags) {
+        if (!(row.flags & kRowPublish)) continue;
+        BusValue value;
+        if (ReadTagValue(row.tag.ref, row.tag.type, value) == 0) session_->Publish(row.topic, FormatPayload(value), true);
+    }
+}
+
+void PlantBusTask::OnProblem(const char* key, const std::string& detail) {
+    StatusMessage(kLevelError, key, detail.c_str());
+    problem_reported_ = true;
+}
+
+void PlantBusTask::Refuse(const std::string& topic, const std::string& reason, const std::string& reply,
+                          const std::string* correlation) {
+    const std::string shown = Shown(topic);
+    StatusMessage(kLevelError, "BUSBADMSG", shown.c_str(), reason.c_str());
+    if (session_ == nullptr) return;
+    session_->Publish("error", "{\"topic\":" + JsonString(topic) + ",\"reason\":" + JsonString(reason) + "}", false);
+    if (!reply.empty())
+        session_->PublishTo(reply, "{\"result\":\"refused\",\"reason\":" + JsonString(reason) + "}", false, correlation);
+}
+
+void PlantBusTask::OnMessage(const BusMessage& message) {
+    const std::string& prefix = broker_.prefix;
+    if (message.topic.size() <= prefix.size() + 1 || message.topic.compare(0, prefix.size(), prefix) != 0 ||
+        message.topic[prefix.size()] != '/')
+        return;  // not ours (the subscription is "<prefix>/#")
+    const TopicRequest request = ClassifyTopic(std::string_view(message.topic).substr(prefix.size() + 1));
+    switch (request.kind) {
+        case TopicRequest::kOwn: return;  // status, errors and answers
+        case TopicRequest::kSet: HandleSet(message.topic, request.base, message.payload); return;
+        case TopicRequest::kCall: HandleCall(message, request.base, request.request_id); return;
+        case TopicRequest::kState:
+            if (rows_.tag_by_topic.count(request.base) != 0)
+                Refuse(message.topic, "a state topic of the bridge: write to " + Shown(request.base) + "/set");
+            else if (rows_.command_by_topic.count(request.base) != 0)
+                Refuse(message.topic, "a command: publish to " + Shown(request.base) + "/call");
+            else
+                Refuse(message.topic, "unknown topic");
+            return;
+        default: Refuse(message.topic, "unknown topic"); return;
+    }
+}
+
+void PlantBusTask::HandleSet(const std::string& topic, const std::string& base, const std::string& payload) {
+    auto it = rows_.tag_by_topic.find(base);
+    if (it == rows_.tag_by_topic.end()) {
+        Refuse(topic, "unknown topic");
+        return;
+    }
+    const TagRow& row = rows_.tags[it->second];
+    if (!(row.flags & kRowAcceptWrites)) {
+        Refuse(topic, "the tag does not accept writes");
+        return;
+    }
+    BusValue value;
+    std::string reason;
+    if (!ParsePayload(row.tag.type, payload, value, reason)) {
+        Refuse(topic, reason);
+        return;
+    }
+    std::int32_t rc = WriteTagValue(row.tag.ref, value);
+    if (rc != 0) Refuse(topic, KernelReason("the value", rc));
+}
+
+void PlantBusTask::HandleCall(const BusMessage& message, const std::string& base, const std::string& request_id) {
+    std::string reply;
+    if (!message.response_topic.empty()) {
+        if (!ValidPrefix(message.response_topic)) {
+            Refuse(message.topic, "the response topic holds a wildcard or an empty level");
+            return;
+        }
+        reply = message.response_topic;
+    } else if (!request_id.empty()) {
+        reply = broker_.prefix + "/" + base + "/reply/" + request_id;
+    } else {
+        Refuse(message.topic, "no response topic: use MQTT 5 with a response topic, or <topic>/call/<id>");
+        return;
+    }
+    const std::string* correlation = message.has_correlation ? &message.correlation : nullptr;
+    auto it = rows_.command_by_topic.find(base);
+    if (it == rows_.command_by_topic.end()) {
+        Refuse(message.topic, "unknown command", reply, correlation);
+        return;
+    }
+    const std::size_t index = it->second;
+    const CommandRow& row = rows_.commands[index];
+
+    // The payload: the argument tag's value, or the trigger's in value mode.
+    BusValue argument, fire;
+    std::string reason;
+    if (row.argument.Configured()) {
+        if (!ParsePayload(row.argument.type, message.payload, argument, reason)) {
+            Refuse(message.topic, reason, reply, correlation);
+            return;
+        }
+    } else if (row.mode == kCommandValue) {
+        if (!ParsePayload(row.trigger.type, message.payload, fire, reason)) {
+            Refuse(message.topic, reason, reply, correlation);
+            return;
+        }
+    } else if (!BlankOnly(message.payload)) {
+        Refuse(message.topic, "this command takes no value", reply, correlation);
+        return;
+    }
+
+    const Clock::time_point now = Clock::now();
+    {
+        std::lock_guard<std::mutex> lock(commands_mutex_);
+        if (stopping_) {
+            reason = "the bridge is stopping";
+        } else if (commands_.count(index) != 0) {
+            reason = "busy: the previous command of this row is still open";
+        } else {
+            OpenCommand& command = commands_[index];
+            command.reply_topic = reply;
+            command.has_correlation = message.has_correlation;
+            command.correlation = message.correlation;
+            command.label = Shown(message.topic);
+            command.start = now;
+            command.deadline = now + std::chrono::milliseconds(row.timeout_ms != 0 ? row.timeout_ms : default_timeout_ms_);
+        }
+    }
+    if (!reason.empty()) {
+        Refuse(message.topic, reason, reply, correlation);
+        return;
+    }
+    auto fail = [&](const std::string& why) {
+        {
+            std::lock_guard<std::mutex> lock(commands_mutex_);
+            commands_.erase(index);
+        }
+        Refuse(message.topic, why, reply, correlation);
+    };
+
+    // The done tag is cleared first, so that the handler's 1 is a change.
+    std::int32_t rc = WriteTagValue(row.done.ref, Integer(row.done.type, 0));
+    if (rc != 0) return fail(KernelReason("clearing the done tag", rc));
+    if (row.argument.Configured()) {
+        rc = WriteTagValue(row.argument.ref, argument);
+        if (rc != 0) return fail(KernelReason("the argument", rc));
+    }
+    BusValue current;
+    rc = ReadTagValue(row.trigger.ref, row.trigger.type, current);
+    if (rc != 0) return fail(KernelReason("reading the trigger", rc));
+    if (row.mode == kCommandCount) {
+        fire = NextCount(current);
+    } else {
+        if (row.mode == kCommandPulse || row.argument.Configured()) fire = Integer(row.trigger.type, 1);
+        // Writing the value a tag holds is no change: another value first.
+        if (current == fire) {
+            rc = WriteTagValue(row.trigger.ref, DifferentValue(fire));
+            if (rc != 0) return fail(KernelReason("the trigger", rc));
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(commands_mutex_);
+        commands_[index].state = CommandState::kArmed;
+    }
+    rc = WriteTagValue(row.trigger.ref, fire);
+    if (rc != 0) {
+        OpenCommand taken;
+        if (TakeCommand(index, taken, false, Clock::now())) fail(KernelReason("the trigger", rc));
+    }
+}
+
+bool PlantBusTask::TakeCommand(std::size_t row, OpenCommand& out, bool only_expired, SteadyTime now) {
+    std::lock_guard<std::mutex> lock(commands_mutex_);
+    auto it = commands_.find(row);
+    if (it == commands_.end() || it->second.state != CommandState::kArmed) return false;
+    if (only_expired && now < it->second.deadline) return false;
+    it->second.state = CommandState::kFinishing;
+    out = it->second;
+    return true;
+}
+
+void PlantBusTask::FinishCommand(std::size_t index, OpenCommand command, const char* result) {
+    const CommandRow& row = rows_.commands[index];
+    const bool done = std::string_view(result) == "done";
+    std::string values = "[";
+    if (done) {
+        for (std::size_t i = 0; i < row.results.size(); ++i) {
+            BusValue value;
+            if (i > 0) values += ",";
+            values += ReadTagValue(row.results[i].ref, row.results[i].type, value) == 0 ? JsonValue(value) : "null";
+        }
+    }
+    values += "]";
+    if (row.mode == kCommandPulse) WriteTagValue(row.trigger.ref, Integer(row.trigger.type, 0));
+    {
+        std::lock_guard<std::mutex> lock(commands_mutex_);
+        commands_.erase(index);
+    }
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - command.start).count();
+    char elapsed[32];
+    std::snprintf(elapsed, sizeof elapsed, "%.3f", ms);
+    const std::string answer = std::string("{\"result\":\"") + result + "\",\"values\":" + values + ",\"ms\":" + elapsed + "}";
+    if (session_ != nullptr)
+        session_->PublishTo(command.reply_topic, answer, false, command.has_correlation ? &command.correlation : nullptr);
+    if (!done)
+        StatusMessage(kLevelError, "BUSTIMEOUT", command.label.c_str(), result);
+}
+
+SteadyTime PlantBusTask::OnTimer(SteadyTime now) {
+    std::vector<std::size_t> expired;
+    SteadyTime next = SteadyTime::max();
+    {
+        std::lock_guard<std::mutex> lock(commands_mutex_);
+        for (const auto& [row, command] : commands_) {
+            if (command.state == CommandState::kArmed && now >= command.deadline)
+                expired.push_back(row);
+            else
+                next = std::min(next, command.deadline);
+        }
+    }
+    for (std::size_t row : expired) {
+        OpenCommand command;
+        if (TakeCommand(row, command, true, now)) FinishCommand(row, std::move(command), "timeout");
+    }
+    return next;
+}

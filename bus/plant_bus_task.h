@@ -1,0 +1,90 @@
+// The plant bus task: joins chosen tags of the station's runtime to an MQTT
+// broker.
+//
+// Threads. The main thread runs the frame's loop: it blocks in the
+// kernel's trigger wait and, on a change, publishes a tag row's new value or
+// finishes the command whose done tag was set. The network thread of the
+// session handles everything that arrives from the broker; it reaches the
+// kernel through the second registration ("Driver2Ids"), which has its own
+// semaphore, so it never waits for the main thread's blocking wait. Open
+// commands sit in a table shared by both threads; whichever thread takes a
+// command out of it (done seen, or timed out) is the one that answers it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string_view>
+#include <mutex>
+#include <string>
+
+#include "bus/bus_rows.h"
+#include "bus/mqtt_session.h"
+#include "bus/payload.h"
+#include "frame/task_base.h"
+
+class PlantBusTask : public TaskBase, private SessionListener {
+public:
+    PlantBusTask(const char* name, const char* title);
+    ~PlantBusTask() override;
+
+    void CtLoad() override;   // the rows
+    void RunLoad() override;  // settings, bindings, the session
+    void Stop() override;     // open commands answered, "offline", rows released
+
+    const BusRows& rows() const { return rows_; }
+    const BrokerSettings& broker() const { return broker_; }
+
+    // The settings of section "Broker" and "Bus" with their fallbacks; bad
+    // values are reported ("BUSSETTINGS") and replaced by the default.
+    BrokerSettings ReadBrokerSettings();
+    // "<VDNAME>/<VDDOMAIN>/<station>", each part made topic-safe.
+    static std::string DefaultPrefix(const char* app, const char* domain, const char* station);
+
+private:
+    enum class CommandState { kPreparing, kArmed, kFinishing };
+    struct OpenCommand {
+        CommandState state = CommandState::kPreparing;
+        std::string reply_topic;
+        std::string correlation;
+        bool has_correlation = false;
+        std::string label;  // the command topic, for reports
+        std::chrono::steady_clock::time_point start, deadline;
+    };
+
+    // Main thread: bound change functions.
+    static void OnTagChange(TagEntry* entry, ValueRecord* value, std::uint32_t count, HandlerWord* args);
+    static void OnDoneChange(TagEntry* entry, ValueRecord* value, std::uint32_t count, HandlerWord* args);
+    void Bind(TagRef ref, ChangeFunction function, std::size_t row);
+
+    // SessionListener (network thread).
+    void OnConnected() override;
+    void OnProblem(const char* key, const std::string& detail) override;
+    void OnMessage(const BusMessage& message) override;
+    SteadyTime OnTimer(SteadyTime now) override;
+
+    void HandleSet(const std::string& topic, const std::string& base, const std::string& payload);
+    void HandleCall(const BusMessage& message, const std::string& base, const std::string& request_id);
+    // Reports a refused message (status message and error topic) and, when
+    // `reply` names a topic, answers it with the reason.
+    void Refuse(const std::string& topic, const std::string& reason, const std::string& reply = {},
+                const std::string* correlation = nullptr);
+    // Takes an armed command out (any thread); false when another thread
+    // has it or there is none.
+    bool TakeCommand(std::size_t row, OpenCommand& out, bool only_expired, SteadyTime now);
+    // Finishes a taken command: results read, pulse trigger back to 0, the
+    // command removed, then answered once.
+    void FinishCommand(std::size_t row, OpenCommand command, const char* result);
+    void PublishRow(std::size_t row, const std::string& payload);
+
+    BusRows rows_;
+    BrokerSettings broker_;
+    std::uint32_t default_timeout_ms_ = 5000;
+    std::unique_ptr<MqttSession> session_;
+    std::mutex publish_mutex_;  // orders state publications of both threads
+    std::mutex commands_mutex_;
+    std::map<std::size_t, OpenCommand> commands_;  // by command row
+    bool stopping_ = false;                        // under commands_mutex_
+    bool problem_reported_ = false;                // network thread only
+};

@@ -1,0 +1,395 @@
+// The plant bus end to end: a real broker, the vdmqtt process (and vdwinut
+// where a command needs its handler) on a runtime made by vdrt, clients on
+// the bus. Tags of the sample application; topics under "test/st1".
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bus/bus_client.h"
+#include "tests/e2e/bus/test_broker.h"
+#include "tests/e2e/task_runtime.h"
+
+namespace {
+
+using namespace e2e;
+using bustest::TestBroker;
+using Received = BusClient::Received;
+
+constexpr const char* kPrefix = "test/st1/";
+constexpr int kWaitMs = 10000;
+
+std::string T(const std::string& topic) { return kPrefix + topic; }
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class BusRuntime : public TaskRuntime {
+protected:
+    void SetUp() override {
+        TaskRuntime::SetUp();
+        if (HasFatalFailure()) return;
+        std::string error;
+        ASSERT_TRUE(broker_.Start(dir_, BrokerExtra(), error)) << error;
+    }
+
+    void TearDown() override {
+        StopBus();
+        clients_.clear();
+        broker_.Kill();
+        TaskRuntime::TearDown();
+    }
+
+    virtual std::string BrokerExtra() { return ""; }
+
+    // Writes the application's VDMQTT.ini: the test broker, quick retries,
+    // the test prefix, and `broker_keys` (more lines of section Broker).
+    void WriteBusSettings(const std::string& broker_keys = "") {
+        std::ofstream ini(dir_ / "app" / "net" / "VDMQTT.ini", std::ios::trunc);
+        ini << "[Debug]\nDebugLevel=3\n[Broker]\nPort=" << broker_.port()
+            << "\nReconnectMinMs=100\nReconnectMaxMs=800\n"
+            << broker_keys << "[Bus]\nTopicPrefix=test/st1\n";
+    }
+
+    void StartBus(const std::string& broker_keys = "", bool wait_running = true) {
+        WriteBusSettings(broker_keys);
+        std::string error;
+        bus_ = sim::ChildProcess::Start({VD_VDMQTT}, error, (dir_ / "bus.out").string());
+        ASSERT_TRUE(bus_) << error;
+        if (wait_running) ASSERT_TRUE(WaitFor("VDMQTT.STATUS", 1)) << BusOut();
+    }
+
+    // Asks the runtime to stop the bridge; its exit code, or -999.
+    int StopBus() {
+        if (!bus_) return -999;
+        Vdrt("stop VDMQTT");
+        int code = -999;
+        if (!bus_->Wait(15000, code)) bus_->Kill();
+        bus_.reset();
+        return code;
+    }
+
+    std::string BusOut() { return ReadFile(dir_ / "bus.out"); }
+
+    // A client subscribed to everything under the prefix.
+    BusClient& Client(int protocol = 5) {
+        BusClient::Options o;
+        o.port = broker_.port();
+        o.protocol = protocol;
+        clients_.push_back(std::make_unique<BusClient>(o));
+        BusClient& c = *clients_.back();
+        std::string error;
+        EXPECT_TRUE(c.Connect(kWaitMs, error)) << error;
+        EXPECT_TRUE(c.Subscribe(T("#"), kWaitMs));
+        return c;
+    }
+
+    static bool WaitPayload(BusClient& c, const std::string& topic, const std::string& payload, int ms = kWaitMs) {
+        return c.WaitFor([&](const Received& m) { return m.topic == topic && m.payload == payload; }, ms);
+    }
+
+    // Waits until the bridge's message tag holds `part`.
+    bool WaitMessage(const std::string& part) {
+        for (int i = 0; i < 500; ++i) {
+            if (Has(Text("VDMQTT.MSG"), part)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    static std::string Call(BusClient& c, const std::string& topic, const std::string& payload = "") {
+        Received answer;
+        double micros = 0;
+        if (!c.Call(topic, payload, kWaitMs, answer, micros)) return "(no answer)";
+        return answer.payload;
+    }
+
+    double Real(const char* tag) {
+        sim::Value v;
+        std::int32_t index = db_->FindTag(tag);
+        return index >= 0 && db_->GetValue(static_cast<std::uint32_t>(index), v) ? v.real : -9999.0;
+    }
+
+    TestBroker broker_;
+    std::unique_ptr<sim::ChildProcess> bus_;
+    std::vector<std::unique_ptr<BusClient>> clients_;
+};
+
+TEST_F(BusRuntime, PublishesRetainedStateAtStartThenEachChange) {
+    StartBus();
+    // Once the bridge has published its last row, a client that comes later
+    // still gets every published value, retained.
+    ASSERT_TRUE(Client().WaitForTopic(T("line/alarm"), kWaitMs));
+    BusClient& c = Client();
+    for (auto [topic, payload] : std::vector<std::pair<std::string, std::string>>{
+             {"status", "online"}, {"line/speed", "12.5"}, {"line/batch", "100234"},
+             {"line/operator", "Night shift"}, {"line/alarm", "0"}, {"screensaver/timeout", "600"}}) {
+        Received m;
+        ASSERT_TRUE(c.WaitForTopic(T(topic), kWaitMs, &m)) << topic;
+        EXPECT_EQ(m.payload, payload) << topic;
+        EXPECT_TRUE(m.retained) << topic;
+    }
+    // A write-only row is not published.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (const Received& m : c.Messages()) EXPECT_NE(m.topic, T("line/setpoint"));
+
+    // Changes made in the runtime follow as they happen, each type in its form.
+    ASSERT_EQ(Vdrt("set LINE_SPEED -0.125"), 0);
+    EXPECT_TRUE(WaitPayload(c, T("line/speed"), "-0.125"));
+    ASSERT_EQ(Vdrt("set BATCH_NO -2147483648"), 0);
+    EXPECT_TRUE(WaitPayload(c, T("line/batch"), "-2147483648"));
+    const std::string long_text(255, 'q');
+    ASSERT_EQ(Vdrt("set OPERATOR " + long_text), 0);
+    EXPECT_TRUE(WaitPayload(c, T("line/operator"), long_text));  // whole, not cut at a tag object's 79
+    ASSERT_EQ(Vdrt("set ALARM_LEVEL 3"), 0);
+    EXPECT_TRUE(WaitPayload(c, T("line/alarm"), "3"));
+    // The new value is what the broker keeps for the next client.
+    BusClient& late = Client();
+    Received m;
+    ASSERT_TRUE(late.WaitForTopic(T("line/alarm"), kWaitMs, &m));
+    EXPECT_EQ(m.payload, "3");
+}
+
+TEST_F(BusRuntime, WritesFromTheBusReachTheTags) {
+    StartBus();
+    BusClient& c = Client();
+    ASSERT_TRUE(c.WaitForTopic(T("status"), kWaitMs));
+    ASSERT_TRUE(c.Publish(T("line/setpoint/set"), "-32768"));
+    EXPECT_TRUE(WaitFor("SETPOINT", -32768));
+    ASSERT_TRUE(c.Publish(T("line/setpoint/set"), " 32767\n"));
+    EXPECT_TRUE(WaitFor("SETPOINT", 32767));
+    ASSERT_TRUE(c.Publish(T("line/batch/set"), "2147483647"));
+    EXPECT_TRUE(WaitFor("BATCH_NO", 2147483647));
+    // A written value that is published comes back as the new state.
+    ASSERT_TRUE(c.Publish(T("line/speed/set"), "33.25"));
+    EXPECT_TRUE(WaitPayload(c, T("line/speed"), "33.25"));
+    EXPECT_EQ(Real("LINE_SPEED"), 33.25);
+    ASSERT_TRUE(c.Publish(T("line/operator/set"), "Day shift: Ana"));
+    EXPECT_TRUE(WaitPayload(c, T("line/operator"), "Day shift: Ana"));
+    EXPECT_EQ(Text("OPERATOR"), "Day shift: Ana");
+}
+
+TEST_F(BusRuntime, BadMessagesAreRefusedWithTheirReasonAndNothingIsWritten) {
+    StartBus();
+    BusClient& c = Client();
+    ASSERT_TRUE(c.WaitForTopic(T("status"), kWaitMs));
+    struct Bad {
+        std::string topic, payload, reason;
+    };
+    const std::vector<Bad> cases = {
+        {"line/alarm/set", "3", "does not accept writes"},
+        {"line/setpoint/set", "32768", "out of range for a 16-bit integer"},
+        {"line/setpoint/set", "-32769", "out of range for a 16-bit integer"},
+        {"line/setpoint/set", "4x", "not an integer"},
+        {"line/setpoint/set", "", "empty payload"},
+        {"line/batch/set", "2147483648", "out of range for a 32-bit integer"},
+        {"line/speed/set", "nan", "not a finite number"},
+        {"line/speed/set", "1e999", "out of range for a real number"},
+        {"line/speed/set", "12,5", "not a number"},
+        {"line/operator/set", std::string(256, 'A'), "longer than 255"},
+        {"line/operator/set", std::string("a\0b", 3), "zero byte"},
+        {"nothing/here/set", "1", "unknown topic"},
+        {"line/speed/set/more", "1", "unknown topic"},
+        {"line/speed", "5", "state topic of the bridge"},
+        {"disk/free/query/call", "", "no response topic"},
+    };
+    for (const Bad& bad : cases) {
+        c.Clear();
+        ASSERT_TRUE(c.Publish(T(bad.topic), bad.payload)) << bad.topic;
+        Received e;
+        ASSERT_TRUE(c.WaitForTopic(T("error"), kWaitMs, &e)) << bad.topic;
+        EXPECT_TRUE(Has(e.payload, "\"topic\":\"" + T(bad.topic) + "\"")) << e.payload;
+        EXPECT_TRUE(Has(e.payload, bad.reason)) << bad.topic << ": " << e.payload;
+        EXPECT_FALSE(e.retained);
+        // The same reason as a status message of the bridge.
+        EXPECT_TRUE(WaitMessage(bad.reason)) << Text("VDMQTT.MSG");
+        EXPECT_EQ(Int("VDMQTT.STATUS"), 2);
+    }
+    // Bad commands are answered once with the reason, and their tags stay.
+    EXPECT_TRUE(Has(Call(c, T("screensaver/set-timeout/call"), "abc"), "{\"result\":\"refused\",\"reason\":\"not an integer\"}"));
+    EXPECT_TRUE(Has(Call(c, T("disk/free/query/call"), "7"), "takes no value"));
+    EXPECT_TRUE(Has(Call(c, T("no/such/call"), "1"), "unknown command"));
+
+    EXPECT_EQ(Int("ALARM_LEVEL"), 0);
+    EXPECT_EQ(Int("SETPOINT"), 40);
+    EXPECT_EQ(Int("BATCH_NO"), 100234);
+    EXPECT_EQ(Real("LINE_SPEED"), 12.5);
+    EXPECT_EQ(Text("OPERATOR"), "Night shift");
+    EXPECT_EQ(Int("SS_SETTIME_VALUE"), 600);
+    EXPECT_EQ(Int("SS_SETTIME_TRIG"), 0);
+    EXPECT_EQ(Int("DISK_FREE_TRIG"), 0);
+    // And the bridge goes on working.
+    ASSERT_TRUE(c.Publish(T("line/setpoint/set"), "41"));
+    EXPECT_TRUE(WaitFor("SETPOINT", 41));
+}
+
+TEST_F(BusRuntime, CommandsThroughVdwinutAreAnsweredOnceWithTheirResults) {
+    StartTask();
+    ASSERT_TRUE(WaitFor("VDWINUT.STATUS", 1)) << ReadFile(dir_ / "task.err");
+    StartBus();
+    BusClient& c = Client();
+    ASSERT_TRUE(c.WaitForTopic(T("status"), kWaitMs));
+
+    // Pulse: the trigger goes back to 0, so the same command runs again.
+    for (int i = 0; i < 2; ++i) {
+        std::string answer = Call(c, T("disk/free/query/call"));
+        EXPECT_TRUE(Has(answer, "\"result\":\"done\",\"values\":[" + std::to_string(Int("DISK_FREE")) + "]")) << answer;
+        EXPECT_GT(Int("DISK_FREE"), 0);
+        EXPECT_TRUE(WaitFor("DISK_FREE_TRIG", 0));
+    }
+    // The payload goes to the argument tag before the trigger.
+    EXPECT_TRUE(Has(Call(c, T("screensaver/set-timeout/call"), "750"), "\"values\":[750]"));
+    EXPECT_EQ(Int("SS_SETTIME_VALUE"), 750);
+    EXPECT_TRUE(Has(Call(c, T("screensaver/query-timeout/call")), "\"result\":\"done\",\"values\":[750]"));
+    // Value mode: the payload is the trigger value (lock, then unlock).
+    EXPECT_TRUE(Has(Call(c, T("keyboard/alt-tab/lock/call"), "1"), "\"values\":[1]"));
+    EXPECT_TRUE(Has(Call(c, T("keyboard/alt-tab/lock/call"), "0"), "\"values\":[0]"));
+    // Count mode: every command changes the trigger, the text goes first.
+    EXPECT_TRUE(Has(Call(c, T("eventlog/write/call"), "Bus says hello"), "\"values\":[1]"));
+    EXPECT_TRUE(Has(Call(c, T("eventlog/write/call"), "Bus says hello"), "\"values\":[2]"));
+    ASSERT_EQ(Vdrt("eventlog"), 0);
+    const std::string events = ReadFile(dir_ / "vdrt.out");
+    EXPECT_NE(events.find("Bus says hello"), events.rfind("Bus says hello")) << events;
+
+    // An MQTT 3.1.1 client asks on <topic>/call/<id> and hears on
+    // <topic>/reply/<id>, once.
+    BusClient& old = Client(4);
+    ASSERT_TRUE(old.Publish(T("disk/free/query/call/req-7"), ""));
+    Received answer;
+    ASSERT_TRUE(old.WaitForTopic(T("disk/free/query/reply/req-7"), kWaitMs, &answer));
+    EXPECT_TRUE(Has(answer.payload, "\"result\":\"done\"")) << answer.payload;
+
+    // A command nobody handles is answered with the timeout, once.
+    c.Clear();
+    const std::string timeout = Call(c, T("line/ping/call"));
+    EXPECT_TRUE(Has(timeout, "{\"result\":\"timeout\",\"values\":[]")) << timeout;
+    EXPECT_TRUE(WaitMessage("line/ping/call ended without done: timeout"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    int answers = 0;
+    for (const Received& m : c.Messages()) answers += Has(m.payload, "\"result\"") ? 1 : 0;
+    EXPECT_EQ(answers, 1);
+    int replies = 0;
+    for (const Received& m : old.Messages()) replies += m.topic == T("disk/free/query/reply/req-7") ? 1 : 0;
+    EXPECT_EQ(replies, 1);
+}
+
+TEST_F(BusRuntime, ABrokerRestartIsFollowedByReconnectResubscribeAndRepublish) {
+    StartBus();
+    {
+        BusClient& c = Client();
+        ASSERT_TRUE(WaitPayload(c, T("status"), "online"));
+    }
+    clients_.clear();
+    const int port = broker_.port();
+    broker_.Kill();
+    EXPECT_TRUE(WaitMessage("Connection to the broker lost")) << Text("VDMQTT.MSG");
+    EXPECT_EQ(Int("VDMQTT.STATUS"), 2);
+    // Changed while the broker is away; the new broker keeps nothing.
+    ASSERT_EQ(Vdrt("set LINE_SPEED 99.5"), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::string error;
+    ASSERT_TRUE(broker_.Start(dir_, "", error, port)) << error;
+
+    BusClient& c = Client();
+    EXPECT_TRUE(WaitPayload(c, T("status"), "online"));
+    EXPECT_TRUE(WaitPayload(c, T("line/speed"), "99.5"));
+    EXPECT_TRUE(WaitPayload(c, T("line/operator"), "Night shift"));
+    EXPECT_TRUE(WaitMessage("Running"));
+    EXPECT_EQ(Int("VDMQTT.STATUS"), 1);
+    // Subscribed again: writes arrive.
+    ASSERT_TRUE(c.Publish(T("line/setpoint/set"), "77"));
+    EXPECT_TRUE(WaitFor("SETPOINT", 77));
+}
+
+TEST_F(BusRuntime, AKilledBridgeShowsOfflineThroughItsLastWill) {
+    StartBus();
+    BusClient& c = Client();
+    ASSERT_TRUE(WaitPayload(c, T("status"), "online"));
+    bus_->Kill();
+    bus_.reset();
+    EXPECT_TRUE(WaitPayload(c, T("status"), "offline"));
+    BusClient& late = Client();
+    Received m;
+    ASSERT_TRUE(late.WaitForTopic(T("status"), kWaitMs, &m));
+    EXPECT_EQ(m.payload, "offline");
+    EXPECT_TRUE(m.retained);
+}
+
+TEST_F(BusRuntime, AStopRequestEndsTheBridgeCleanlyWithOfflinePublished) {
+    StartBus();
+    BusClient& c = Client();
+    ASSERT_TRUE(WaitPayload(c, T("status"), "online"));
+    EXPECT_EQ(StopBus(), 0);
+    EXPECT_TRUE(WaitPayload(c, T("status"), "offline"));
+    EXPECT_EQ(Int("VDMQTT.STATUS"), 0);
+    EXPECT_EQ(Text("VDMQTT.MSG"), "Stopped");
+    for (const sim::TaskInfo& t : db_->Tasks()) EXPECT_NE(t.name.rfind("VDMQT", 0), 0u) << t.name;
+    // An orderly stop is not a death: the broker sends no will on top.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int offline = 0;
+    for (const Received& m : c.Messages()) offline += m.topic == T("status") && m.payload == "offline" ? 1 : 0;
+    EXPECT_EQ(offline, 1);
+    EXPECT_TRUE(Has(ReadFile(LogFile().parent_path() / "VDMQTT.log"), "Task VDMQTT (MQTT Plant Bus) stopped"));
+}
+
+// A broker with a user and an access list: station1 may read the prefix
+// and write only its status.
+class SecuredBus : public BusRuntime {
+protected:
+    std::string BrokerExtra() override {
+        const std::string passwd = (dir_ / "passwd").string();
+        EXPECT_EQ(sim::RunProgram({VD_MOSQUITTO_PASSWD, "-c", "-b", passwd, "station1", "secret"}), 0);
+        std::ofstream(dir_ / "acl") << "user station1\ntopic read test/st1/#\ntopic write test/st1/status\n";
+        return "allow_anonymous false\npassword_file " + passwd + "\nacl_file " + (dir_ / "acl").string() + "\n";
+    }
+
+    int Attempts() {
+        std::string log = broker_.Log();
+        int n = 0;
+        for (std::size_t at = log.find("New connection from"); at != std::string::npos;
+             at = log.find("New connection from", at + 1))
+            ++n;
+        return n;
+    }
+};
+
+TEST_F(SecuredBus, AWrongPasswordIsReportedAndRetriedWithGrowingPauses) {
+    const int before = Attempts();
+    StartBus("User=station1\nPassword=wrong\n", false);
+    EXPECT_TRUE(WaitMessage("Broker refused the connection")) << Text("VDMQTT.MSG");
+    EXPECT_TRUE(Has(Text("VDMQTT.MSG"), "Not authorized")) << Text("VDMQTT.MSG");
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    // Pauses of 100, 200, 400, then 800 ms: a handful of attempts, not hundreds.
+    const int attempts = Attempts() - before;
+    EXPECT_GE(attempts, 2);
+    EXPECT_LE(attempts, 9) << broker_.Log();
+    EXPECT_EQ(Int("VDMQTT.STATUS"), 2);
+}
+
+TEST_F(SecuredBus, MessagesTheAccessListRefusesAreReportedOncePerTopic) {
+    // station1 may not write the state topics: each refused topic is
+    // reported once, the status still goes out. (The broker's access list
+    // does not refuse subscriptions: it only filters what it delivers.)
+    std::ofstream(dir_ / "pwfile") << "secret\n";
+    StartBus("User=station1\nPasswordFile=" + (dir_ / "pwfile").string() + "\n", false);
+    BusClient::Options o;
+    o.port = broker_.port();
+    o.user = "station1";
+    o.password = "secret";
+    BusClient reader(o);
+    std::string error;
+    ASSERT_TRUE(reader.Connect(kWaitMs, error)) << error;
+    ASSERT_TRUE(reader.Subscribe(T("#"), kWaitMs));
+    EXPECT_TRUE(WaitPayload(reader, T("status"), "online"));
+    EXPECT_TRUE(WaitMessage("Broker refused a message on test/st1/")) << Text("VDMQTT.MSG");
+    for (const Received& m : reader.Messages()) EXPECT_EQ(m.topic, T("status"));
+    const std::string out = BusOut();
+    std::size_t first = out.find("refused a message on test/st1/line/speed");
+    EXPECT_NE(first, std::string::npos) << out;
+    ASSERT_EQ(Vdrt("set LINE_SPEED 1.5"), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(BusOut().find("refused a message on test/st1/line/speed", first + 1), std::string::npos);
+}
+
+}  // namespace
