@@ -1,7 +1,7 @@
 // The vdwinut program: the application object and the one task object,
 // constructed statically in this order (and destroyed in reverse at exit),
 // and the process entry.
-#include "app/application.h"
+#include "frame/application.h"
 #include "commands/host_utilities_task.h"
 #include "frame/kernel.h"
 

@@ -1,7 +1,7 @@
 // The vdmqtt program: the application object and the plant bus task,
 // constructed statically in this order, and the process entry (the same as
 // every task program of the runtime).
-#include "app/application.h"
+#include "frame/application.h"
 #include "bus/plant_bus_task.h"
 #include "frame/kernel.h"
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "bus/tag_access.h"
-#include "config/kernel_access.h"
-#include "config/log_writer.h"
-#include "config/settings.h"
+#include "frame/kernel_access.h"
+#include "frame/log_writer.h"
+#include "frame/settings.h"
 #include "config/task_tables.h"
 #include "frame/dispatch.h"
 #include "frame/kernel.h"

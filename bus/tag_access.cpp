@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "config/kernel_access.h"
+#include "frame/kernel_access.h"
 #include "frame/kernel.h"
 
 namespace {

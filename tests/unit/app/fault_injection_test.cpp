@@ -23,7 +23,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/application.h"
+#include "frame/application.h"
 #include "commands/host_utilities_task.h"
 #include "frame/kernel_access.h"
 #include "frame/kernel.h"

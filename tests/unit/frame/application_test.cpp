@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/application.h"
+#include "frame/application.h"
 #include "frame/kernel.h"
 #include "frame/task_base.h"
 #include "frame/task_state.h"

@@ -1,4 +1,4 @@
-#include "app/application.h"
+#include "frame/application.h"
 
 #include <cstdio>
 #include <cstring>
