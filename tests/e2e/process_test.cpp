@@ -1,5 +1,6 @@
 // The vdwinut process end to end: start, triggers in both wait modes, the
 // stop sequence and the start-up failures.
+#include "platform/event_log_dump.h"
 #include "tests/e2e/task_runtime.h"
 
 namespace {
@@ -51,6 +52,33 @@ TEST_F(ProcessTest, PollingModeHandlesTriggersToo) {
     ASSERT_EQ(Vdrt("stop VDWINUT"), 0);
     EXPECT_EQ(TaskExit(), Reported(0));
     ExpectStoppedText();
+}
+
+// A keyboard row and an event-log row, bound at start-up and run on
+// changes made by another process.
+TEST_F(ProcessTest, KeyboardAndEventLogRowsRunOnChangesFromOutside) {
+    StartTask();
+    ASSERT_TRUE(WaitFor("VDWINUT.STATUS", 1)) << ReadFile(dir_ / "task.err");
+    ASSERT_EQ(Vdrt("set KB_CAD_DONE 0"), 0);
+    ASSERT_EQ(Vdrt("set KB_CAD_TRIG 1"), 0);
+    ASSERT_TRUE(WaitFor("KB_CAD_DONE", 1));
+    ASSERT_EQ(Vdrt("set EVT_LEVEL 2"), 0);
+    ASSERT_EQ(Vdrt("set EVT_TEXT Pump-7-tripped"), 0);
+    ASSERT_EQ(Vdrt("set EVT_TRIG 1"), 0);
+    ASSERT_TRUE(WaitFor("EVT_DONE", 1));
+    ASSERT_EQ(Vdrt("stop VDWINUT"), 0);
+    EXPECT_EQ(TaskExit(), Reported(0));
+
+    if (fs::path::preferred_separator != '/') {
+        EXPECT_EQ(Int("KB_CAD_STATE"), 0);  // no keyboard filter device on this host
+        return;
+    }
+    EXPECT_EQ(Int("KB_CAD_STATE"), 1);
+    std::string devices = ReadFile(dir_ / "host" / "devices.log");
+    EXPECT_NE(devices.find("KbFilter code=0x8300A400 in=53000100010000000000\n"), std::string::npos) << devices;
+    std::string events, error;
+    ASSERT_TRUE(win::EventLogDumpText("Windows Host Utilities", events, error)) << error;
+    EXPECT_EQ(events, "warning     0x40000007 cat 0  Windows Host Utilities: \"Pump-7-tripped\"\n");
 }
 
 TEST_F(ProcessTest, StartFailuresExitWithMinusOne) {
