@@ -50,7 +50,7 @@ std::string GetText(const char* path, const char* name) {
         std::memcpy(&v, buffer, sizeof v);
         return "dword:" + std::to_string(v);
     }
-    return buffer;
+    return std::string(buffer, size);  // with the stored terminator
 }
 
 void DeleteValue(const char* path, const char* name) {
@@ -242,12 +242,12 @@ TEST_F(TaskTest, PasswordFlagReadAndSet) {
     EXPECT_EQ(Get("SS_SECURE"), 1);
     Set("SS_SETSEC_VALUE", 0);
     Trigger("SS_SETSEC_TRIG");
-    EXPECT_EQ(GetText(kDesktopKey, "ScreenSaverIsSecure"), "0");
+    EXPECT_EQ(GetText(kDesktopKey, "ScreenSaverIsSecure"), std::string("0\0", 2));
     Trigger("SS_SECURE_TRIG", 2);
     EXPECT_EQ(Get("SS_SECURE"), 0);
     Set("SS_SETSEC_VALUE", 3);
     Trigger("SS_SETSEC_TRIG", 2);
-    EXPECT_EQ(GetText(kDesktopKey, "ScreenSaverIsSecure"), "1");
+    EXPECT_EQ(GetText(kDesktopKey, "ScreenSaverIsSecure"), std::string("1\0", 2));
     // A missing value reads as 0 and is reported.
     DeleteValue(kDesktopKey, "ScreenSaverIsSecure");
     Trigger("SS_SECURE_TRIG", 3);
@@ -266,7 +266,7 @@ end
 )");
     Start();
     Trigger("SS_SETSEC_TRIG");
-    EXPECT_EQ(GetText(kDesktopKey, "ScreenSaverIsSecure"), "0");
+    EXPECT_EQ(GetText(kDesktopKey, "ScreenSaverIsSecure"), std::string("0\0", 2));
     EXPECT_EQ(Get("SS_SETSEC_DONE"), 1);
 }
 
