@@ -12,17 +12,16 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "the test failed (${rc}):\n${out}\n${err}")
 endif()
 
-# type (as printed), trace class of the eventlog channel, string
+# type (as printed) | class of the eventlog channel's line | string
 set(expected
-  "0x0001;err;Operator message"
-  "0x0000;trace;Level -5"
-  "0x0002;warn;Level 2"
-  "0x0002;warn;Level 7"
-  "0x0002;warn;Table level 65535"
-  "0x0001;err;Table level 1")
+  "0x0001|err|Operator message"
+  "0x0000|trace|Level -5"
+  "0x0002|warn|Level 2"
+  "0x0002|warn|Level 7"
+  "0x0002|warn|Table level 65535"
+  "0x0001|err|Table level 1")
 set(rest "${err}")
 foreach(event IN LISTS expected)
-  string(REPLACE ";" "|" event "${event}")
   string(REGEX MATCH "^([^|]*)\\|([^|]*)\\|(.*)$" _ "${event}")
   set(type "${CMAKE_MATCH_1}")
   set(class "${CMAKE_MATCH_2}")
