@@ -10,7 +10,7 @@ seconds="${1:-60}"
 build="$src/build/host-release"
 cd "$src"
 cmake --preset host-release >/dev/null
-cmake --build "$build" --target bench_ratios load_test archive_bench -j"$(nproc)"
+cmake --build "$build" --target bench_ratios load_test -j"$(nproc)"
 bus=0
 if grep -q '^VD_BUS:BOOL=ON' "$build/CMakeCache.txt"; then
   bus=1
@@ -22,8 +22,6 @@ export VD_BINARY_DIR="$build" VDKERNEL="$build/sim/libvdkernel.so"
 status=0
 echo "== ratios"
 "$out/bench_ratios" --vdwinut "$build/app/vdwinut" || status=1
-echo "== archive read"
-"$out/archive_bench" || status=1
 echo "== load test, ${seconds} s"
 "$out/load_test" --vdwinut "$build/app/vdwinut" --seconds "$seconds" || status=1
 if [ $bus = 1 ]; then

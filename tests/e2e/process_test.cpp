@@ -1,11 +1,16 @@
-// The vdwinut process end to end: start, triggers in both wait modes, the
-// stop sequence and the start-up failures.
+// The vdwinut process end to end: start, triggers in both wait modes, each
+// row kind, the settings files, the stop sequence and the start-up failures.
+#include "platform/disk.h"
+#include "platform/event_log_dump.h"
 #include "tests/e2e/task_runtime.h"
 
 namespace {
 
 using namespace e2e;
-using ProcessTest = TaskRuntime;
+class ProcessTest : public TaskRuntime {
+protected:
+    int trigger_value_ = 0;
+};
 
 TEST_F(ProcessTest, RunsTriggersAndStopsOnRequest) {
     StartTask();
@@ -51,6 +56,57 @@ TEST_F(ProcessTest, PollingModeHandlesTriggersToo) {
     ASSERT_EQ(Vdrt("stop VDWINUT"), 0);
     EXPECT_EQ(TaskExit(), Reported(0));
     ExpectStoppedText();
+}
+
+// A keyboard row and an event-log row, bound at start-up and run on
+// changes made by another process.
+TEST_F(ProcessTest, KeyboardAndEventLogRowsRunOnChangesFromOutside) {
+    StartTask();
+    ASSERT_TRUE(WaitFor("VDWINUT.STATUS", 1)) << ReadFile(dir_ / "task.err");
+    ASSERT_EQ(Vdrt("set KB_CAD_DONE 0"), 0);
+    ASSERT_EQ(Vdrt("set KB_CAD_TRIG 1"), 0);
+    ASSERT_TRUE(WaitFor("KB_CAD_DONE", 1));
+    ASSERT_EQ(Vdrt("set EVT_LEVEL 2"), 0);
+    ASSERT_EQ(Vdrt("set EVT_TEXT Pump-7-tripped"), 0);
+    ASSERT_EQ(Vdrt("set EVT_TRIG 1"), 0);
+    ASSERT_TRUE(WaitFor("EVT_DONE", 1));
+    ASSERT_EQ(Vdrt("stop VDWINUT"), 0);
+    EXPECT_EQ(TaskExit(), Reported(0));
+
+    if (fs::path::preferred_separator != '/') {
+        EXPECT_EQ(Int("KB_CAD_STATE"), 0);  // no keyboard filter device on this host
+        return;
+    }
+    EXPECT_EQ(Int("KB_CAD_STATE"), 1);
+    std::string devices = ReadFile(dir_ / "host" / "devices.log");
+    EXPECT_NE(devices.find("KbFilter code=0x8300A400 in=53000100010000000000\n"), std::string::npos) << devices;
+    std::string events, error;
+    ASSERT_TRUE(win::EventLogDumpText("Windows Host Utilities", events, error)) << error;
+    EXPECT_EQ(events, "warning     0x40000007 cat 0  Windows Host Utilities: \"Pump-7-tripped\"\n");
+}
+
+// The settings files as the system's own reader sees them (the real reader
+// of the emulation's private prefix in the Windows build): the
+// application's copy, in lower case with blanks and quotes, wins over the
+// installation's "UseMB=0"; without the key there the installation's copy
+// holds: kilobytes, cut to 32 bits.
+TEST_F(ProcessTest, SettingsFilesDecideTheDiskUnit) {
+    win::ULARGE_INTEGER available{}, total{}, free{};
+    ASSERT_TRUE(win::GetDiskFreeSpaceExA("C:\\", &available, &total, &free));
+    auto total_after_start = [&](const char* settings) {
+        std::ofstream(dir_ / "app" / "net" / "VDWINUT.ini") << settings;
+        StartTask();
+        EXPECT_TRUE(WaitFor("VDWINUT.STATUS", 1)) << ReadFile(dir_ / "task.err");
+        EXPECT_EQ(Vdrt("set DISK_TOTAL_DONE 0"), 0);
+        EXPECT_EQ(Vdrt("set DISK_TOTAL_TRIG " + std::to_string(++trigger_value_)), 0);
+        EXPECT_TRUE(WaitFor("DISK_TOTAL_DONE", 1)) << ReadFile(LogFile());
+        EXPECT_EQ(Vdrt("stop VDWINUT"), 0);
+        EXPECT_EQ(TaskExit(), Reported(0));
+        return static_cast<std::uint32_t>(Int("DISK_TOTAL"));
+    };
+    EXPECT_EQ(total_after_start("; application copy\n[debug]\ndebuglevel = 3\n[diskspace]\n  usemb = \"1\"  \n"),
+              static_cast<std::uint32_t>(total.QuadPart >> 20));
+    EXPECT_EQ(total_after_start("[Debug]\nDebugLevel=3\n"), static_cast<std::uint32_t>(total.QuadPart >> 10));
 }
 
 TEST_F(ProcessTest, StartFailuresExitWithMinusOne) {

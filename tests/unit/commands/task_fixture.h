@@ -3,9 +3,8 @@
 // built from their text form), the tags of examples/tags.lst, exit and lock
 // diverted to recording hooks. The task is attached, given its catalogs and
 // settings and its hooks CtLoad and RunLoad are run as start-up runs them;
-// a trigger change is handed to the rows' handlers the way the dispatcher
-// does (new value into the tag object, then the handler), so these tests
-// do not depend on the run loop.
+// changes reach the rows through the trigger list the rows bound, scanned
+// as the run loop's poll scans it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,6 +21,7 @@
 #include "frame/settings.h"
 #include "frame/kernel.h"
 #include "frame/task_state.h"
+#include "frame/trigger_list.h"
 #include "support/catalog.h"
 #include "platform/environment.h"
 #include "platform/handle.h"
@@ -172,25 +172,20 @@ protected:
         }
     }
 
-    // Hands a change of `name` to the handlers of the rows bound to it.
-    void Step(const std::string& name) {
-        TagRef ref = Index(name);
-        auto matches = [&](const std::unique_ptr<TagObject>& tag) {
-            return tag != nullptr && tag->IsConfigured() && TagRefIndex(tag->Ref()) == ref;
-        };
-        auto deliver = [&](TagObject* tag, TriggerHandler handler, void* row) {
-            ASSERT_EQ(tag->Read(), 0);
-            handler(tag, row);
-        };
-        for (const auto& row : task_->keyboard_rows())
-            if (matches(row->trigger)) deliver(row->trigger.get(), &HostUtilitiesTask::OnKeyboardTrigger, row.get());
-        for (const auto& row : task_->command_rows())
-            if (matches(row->trigger)) deliver(row->trigger.get(), &HostUtilitiesTask::OnSystemCommand, row.get());
-        for (const auto& row : task_->event_log_rows()) {
-            if (matches(row->level_tag)) deliver(row->level_tag.get(), &HostUtilitiesTask::IgnoreChange, row.get());
-            if (matches(row->text_tag)) deliver(row->text_tag.get(), &HostUtilitiesTask::IgnoreChange, row.get());
-            if (matches(row->trigger)) deliver(row->trigger.get(), &HostUtilitiesTask::OnEventLogTrigger, row.get());
-        }
+    // One scan of the task's trigger list: every change since the last one
+    // reaches the handlers the rows bound. kTlOk when something was handled.
+    std::int32_t Step() {
+        if (task_->trigger_list == nullptr) return kTlNoChange;
+        return trigger_list_poll(task_->trigger_list, task_state().task_id);
+    }
+
+    // A tag added to the runtime's list (before Start).
+    void AddTag(const std::string& name, const std::string& type = "int16", const std::string& initial = "0") {
+        std::vector<sim::TagSpec> specs;
+        std::string error;
+        ASSERT_TRUE(sim::ParseTagList(name + " " + type + " " + initial + "\n", specs, error)) << error;
+        tags_.push_back(specs[0]);
+        tag_names_.names.push_back(name);
     }
 
     std::uint32_t Index(const std::string& name) const {
@@ -223,10 +218,10 @@ protected:
         EXPECT_TRUE(db_->GetValue(Index(name), value)) << name;
         return value.bytes;
     }
-    // Sets a trigger and lets the task handle it.
+    // Sets a trigger and lets the task handle the change.
     void Trigger(const std::string& name, std::int64_t v = 1) {
         Set(name, v);
-        Step(name);
+        ASSERT_EQ(Step(), kTlOk) << name << " did not reach a handler";
     }
 
     // Lines of the task's log file that contain `text`.

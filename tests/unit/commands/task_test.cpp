@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "platform/event_log_dump.h"
 #include "platform/registry.h"
 #include "task_fixture.h"
 
@@ -49,7 +50,7 @@ std::string GetText(const char* path, const char* name) {
         std::memcpy(&v, buffer, sizeof v);
         return "dword:" + std::to_string(v);
     }
-    return buffer;
+    return std::string(buffer, size);  // with the stored terminator
 }
 
 void DeleteValue(const char* path, const char* name) {
@@ -110,8 +111,9 @@ end
     ASSERT_EQ(task_->command_rows().size(), 1u);  // a longer record is fine
     EXPECT_TRUE(task_->keyboard_rows().empty());
     EXPECT_TRUE(task_->event_log_rows().empty());
-    Trigger("DISK_FREE_TRIG");
-    EXPECT_EQ(Get("DISK_FREE_DONE"), 0);  // nothing bound from types 3 and 5
+    Set("DISK_FREE_TRIG", 1);
+    EXPECT_EQ(Step(), kTlNoChange);  // nothing bound from types 3 and 5
+    EXPECT_EQ(Get("DISK_FREE_DONE"), 0);
     Trigger("LOCK_TRIG");
     EXPECT_EQ(cmdtest::LockCalls(), 1);
     EXPECT_EQ(Get("LOCK_DONE"), 1);
@@ -240,12 +242,12 @@ TEST_F(TaskTest, PasswordFlagReadAndSet) {
     EXPECT_EQ(Get("SS_SECURE"), 1);
     Set("SS_SETSEC_VALUE", 0);
     Trigger("SS_SETSEC_TRIG");
-    EXPECT_EQ(GetText(kDesktopKey, "ScreenSaverIsSecure"), "0");
+    EXPECT_EQ(GetText(kDesktopKey, "ScreenSaverIsSecure"), std::string("0\0", 2));
     Trigger("SS_SECURE_TRIG", 2);
     EXPECT_EQ(Get("SS_SECURE"), 0);
     Set("SS_SETSEC_VALUE", 3);
     Trigger("SS_SETSEC_TRIG", 2);
-    EXPECT_EQ(GetText(kDesktopKey, "ScreenSaverIsSecure"), "1");
+    EXPECT_EQ(GetText(kDesktopKey, "ScreenSaverIsSecure"), std::string("1\0", 2));
     // A missing value reads as 0 and is reported.
     DeleteValue(kDesktopKey, "ScreenSaverIsSecure");
     Trigger("SS_SECURE_TRIG", 3);
@@ -264,7 +266,7 @@ end
 )");
     Start();
     Trigger("SS_SETSEC_TRIG");
-    EXPECT_EQ(GetText(kDesktopKey, "ScreenSaverIsSecure"), "0");
+    EXPECT_EQ(GetText(kDesktopKey, "ScreenSaverIsSecure"), std::string("0\0", 2));
     EXPECT_EQ(Get("SS_SETSEC_DONE"), 1);
 }
 
@@ -343,64 +345,73 @@ end
     EXPECT_EQ(Get("LOCK_DONE"), 1);
 }
 
-TEST_F(TaskTest, EventLevelsAreClampedAndKept) {
-    Start();
-    EventLogRow* row = task_->event_log_rows()[0].get();
-    Set("EVT_LEVEL", -5);
-    SetText("EVT_TEXT", "below range");
-    Step("EVT_LEVEL");
-    Step("EVT_TEXT");
-    Trigger("EVT_TRIG");
-    EXPECT_EQ(row->level, 0);
-    EXPECT_STREQ(row->text, "below range");
-    EXPECT_EQ(Get("EVT_DONE"), 1);
-    Set("EVT_LEVEL", 7);
-    Step("EVT_LEVEL");
-    Set("EVT_DONE", 0);
-    Trigger("EVT_TRIG", 0);  // every change writes, a change to 0 too
-    EXPECT_EQ(row->level, 2);
-    EXPECT_EQ(Get("EVT_DONE"), 1);
-}
-
-TEST_F(TaskTest, EventTextIsCutAtTheRecordEnd) {
+// Each report carries the row's level as its event type (a level tag's
+// value clamped to 0..2, else the table's level, whose 16 bits are
+// unsigned) and the row's text. The simulated host's log is read here; the
+// Windows stage checks what the real API received (tests/unit/commands).
+TEST_F(TaskTest, EventRowsReportTheirLevelAsTypeAndTheirText) {
+    AddTag("E3_TRIG");
+    AddTag("E3_DONE");
     SetRows(R"(
 table 4 "EVENTLOG"
-  fields tag tag tag tag u16 text4
-  record tag:EVT_TRIG none none tag:EVT_DONE 9 "ABCD"
-  record tag:EVT_FIXED_TRIG none none tag:EVT_FIXED_DONE 1 "AB"
+  fields tag tag tag tag u16 text64
+  record tag:EVT_TRIG tag:EVT_LEVEL tag:EVT_TEXT tag:EVT_DONE 0 "Row text"
+  record tag:EVT_FIXED_TRIG none none tag:EVT_FIXED_DONE 65535 "Table level 65535"
+  record tag:E3_TRIG none none tag:E3_DONE 1 "Table level 1"
 end
 )");
     Start();
-    ASSERT_EQ(task_->event_log_rows().size(), 2u);
-    EXPECT_STREQ(task_->event_log_rows()[0]->text, "ABCD");
-    EXPECT_STREQ(task_->event_log_rows()[1]->text, "AB");
-    Trigger("EVT_TRIG");
-    EXPECT_EQ(task_->event_log_rows()[0]->level, 2);  // table level 9 clamped
-    EXPECT_STREQ(task_->event_log_rows()[0]->text, "ABCD");
+    Trigger("EVT_TRIG");  // the tags' values before they ever change: 1, "Operator message"
+    Set("EVT_LEVEL", -5);
+    SetText("EVT_TEXT", "Level -5");
+    Trigger("EVT_TRIG", 2);
+    Set("EVT_LEVEL", 2);
+    SetText("EVT_TEXT", "Level 2");
+    Trigger("EVT_TRIG", 3);
+    Set("EVT_LEVEL", 7);
+    SetText("EVT_TEXT", "Level 7");
+    Set("EVT_DONE", 0);
+    Trigger("EVT_TRIG", 0);  // every change reports, a change to 0 too
+    EXPECT_EQ(Get("EVT_DONE"), 1);
+    Trigger("EVT_FIXED_TRIG");
+    Trigger("E3_TRIG");
+    EXPECT_EQ(Get("E3_DONE"), 1);
+
+    std::string dump, error;
+    if (!win::EventLogDumpText("Windows Host Utilities", dump, error) || dump.empty()) {
+        EXPECT_NE(std::filesystem::path::preferred_separator, '/') << error;
+        return;
+    }
+    const std::string kHead = " 0x40000007 cat 0  Windows Host Utilities: \"";
+    EXPECT_EQ(dump, "error      " + kHead + "Operator message\"\n" +  //
+                        "success    " + kHead + "Level -5\"\n" +       //
+                        "warning    " + kHead + "Level 2\"\n" +        //
+                        "warning    " + kHead + "Level 7\"\n" +        //
+                        "warning    " + kHead + "Table level 65535\"\n" + "error      " + kHead + "Table level 1\"\n");
 }
 
-TEST_F(TaskTest, LongEventTextIsCutTo255Characters) {
+// The text runs to its terminator, to the record's end or to 255
+// characters, whichever comes first; a text tag's value is cut alike.
+TEST_F(TaskTest, EventTextsAreCutAtTheRecordEndAndAt255Characters) {
     SetRows(R"(
 table 4 "EVENTLOG"
+  fields tag tag tag tag u16 text4
+  record tag:EVT_FIXED_TRIG none none tag:EVT_FIXED_DONE 9 "ABCD"
+  record tag:EVT_FIXED_TRIG none none tag:EVT_FIXED_DONE 1 "AB"
+end
+table 4 "LONG"
   fields tag tag tag tag u16 text300
   record tag:EVT_TRIG none tag:EVT_TEXT tag:EVT_DONE 1 ")" + std::string(300, 'x') + R"("
 end
 )");
     Start();
-    EXPECT_EQ(std::strlen(task_->event_log_rows()[0]->text), 255u);
+    ASSERT_EQ(task_->event_log_rows().size(), 3u);
+    EXPECT_STREQ(task_->event_log_rows()[0]->text, "ABCD");
+    EXPECT_STREQ(task_->event_log_rows()[1]->text, "AB");
+    EXPECT_EQ(std::string(task_->event_log_rows()[2]->text), std::string(255, 'x'));
     SetText("EVT_TEXT", std::string(200, 'y'));
-    Step("EVT_TEXT");
     Trigger("EVT_TRIG");
-    EXPECT_EQ(std::string(task_->event_log_rows()[0]->text).substr(0, 3), "yyy");
-    EXPECT_LE(std::strlen(task_->event_log_rows()[0]->text), 255u);
-}
-
-TEST_F(TaskTest, EventRowReportsWhatItsTagsHoldBeforeTheyEverChange) {
-    // The sample's tag list starts EVT_LEVEL at 1 and EVT_TEXT at
-    // "Operator message"; neither changes before the trigger.
-    Start();
-    Trigger("EVT_TRIG");
-    EventLogRow* row = task_->event_log_rows()[0].get();
-    EXPECT_EQ(row->level, 1);
-    EXPECT_STREQ(row->text, "Operator message");
+    const std::string text = task_->event_log_rows()[2]->text;
+    EXPECT_EQ(text.substr(0, 3), "yyy");
+    EXPECT_LE(text.size(), 255u);
 }

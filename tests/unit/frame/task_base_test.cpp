@@ -2,8 +2,10 @@
 // the run step's rules in blocking and polling mode, shutdown, binding.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -158,22 +160,6 @@ TEST_F(TaskBaseTest, StartFailuresCleanUpAndReturnTheirCodes) {
     }
 }
 
-TEST_F(TaskBaseTest, SemaphoreFailureFailsStartUp) {
-    {
-        RecordingTask task;
-        win::SetEnvironmentVariableA("VDHOST_FAIL_SEMAPHORES", "1");
-        int rc = task.Start();
-        win::SetEnvironmentVariableA("VDHOST_FAIL_SEMAPHORES", nullptr);
-        if (rc == 0) GTEST_SKIP() << "semaphore creation cannot be made to fail on this host";
-        EXPECT_EQ(rc, kSemaphoreFailure);
-        EXPECT_TRUE(task.hooks.empty());
-        EXPECT_EQ(task_state().task_id, kNoTask);
-        EXPECT_EQ(Attached(), 0u);
-        EXPECT_EQ(Status(), 0);
-        EXPECT_EQ(Message(), "SHUTDOWN");
-    }
-}
-
 TEST_F(TaskBaseTest, ConstructionRules) {
     {
         RecordingTask nameless("");
@@ -224,6 +210,92 @@ void SecondHandler(TagObject* tag, void* arg) {
     static_cast<Seen*>(arg)->calls.push_back("second " + std::to_string(tag->AsInt()));
 }
 
+struct StartNotice {
+    TaskId task = kNoTask;
+    std::int32_t a = -1, b = -1;
+    int calls = 0;
+} g_notice;
+std::int32_t RecordStartNotice(TaskId task, std::int32_t a, std::int32_t b) {
+    g_notice = {task, a, b, g_notice.calls + 1};
+    return sim::Ops().start_notice(task, a, b);
+}
+
+TEST_F(TaskBaseTest, KernelHearsOfTheStartAndOfEveryWait) {
+    KernelOps ops = sim::Ops();
+    ops.start_notice = &RecordStartNotice;
+    kernel_bind_table(ops);
+    g_notice = {};
+    RecordingTask task;
+    ASSERT_EQ(task.Start(), 0);
+    EXPECT_EQ(g_notice.calls, 1);
+    EXPECT_EQ(g_notice.task, task_state().task_id);
+    EXPECT_EQ(g_notice.a, 15);
+    EXPECT_EQ(g_notice.b, 0);
+    sim::InjectFault(kOpWaitChange, 1, 0, 0);
+    task.RunStep(1);
+    task.RunStep(0);
+    std::uint32_t steps = 0;
+    for (const sim::TaskInfo& info : db_->Tasks())
+        if (info.id == task_state().task_id) steps = info.steps;
+    EXPECT_EQ(steps, 2u);
+}
+
+TEST_F(TaskBaseTest, SecondRegistrationIsDetachedAtShutdownAndOnAFailedStart) {
+    std::filesystem::create_directories(dir_ / "root" / "bin");
+    std::ofstream(dir_ / "root" / "bin" / "TEST.ini") << "[Task]\nDriver2Ids=1\n";
+    {
+        RecordingTask task;
+        ASSERT_EQ(task.Start(), 0);
+        EXPECT_EQ(Attached(), 2u);
+        EXPECT_NE(task_state().second_task_id, task_state().task_id);
+        task.Shutdown();
+        EXPECT_EQ(Attached(), 0u);
+    }
+    // A start-up that fails after the second registration (the lock's
+    // semaphores cannot be made) detaches both.
+    RecordingTask task;
+    win::SetEnvironmentVariableA("VDHOST_FAIL_SEMAPHORES", "1");
+    int rc = task.Start();
+    win::SetEnvironmentVariableA("VDHOST_FAIL_SEMAPHORES", nullptr);
+    if (rc == 0) GTEST_SKIP() << "semaphore creation cannot be made to fail on this host";
+    EXPECT_EQ(rc, kSemaphoreFailure);
+    EXPECT_TRUE(task.hooks.empty());
+    EXPECT_EQ(task_state().task_id, kNoTask);
+    EXPECT_EQ(Attached(), 0u);
+    EXPECT_EQ(Status(), 0);
+    EXPECT_EQ(Message(), "SHUTDOWN");
+}
+
+// A handler bound while its tag's handlers run waits for the next change.
+struct Adder {
+    RecordingTask* task;
+    Seen* seen;
+    bool added = false;
+};
+void AddingHandler(TagObject* tag, void* arg) {
+    auto* adder = static_cast<Adder*>(arg);
+    adder->seen->calls.push_back("adder");
+    if (adder->added) return;
+    adder->added = true;
+    adder->task->BindTrigger(tag, &SecondHandler, adder->seen);
+}
+
+TEST_F(TaskBaseTest, HandlerBoundDuringADispatchRunsFromTheNextChangeOn) {
+    RecordingTask task;
+    ASSERT_EQ(task.Start(), 0);
+    Seen seen;
+    Adder adder{&task, &seen};
+    TagObject t1(kT1);
+    task.BindTrigger(&t1, &AddingHandler, &adder);
+    task.BindTrigger(&t1, &FirstHandler, &seen);
+    Set(kT1, kTagInt16, "7");
+    EXPECT_EQ(task.RunStep(1), 0);
+    EXPECT_EQ(seen.calls, (std::vector<std::string>{"adder", "first 7"}));
+    Set(kT1, kTagInt16, "8");
+    EXPECT_EQ(task.RunStep(1), 0);
+    EXPECT_EQ(seen.calls, (std::vector<std::string>{"adder", "first 7", "adder", "first 8", "second 8"}));
+}
+
 TEST_F(TaskBaseTest, RunStepDispatchesChangesToBoundHandlers) {
     RecordingTask task;
     ASSERT_EQ(task.Start(), 0);
@@ -270,9 +342,16 @@ TEST_F(TaskBaseTest, RunStepRulesInBlockingMode) {
     TagObject t1(kT1);
     task.BindTrigger(&t1, &FirstHandler, &seen);
 
-    // A wake without a change (-9) ends the loop even without a stop.
+    // A wake without a change (-9) ends the loop even without a stop, after
+    // a pause of 50 ms.
     sim::InjectFault(kOpWaitChange, 1, 0, 0);
+    const auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(task.RunStep(1), kTlNoChange);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(40));  // 50 ms, give or take the clock
+    // A disarm that fails after the wait makes the step a kernel failure.
+    sim::InjectFault(kOpWaitChange, 1, 0, 0);
+    sim::InjectFault(kOpDisarmWait, 1, kKernelErrNoDatabase);
+    EXPECT_EQ(task.RunStep(1), kTlKernelFailed);
     // A failed kernel call (-7) without a stop request.
     sim::InjectFault(kOpNextChanged, 1, kKernelErrNoDatabase);
     EXPECT_EQ(task.RunStep(1), kTlKernelFailed);

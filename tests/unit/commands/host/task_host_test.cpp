@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "../task_fixture.h"
+#include "platform/posix/host_event_log.h"
 #include "platform/registry.h"
 #include "platform/system_params.h"
 
@@ -13,45 +14,69 @@ using cmdtest::WriteFile;
 
 namespace {
 
-constexpr char kDiskRows[] = R"(
-table 2 "SYSCMD"
-  fields tag tag tag u16 i16
-  record tag:DISK_FREE_TRIG tag:DISK_FREE tag:DISK_FREE_DONE 102 0
-  record tag:DISK_TOTAL_TRIG tag:DISK_TOTAL tag:DISK_TOTAL_DONE 202 0
-  record tag:SS_ON_TRIG tag:SS_ON_VALUE tag:SS_ON_DONE 100 0
-  record tag:SS_TIME_TRIG tag:SS_TIME tag:SS_TIME_DONE 225 0
-end
-)";
+constexpr char kDesktopKey[] = "Control Panel\\Desktop";
+
+void SetDesktopText(const char* name, const char* text) {
+    win::HKEY key = nullptr;
+    ASSERT_EQ(win::RegCreateKeyExA(win::HKEY_CURRENT_USER, kDesktopKey, 0, nullptr, 0, win::KEY_ALL_ACCESS, nullptr,
+                                   &key, nullptr),
+              win::ERROR_SUCCESS);
+    win::RegSetValueExA(key, name, 0, win::REG_SZ, reinterpret_cast<const win::BYTE*>(text),
+                        static_cast<win::DWORD>(std::strlen(text) + 1));
+    win::RegCloseKey(key);
+}
+
+bool DesktopKeyExists() {
+    win::HKEY key = nullptr;
+    if (win::RegOpenKeyExA(win::HKEY_CURRENT_USER, kDesktopKey, 0, win::KEY_READ, &key) != win::ERROR_SUCCESS)
+        return false;
+    win::RegCloseKey(key);
+    return true;
+}
+
+win::UINT ScreenSaverValue(win::UINT action) {
+    win::UINT v = 12345;
+    EXPECT_TRUE(win::SystemParametersInfoA(action, 0, &v, 0));
+    return v;
+}
 
 }  // namespace
 
-TEST_F(TaskTest, DiskSpaceInKilobytesWithThe32BitCut) {
+// Codes 100..125 and 200..225 are the free and total space of drives A..Z;
+// the codes just past each range do nothing.
+TEST_F(TaskTest, DiskCodesCoverDrivesAToZInKilobytesOrMegabytes) {
     SetAppSetting("[DiskSpace]\nUseMB=0\n");
-    SetRows(kDiskRows);
+    const struct {
+        const char* name;
+        int code;
+        std::int64_t expected;  // -1: untouched
+    } rows[] = {{"D100", 100, 1024},  {"D125", 125, 3072},      {"D200", 200, 2048}, {"D225", 225, 7168},
+                {"D102", 102, 3145728}, {"D202", 202, 1073741824}, {"D101", 101, -1},  {"D126", 126, -1},
+                {"D226", 226, -1},    {"D99", 99, -1}};
+    std::string table = "table 2 \"SYSCMD\"\n  fields tag tag tag u16 i16\n";
+    for (const auto& r : rows) {
+        for (const char* suffix : {"_T", "_V", "_D"}) AddTag(std::string(r.name) + suffix, "int32", "77");
+        table += std::string("  record tag:") + r.name + "_T tag:" + r.name + "_V tag:" + r.name + "_D " +
+                 std::to_string(r.code) + " 0\n";
+    }
+    SetRows(table + "end\n");
+    // Free and total of each drive differ, and so do neighbouring drives:
+    // a swapped figure or a letter off by one shows. 5 TiB on C: only the
+    // low 32 bits of the kilobytes travel.
     WriteFile(State() / "diskspace.txt",
-              "C: 3221225472 5497558138880\n"
-              "A: notready\n"
-              "Z: 1048575 2048\n");
+              "A: 1048576 2097152\nB: notready\nC: 3221225472 5497558138880\n"
+              "Y: 4194304 8388608\nZ: 3145728 7340032\n");
     Start();
-    EXPECT_EQ(task_->use_mb(), 0);
-    Trigger("DISK_FREE_TRIG");
-    EXPECT_EQ(Get("DISK_FREE"), 3145728);
-    Trigger("DISK_TOTAL_TRIG");
-    // 5 TiB = 5368709120 KB: only the low 32 bits travel.
-    EXPECT_EQ(static_cast<std::uint32_t>(Get("DISK_TOTAL")), 1073741824u);
-    // Drive A not ready: reported with its path, the value tag untouched.
-    Set("SS_ON_VALUE", 77);
-    Trigger("SS_ON_TRIG");
-    EXPECT_EQ(Get("SS_ON_VALUE"), 77);
-    EXPECT_EQ(Get("SS_ON_DONE"), 1);
-    EXPECT_EQ(LogCount("Drive A:\\ is not ready or does not exist"), 1);  // the application's text
-    // Code 225 is the total of drive Z; fractions are dropped.
-    Trigger("SS_TIME_TRIG");
-    EXPECT_EQ(Get("SS_TIME"), 2);
+    for (const auto& r : rows) {
+        Trigger(std::string(r.name) + "_T");
+        EXPECT_EQ(Get(std::string(r.name) + "_V"), r.expected == -1 ? 77 : r.expected) << r.code;
+        EXPECT_EQ(Get(std::string(r.name) + "_D"), 1) << r.code;
+    }
+    EXPECT_EQ(LogCount("Drive B:\\ is not ready or does not exist"), 1);  // the application's text
+    EXPECT_EQ(LogCount("is not ready"), 1);
 }
 
-TEST_F(TaskTest, DiskSpaceInMegabytes) {
-    SetRows(kDiskRows);
+TEST_F(TaskTest, DiskSpaceInMegabytesAsTheApplicationSettingsAsk) {
     WriteFile(State() / "diskspace.txt", "C: 3221225472 10737418240\n");
     Start();
     ASSERT_EQ(task_->use_mb(), 1);
@@ -62,42 +87,53 @@ TEST_F(TaskTest, DiskSpaceInMegabytes) {
 }
 
 TEST_F(TaskTest, ScreenSaverSwitchTimeoutActiveAndStart) {
+    AddTag("SS_START32_TRIG", "int32");
+    AddTag("SS_START32_DONE");
+    SetRows(task_archive_ + R"(
+table 2 "SYSCMD32"
+  fields tag tag tag u16 i16
+  record tag:SS_START32_TRIG none tag:SS_START32_DONE 14 0
+end
+)");
+    SetDesktopText("SCRNSAVE.EXE", "s.scr");
     Start();
-    Set("SS_ON_VALUE", 1);
+    // Code 11: a configured program counts only while the saver is on.
+    Set("SS_ON_VALUE", 0);
     Trigger("SS_ON_TRIG");
-    win::UINT v = 0;
-    ASSERT_TRUE(win::SystemParametersInfoA(win::SPI_GETSCREENSAVEACTIVE, 0, &v, 0));
-    EXPECT_EQ(v, 1u);
-    // Active but no screen saver program configured: 0.
+    EXPECT_EQ(ScreenSaverValue(win::SPI_GETSCREENSAVEACTIVE), 0u);
     Set("SS_ACTIVE", 5);
     Trigger("SS_ACTIVE_TRIG");
     EXPECT_EQ(Get("SS_ACTIVE"), 0);
-    win::HKEY key = nullptr;
-    ASSERT_EQ(win::RegOpenKeyExA(win::HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, win::KEY_ALL_ACCESS, &key), 0);
-    win::RegSetValueExA(key, "SCRNSAVE.EXE", 0, win::REG_SZ, reinterpret_cast<const win::BYTE*>("s.scr"), 6);
-    win::RegCloseKey(key);
+    Set("SS_ON_VALUE", 3);
+    Trigger("SS_ON_TRIG", 2);
+    EXPECT_EQ(ScreenSaverValue(win::SPI_GETSCREENSAVEACTIVE), 1u);
     Trigger("SS_ACTIVE_TRIG", 2);
     EXPECT_EQ(Get("SS_ACTIVE"), 1);
+    win::HKEY key = nullptr;
+    ASSERT_EQ(win::RegOpenKeyExA(win::HKEY_CURRENT_USER, kDesktopKey, 0, win::KEY_ALL_ACCESS, &key), 0);
+    win::RegDeleteValueA(key, "SCRNSAVE.EXE");
+    win::RegCloseKey(key);
+    Trigger("SS_ACTIVE_TRIG", 3);
+    EXPECT_EQ(Get("SS_ACTIVE"), 0);
 
     Set("SS_SETTIME_VALUE", 300);
     Trigger("SS_SETTIME_TRIG");
     Trigger("SS_TIME_TRIG");
     EXPECT_EQ(Get("SS_TIME"), 300);
 
-    Trigger("SS_START_TRIG");
-    EXPECT_EQ(ReadLines(State() / "screensaver.log").size(), 1u);
+    // Code 14: a digital trigger starts the saver only at exactly 1; a
+    // trigger of another type at any nonzero value.
+    Trigger("SS_START_TRIG", 2);
+    EXPECT_EQ(ReadLines(State() / "screensaver.log").size(), 0u);
     EXPECT_EQ(Get("SS_START_DONE"), 1);
-    // A digital trigger whose database value is back at 0 starts nothing.
-    SystemCommandRow* row = CommandRow(14);
-    ASSERT_NE(row, nullptr);
-    Set("SS_START_TRIG", 0);
-    row->trigger->SetInt(1);
-    HostUtilitiesTask::OnSystemCommand(row->trigger.get(), row);
+    Trigger("SS_START_TRIG", 1);
     EXPECT_EQ(ReadLines(State() / "screensaver.log").size(), 1u);
+    Trigger("SS_START32_TRIG", 2);
+    EXPECT_EQ(ReadLines(State() / "screensaver.log").size(), 2u);
 
     // Failing system parameters are reported.
     WriteFile(State() / "spi-fail.txt", "17\n14\n");
-    Trigger("SS_ON_TRIG", 2);
+    Trigger("SS_ON_TRIG", 4);
     EXPECT_EQ(LogCount("A system setting cannot be changed"), 1);
     Set("SS_TIME", 9);
     Trigger("SS_TIME_TRIG", 2);
@@ -114,41 +150,84 @@ end
 )");
     Start();
     Trigger("SS_SETTIME_TRIG");
-    win::UINT v = 0;
-    ASSERT_TRUE(win::SystemParametersInfoA(win::SPI_GETSCREENSAVETIMEOUT, 0, &v, 0));
-    EXPECT_EQ(v, 65534u);  // the 16-bit argument taken as unsigned
+    EXPECT_EQ(ScreenSaverValue(win::SPI_GETSCREENSAVETIMEOUT), 65534u);  // the 16-bit argument as unsigned
 }
 
-TEST_F(TaskTest, KeyboardRowsDriveTheDevice) {
-    WriteFile(State() / "devices" / "KbFilter", "");
-    win::SystemParametersInfoA(win::SPI_SETSCREENSAVESECURE, 1, nullptr, 0);
-    SetInitial("KB_CAD_TRIG", "1");  // read at start-up
+TEST_F(TaskTest, PasswordFlagCommandsNeverCreateTheDesktopKey) {
+    win::RegDeleteKeyA(win::HKEY_CURRENT_USER, kDesktopKey);
+    ASSERT_FALSE(DesktopKeyExists());
     Start();
-    // Start-up: the Delete row locks (password flag off), the other unlocks.
+    Set("SS_SETSEC_VALUE", 1);
+    Trigger("SS_SETSEC_TRIG");
+    Set("SS_SECURE", 4);
+    Trigger("SS_SECURE_TRIG");
+    EXPECT_FALSE(DesktopKeyExists());
+    EXPECT_EQ(Get("SS_SECURE"), 4);
+    EXPECT_EQ(Get("SS_SETSEC_DONE"), 1);
+    EXPECT_EQ(LogCount("A system setting cannot be changed"), 1);
+    EXPECT_EQ(LogCount("A system setting cannot be read"), 1);
+}
+
+// Each keyboard row's modifiers differ, so a swapped record offset or a
+// swapped word of the request block shows in the bytes the device gets.
+// Locking Delete (either code) with both modifiers b and c switches the
+// screen-saver password off; any other combination leaves it alone.
+TEST_F(TaskTest, KeyboardRowsSendTheirModifiersAndGuardTheDeleteCombination) {
+    const struct {
+        const char* row;  // key, a, b, c, option
+        const char* request;
+        const char* secure_after;
+    } rows[] = {
+        {"0x0053 0 4 0 0x0102", "53000000010000000201", "1"},  // b only
+        {"0x0053 0 0 6 0x0304", "53000100000000000403", "1"},  // c only
+        {"0xE053 0 2 3 5", "53e00100010000000500", "0"},
+        {"0x0053 0 7 9 6", "53000100010000000600", "0"},
+        {"0x0052 0 1 1 8", "52000100010000000800", "1"},       // not Delete
+        {"0x001e 5 0 0 0x0708", "1e000000000001000807", "1"},  // a only
+    };
+    std::string table = "table 1 \"KEYBOARD\"\n  fields tag tag tag tag x16 u16 u16 u16 u16\n";
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const std::string k = "K" + std::to_string(i);
+        for (const char* suffix : {"_T", "_S", "_D"}) AddTag(k + suffix);
+        table += "  record tag:" + k + "_T none tag:" + k + "_S tag:" + k + "_D " + rows[i].row + "\n";
+    }
+    SetRows(table + "end\n");
+    WriteFile(State() / "devices" / "KbFilter", "");
+    Start();
     auto lines = ReadLines(State() / "devices.log");
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "KbFilter code=0x8300A400 in=53000100010000000000");
-    EXPECT_EQ(lines[1], "KbFilter code=0x8300A404 in=0f000000000001000000");
-    win::UINT secure = 1;
-    win::SystemParametersInfoA(win::SPI_GETSCREENSAVESECURE, 0, &secure, 0);
-    EXPECT_EQ(secure, 0u);
-    EXPECT_EQ(Get("KB_CAD_STATE"), 1);
-    EXPECT_EQ(Get("KB_TAB_STATE"), 0);
-    // 1 -> 2 locks again; 0 unlocks with a zero last word.
-    Trigger("KB_TAB_TRIG", 1);
-    Trigger("KB_TAB_TRIG", 2);
-    Trigger("KB_TAB_TRIG", 0);
+    ASSERT_EQ(lines.size(), std::size(rows));  // start-up unlocks every row: option word 0
+    EXPECT_EQ(lines[0], "KbFilter code=0x8300A404 in=53000000010000000000");
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const std::string k = "K" + std::to_string(i);
+        SetDesktopText("ScreenSaverIsSecure", "1");
+        Trigger(k + "_T");
+        lines = ReadLines(State() / "devices.log");
+        EXPECT_EQ(lines.back(), std::string("KbFilter code=0x8300A400 in=") + rows[i].request) << rows[i].row;
+        win::UINT secure = ScreenSaverValue(win::SPI_GETSCREENSAVESECURE);
+        EXPECT_EQ(secure, rows[i].secure_after[0] == '1' ? 1u : 0u) << rows[i].row;
+        EXPECT_EQ(Get(k + "_S"), 1);
+        EXPECT_EQ(Get(k + "_D"), 1);
+    }
+    // A change to 0 unlocks; 1 -> 2 locks again; a refused request still
+    // shows what was asked.
+    Trigger("K5_T", 0);
+    EXPECT_EQ(ReadLines(State() / "devices.log").back(), "KbFilter code=0x8300A404 in=1e000000000001000000");
+    EXPECT_EQ(Get("K5_S"), 0);
+    Trigger("K5_T", 1);
+    Trigger("K5_T", 2);
     lines = ReadLines(State() / "devices.log");
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[2], "KbFilter code=0x8300A400 in=0f000000000001000000");
-    EXPECT_EQ(lines[3], lines[2]);
-    EXPECT_EQ(lines[4], "KbFilter code=0x8300A404 in=0f000000000001000000");
-    EXPECT_EQ(Get("KB_TAB_STATE"), 0);
-    // A refused request still shows what was asked.
+    EXPECT_EQ(lines[lines.size() - 1], lines[lines.size() - 2]);
     WriteFile(State() / "devices" / "KbFilter", "fail");
-    Trigger("KB_TAB_TRIG", 1);
-    EXPECT_EQ(Get("KB_TAB_STATE"), 1);
+    Trigger("K3_T", 0);
+    Trigger("K3_T", 1);
+    EXPECT_EQ(Get("K3_S"), 1);
     EXPECT_EQ(LogCount("Keyboard filter device"), 0);
+    // No lock is tracked: stopping releases nothing and restores no flag.
+    WriteFile(State() / "devices" / "KbFilter", "");
+    const std::size_t before = ReadLines(State() / "devices.log").size();
+    Stop();
+    EXPECT_EQ(ReadLines(State() / "devices.log").size(), before);
+    EXPECT_EQ(ScreenSaverValue(win::SPI_GETSCREENSAVESECURE), 0u);
 }
 
 TEST_F(TaskTest, MissingKeyboardDeviceIsReportedPerTrigger) {
@@ -184,17 +263,4 @@ end
     Trigger("SHUTDOWN_TRIG", 3);
     EXPECT_EQ(cmdtest::ExitCalls().size(), 2u);
     EXPECT_EQ(Get("SHUTDOWN_DONE"), 1);
-}
-
-TEST_F(TaskTest, EventRowsReachTheEventLog) {
-    Start();
-    Set("EVT_LEVEL", -5);
-    SetText("EVT_TEXT", "pump 3 stopped");
-    Step("EVT_LEVEL");
-    Step("EVT_TEXT");
-    Trigger("EVT_TRIG");
-    Trigger("EVT_FIXED_TRIG");
-    std::string log = cmdtest::ReadFile(State() / "eventlog.txt");
-    EXPECT_NE(log.find("pump 3 stopped"), std::string::npos) << log;
-    EXPECT_NE(log.find("Host utilities: fixed warning"), std::string::npos) << log;
 }
