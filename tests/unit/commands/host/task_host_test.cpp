@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "../task_fixture.h"
+#include "platform/test_hooks.h"
 #include "platform/registry.h"
 #include "platform/system_params.h"
 
@@ -145,8 +146,9 @@ TEST_F(TaskTest, KeyboardRowsDriveTheDevice) {
     EXPECT_EQ(lines[4], "KbFilter code=0x8300A404 in=0f000000000001000000");
     EXPECT_EQ(Get("KB_TAB_STATE"), 0);
     // A refused request still shows what was asked.
-    WriteFile(State() / "devices" / "KbFilter", "fail");
+    win::test::FailCalls("DeviceIoControl", win::ERROR_GEN_FAILURE, win::test::kUntilCleared);
     Trigger("KB_TAB_TRIG", 1);
+    win::test::ClearFaults();
     EXPECT_EQ(Get("KB_TAB_STATE"), 1);
     EXPECT_EQ(LogCount("Keyboard filter device"), 0);
 }
@@ -180,8 +182,9 @@ end
     EXPECT_EQ(cmdtest::ExitCalls().size(), 2u);
     EXPECT_EQ(ReadLines(State() / "security.log").size(), 1u);
     // A token that cannot be opened skips the exit.
-    WriteFile(State() / "token-denied", "");
+    win::test::FailCalls("OpenProcessToken", win::ERROR_ACCESS_DENIED, win::test::kUntilCleared);
     Trigger("SHUTDOWN_TRIG", 3);
+    win::test::ClearFaults();
     EXPECT_EQ(cmdtest::ExitCalls().size(), 2u);
     EXPECT_EQ(Get("SHUTDOWN_DONE"), 1);
 }
