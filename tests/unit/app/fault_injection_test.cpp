@@ -43,56 +43,34 @@
 
 namespace {
 
+// Rows: screen-saver timeout (CMD), an event (EVT), free space of C:
+// (DISK), the task-manager policy (POL), a keyboard key (KB).
 const char* kTags =
-    "CMD_TRIG int16 0\n"
-    "CMD_VALUE int32 0\n"
-    "CMD_DONE int16 0\n"
-    "EVT_TRIG int16 0\n"
-    "EVT_LEVEL int16 1\n"
-    "EVT_TEXT text \"fault test\"\n"
-    "EVT_DONE int16 0\n"
-    "DISK_TRIG int16 0\n"
-    "DISK_VALUE int32 0\n"
-    "DISK_DONE int16 0\n"
-    "POL_TRIG int16 0\n"
-    "POL_VALUE int16 0\n"
-    "POL_DONE int16 0\n"
-    "KB_TRIG int16 0\n"
-    "KB_STATE int16 0\n"
-    "KB_DONE int16 0\n";
+    "CMD_TRIG int16 0\nCMD_VALUE int32 0\nCMD_DONE int16 0\n"
+    "EVT_TRIG int16 0\nEVT_LEVEL int16 1\nEVT_TEXT text \"fault test\"\nEVT_DONE int16 0\n"
+    "DISK_TRIG int16 0\nDISK_VALUE int32 0\nDISK_DONE int16 0\n"
+    "POL_TRIG int16 0\nPOL_VALUE int16 0\nPOL_DONE int16 0\n"
+    "KB_TRIG int16 0\nKB_STATE int16 0\nKB_DONE int16 0\n";
 enum : TagRef {
     kCmdTrig, kCmdValue, kCmdDone, kEvtTrig, kEvtLevel, kEvtText, kEvtDone,
     kDiskTrig, kDiskValue, kDiskDone, kPolTrig, kPolValue, kPolDone, kKbTrig, kKbState, kKbDone
 };
 constexpr TagRef kTriggers[] = {kCmdTrig, kEvtTrig, kDiskTrig, kPolTrig, kKbTrig};
 constexpr TagRef kDoneTags[] = {kCmdDone, kEvtDone, kDiskDone, kPolDone, kKbDone};
-
-// The policy the policy row reads, set to 1 for the test.
 constexpr char kPolicyKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
-constexpr char kPolicyValue[] = "DisableTaskMgr";
 
-// The Windows calls the sweep fails, each with an error it documents.
-struct SweptCall {
-    const char* function;
-    win::DWORD error;
-};
-constexpr SweptCall kSweptCalls[] = {
-    {"RegOpenKeyExA", win::ERROR_ACCESS_DENIED},       {"RegOpenKeyA", win::ERROR_ACCESS_DENIED},
-    {"RegCreateKeyExA", win::ERROR_ACCESS_DENIED},     {"RegQueryValueExA", win::ERROR_ACCESS_DENIED},
-    {"RegSetValueExA", win::ERROR_ACCESS_DENIED},      {"GetDiskFreeSpaceExA", win::ERROR_NOT_READY},
-    {"CreateFileA", win::ERROR_FILE_NOT_FOUND},        {"DeviceIoControl", win::ERROR_GEN_FAILURE},
-    {"GetPrivateProfileStringA", win::ERROR_FILE_NOT_FOUND},
-    {"GetPrivateProfileIntA", win::ERROR_FILE_NOT_FOUND}, {"RegisterEventSourceA", win::ERROR_ACCESS_DENIED},
-    {"ReportEventA", win::ERROR_NOT_ENOUGH_MEMORY},
-};
-// Not swept: the calls that close (RegCloseKey, DeregisterEventSource,
+// The Windows calls the sweep fails, each with an error it documents. Not
+// swept: the calls that close (RegCloseKey, DeregisterEventSource,
 // CloseHandle); one that fails keeps its handle, as on Windows, which the
 // test would see as a leak.
-const SweptCall* Swept(const std::string& function) {
-    for (const SweptCall& c : kSweptCalls)
-        if (function == c.function) return &c;
-    return nullptr;
-}
+const std::map<std::string, win::DWORD, std::less<>> kSwept = {
+    {"RegOpenKeyExA", win::ERROR_ACCESS_DENIED},   {"RegOpenKeyA", win::ERROR_ACCESS_DENIED},
+    {"RegCreateKeyExA", win::ERROR_ACCESS_DENIED}, {"RegQueryValueExA", win::ERROR_ACCESS_DENIED},
+    {"RegSetValueExA", win::ERROR_ACCESS_DENIED},  {"GetDiskFreeSpaceExA", win::ERROR_NOT_READY},
+    {"CreateFileA", win::ERROR_FILE_NOT_FOUND},    {"DeviceIoControl", win::ERROR_GEN_FAILURE},
+    {"GetPrivateProfileStringA", win::ERROR_FILE_NOT_FOUND}, {"GetPrivateProfileIntA", win::ERROR_FILE_NOT_FOUND},
+    {"RegisterEventSourceA", win::ERROR_ACCESS_DENIED},      {"ReportEventA", win::ERROR_NOT_ENOUGH_MEMORY},
+};
 
 const char* OpName(int op) { return kernel_op_name(op); }
 
@@ -105,20 +83,14 @@ struct Call {
     std::string phase;
     int prev = 0;
     int op = 0;
-    int ordinal = 0;  // n-th call of this operation in the run
-};
-
-// A Windows call of the swept families, with the phase it fell in.
-struct PlatformCall {
-    std::string phase;
-    std::string function;
-    int ordinal = 0;  // n-th call of this function in the run
+    int ordinal = 0;       // n-th call of this operation (function) in the run
+    std::string function;  // a Windows call: its name
 };
 
 struct Recorder {
     std::mutex mutex;
     std::map<std::string, int> platform_counts;
-    std::vector<PlatformCall> platform_calls;
+    std::vector<Call> platform_calls;
     std::string platform_fault;  // function and ordinal of the armed call
     int platform_fault_ordinal = 0;
     std::string phase = "start";
@@ -139,7 +111,7 @@ void Enter(int op) {
                          op == kOpAfterWait;
     if (g_rec.phase == "start" && g_rec.loaded && loop_op) g_rec.phase = "run";
     int n = ++g_rec.counts[op];
-    g_rec.calls.push_back({g_rec.phase, g_rec.prev, op, n});
+    g_rec.calls.push_back({g_rec.phase, g_rec.prev, op, n, {}});
     g_rec.prev = op;
     if (op == g_rec.fault_op && n == g_rec.fault_ordinal) {
         g_rec.fault_hit = true;
@@ -151,10 +123,10 @@ void Enter(int op) {
 // Told of every Windows call with a fault point; the switch fails the armed
 // one.
 void OnPlatformCall(const char* function) {
-    if (Swept(function) == nullptr) return;
+    if (kSwept.find(std::string_view(function)) == kSwept.end()) return;
     std::lock_guard<std::mutex> lock(g_rec.mutex);
     int n = ++g_rec.platform_counts[function];
-    g_rec.platform_calls.push_back({g_rec.phase, function, n});
+    g_rec.platform_calls.push_back({g_rec.phase, 0, 0, n, function});
     if (function == g_rec.platform_fault && n == g_rec.platform_fault_ordinal) {
         g_rec.fault_hit = true;
         g_rec.fault_phase = g_rec.phase;
@@ -260,25 +232,17 @@ protected:
         std::filesystem::remove_all(dir_, ec);
     }
 
-    // The policy value the policy row reads: 1 while the test runs, removed
-    // afterwards (with its key when the test made it).
-    void SetPolicy(bool on) {
+    // The task-manager policy the policy row reads: 1 while the test runs.
+    static void SetPolicy(bool on) {
         win::HKEY key = nullptr;
-        win::DWORD how = 0;
+        const win::DWORD one = 1;
+        ASSERT_EQ(win::RegCreateKeyA(win::HKEY_CURRENT_USER, kPolicyKey, &key), win::ERROR_SUCCESS);
         if (on) {
-            ASSERT_EQ(win::RegCreateKeyExA(win::HKEY_CURRENT_USER, kPolicyKey, 0, nullptr, win::REG_OPTION_NON_VOLATILE,
-                                           win::KEY_ALL_ACCESS, nullptr, &key, &how),
-                      win::ERROR_SUCCESS);
-            made_policy_key_ = how == win::REG_CREATED_NEW_KEY;
-            const win::DWORD one = 1;
-            win::RegSetValueExA(key, kPolicyValue, 0, win::REG_DWORD, reinterpret_cast<const win::BYTE*>(&one), 4);
-            win::RegCloseKey(key);
-        } else if (win::RegOpenKeyExA(win::HKEY_CURRENT_USER, kPolicyKey, 0, win::KEY_ALL_ACCESS, &key) ==
-                   win::ERROR_SUCCESS) {
-            win::RegDeleteValueA(key, kPolicyValue);
-            win::RegCloseKey(key);
-            if (made_policy_key_) win::RegDeleteKeyA(win::HKEY_CURRENT_USER, kPolicyKey);
+            win::RegSetValueExA(key, "DisableTaskMgr", 0, win::REG_DWORD, reinterpret_cast<const win::BYTE*>(&one), 4);
+        } else {
+            win::RegDeleteValueA(key, "DisableTaskMgr");
         }
+        win::RegCloseKey(key);
     }
 
     // System command rows (screen-saver timeout into CMD_VALUE, free space
@@ -343,7 +307,8 @@ protected:
             g_rec.platform_fault_ordinal = fault_function != nullptr ? fault_ordinal : 0;
         }
         if (fault_function != nullptr)
-            win::test::FailCalls(fault_function, Swept(fault_function)->error, 1, fault_ordinal - 1);
+            win::test::FailCalls(fault_function, kSwept.find(std::string_view(fault_function))->second, 1,
+                                 fault_ordinal - 1);
         win::test::SetCallObserver(&OnPlatformCall);
         sim::SetCurrentDatabase(db.get());
         kernel_bind_table(kCounting);
@@ -450,7 +415,6 @@ protected:
 
     std::filesystem::path dir_;
     std::vector<sim::TagSpec> specs_;
-    bool made_policy_key_ = false;
 };
 
 TEST_F(FaultInjectionTest, EveryKernelOperationFailingOnceAtEveryPoint) {
@@ -533,13 +497,13 @@ TEST_F(FaultInjectionTest, EveryRegistryDiskDeviceSettingsAndEventLogCallFailing
     const Outcome clean = RunOnce(0, 0);
     ASSERT_TRUE(clean.ran);
     ASSERT_TRUE(clean.all_done);
-    std::vector<PlatformCall> points;
+    std::vector<Call> points;
     {
         std::lock_guard<std::mutex> lock(g_rec.mutex);
         points = g_rec.platform_calls;
     }
     std::set<std::string> functions;
-    for (const PlatformCall& p : points) functions.insert(p.function);
+    for (const Call& p : points) functions.insert(p.function);
     // Each family is reached: the registry, disk, settings and event log on
     // both builds; the device's open (it has no device on Windows).
     for (const char* f : {"RegOpenKeyExA", "RegQueryValueExA", "GetDiskFreeSpaceExA", "CreateFileA",
@@ -550,7 +514,7 @@ TEST_F(FaultInjectionTest, EveryRegistryDiskDeviceSettingsAndEventLogCallFailing
     std::printf("%zu swept Windows calls in a clean run, %zu functions\n", points.size(), functions.size());
     std::printf("%-9s %-24s %4s | %-4s %-3s %-4s %-4s %-4s %-4s %-4s %5s %s\n", "phase", "failing call", "call",
                 "exit", "run", "done", "disk", "pol", "kb", "hang", "ms", "message");
-    for (const PlatformCall& p : points) {
+    for (const Call& p : points) {
         const Outcome o = RunOnce(0, p.ordinal, p.function.c_str());
         std::printf("%-9s %-24s %4d | %4d %-3s %-4s %-4s %4lld %4lld %-4s %5lld %s%s\n", p.phase.c_str(),
                     p.function.c_str(), p.ordinal, o.exit_code, o.ran ? "yes" : "no", o.all_done ? "all" : "NOT",

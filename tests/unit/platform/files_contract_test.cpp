@@ -137,6 +137,9 @@ TEST_F(FilesContract, HostStateMapsDrivesDevicesAndDisks) {
     EXPECT_TRUE(CreateDirectoryA("D:\\sub", nullptr));
     EXPECT_TRUE(std::filesystem::is_directory(dir_ / "ddrive" / "sub"));
     EXPECT_NE(GetFileAttributesA("D:\\") & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    ULARGE_INTEGER a{}, t{}, f{};
+    ASSERT_TRUE(GetDiskFreeSpaceExA("D:\\", &a, &t, &f)) << "a mapped drive: the figures of its directory";
+    EXPECT_GT(t.QuadPart, 0u);
     Failed(Open("Q:\\f", GENERIC_READ, OPEN_EXISTING) == INVALID_HANDLE_VALUE, ERROR_PATH_NOT_FOUND, "no drive");
     EXPECT_EQ(GetFileAttributesA("\\\\server\\share"), INVALID_FILE_ATTRIBUTES) << "no network";
     std::filesystem::create_directories(dir_ / "cdrive");
@@ -156,14 +159,15 @@ TEST_F(FilesContract, HostStateMapsDrivesDevicesAndDisks) {
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_EQ(Lines("devices.log"), std::vector<std::string>{"KbFilter code=0x8300A400 in=1e00a5"});
 
-    Write("diskspace.txt", "# figures\nE: 100 300 200\nF: 7 9\nG: notready\n");
-    ULARGE_INTEGER a{}, t{}, f{};
+    Write("diskspace.txt", "# figures\ne: 100 300 200\nF: 7 9\nG: notready\nH: garbage here\n");
     ASSERT_TRUE(GetDiskFreeSpaceExA("e:\\dir", &a, &t, &f));
     EXPECT_EQ(std::make_tuple(a.QuadPart, t.QuadPart, f.QuadPart), std::make_tuple(100u, 300u, 200u));
     ASSERT_TRUE(GetDiskFreeSpaceExA("F:\\", &a, &t, &f));
     EXPECT_EQ(f.QuadPart, 7u) << "the third figure defaults to the first";
     Failed(!GetDiskFreeSpaceExA("G:\\", &a, &t, &f), ERROR_NOT_READY, "no medium");
-    Failed(!GetDiskFreeSpaceExA("H:\\", &a, &t, &f), ERROR_PATH_NOT_FOUND, "no drive");
+    Failed(!GetDiskFreeSpaceExA("H:\\", &a, &t, &f), ERROR_PATH_NOT_FOUND, "a malformed line counts as absent");
+    for (const char* bad : {static_cast<const char*>(nullptr), "1:\\"})
+        EXPECT_FALSE(GetDiskFreeSpaceExA(bad, &a, &t, &f));
 }
 
 }  // namespace
