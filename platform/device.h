@@ -7,8 +7,8 @@
 // "devices.log" in the state directory:
 //     NAME code=0xCCCCCCCC in=HEX
 // (HEX: the input bytes, two lower-case digits each, empty for none). The
-// request succeeds with no output bytes unless the marker file's content
-// holds the word "fail"; then it returns FALSE with ERROR_GEN_FAILURE.
+// request succeeds with no output bytes; tests make it fail through the
+// fault switch (platform/test_hooks.h).
 #pragma once
 
 #include "platform/files.h"

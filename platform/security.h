@@ -5,9 +5,8 @@
 // Simulated host: the process token holds the privileges listed in the
 // state directory's "privileges.txt" (one name per line, optionally
 // followed by "enabled"), or, without that file, SeShutdownPrivilege
-// (disabled) and SeChangeNotifyPrivilege (enabled). While the state
-// directory holds the file "token-denied", OpenProcessToken fails with
-// ERROR_ACCESS_DENIED. Every AdjustTokenPrivileges call appends one line
+// (disabled) and SeChangeNotifyPrivilege (enabled). Every
+// AdjustTokenPrivileges call appends one line
 // "adjust NAME=0xATTRIBUTES ..." (one pair per entry given) to
 // "security.log"; the adjusted state lives only in the token object.
 #pragma once

@@ -5,9 +5,8 @@
 // mutex and a condition variable); a name is refused with
 // ERROR_NOT_SUPPORTED, since nothing is shared between processes.
 // WaitForSingleObject waits on any waitable object of the host (see
-// platform/posix/host_object.h). While $VDHOST_FAIL_SEMAPHORES is a nonzero
-// number every CreateSemaphoreA fails with ERROR_NOT_ENOUGH_MEMORY (tests
-// reach the paths for a semaphore that cannot be made that way).
+// platform/posix/host_object.h). In test builds Sleep and the tick counts
+// follow the test clock while it is on (platform/test_hooks.h).
 #pragma once
 
 #include "platform/types.h"

@@ -1,4 +1,5 @@
 #include "platform/console.h"
+#include "platform/test_hooks.h"
 
 #include <atomic>
 
@@ -44,9 +45,21 @@ BOOL Set(std::atomic<UINT>& slot, UINT cp) {
 
 }  // namespace
 
-BOOL SetConsoleOutputCP(UINT code_page) { return Set(g_output_cp, code_page); }
-BOOL SetConsoleCP(UINT code_page) { return Set(g_input_cp, code_page); }
-UINT GetConsoleCP() { return Current(g_input_cp); }
-UINT GetConsoleOutputCP() { return Current(g_output_cp); }
+BOOL SetConsoleOutputCP(UINT code_page) {
+    VD_FAIL_POINT(FALSE);
+    return Set(g_output_cp, code_page);
+}
+BOOL SetConsoleCP(UINT code_page) {
+    VD_FAIL_POINT(FALSE);
+    return Set(g_input_cp, code_page);
+}
+UINT GetConsoleCP() {
+    VD_FAIL_POINT(0);
+    return Current(g_input_cp);
+}
+UINT GetConsoleOutputCP() {
+    VD_FAIL_POINT(0);
+    return Current(g_output_cp);
+}
 
 }  // namespace win

@@ -1,10 +1,9 @@
 // Device control on the simulated host: every request to a device is
-// recorded in "devices.log"; a marker file holding "fail" refuses them.
+// recorded in "devices.log".
 #include "platform/device.h"
+#include "platform/test_hooks.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <typeinfo>
 
@@ -27,16 +26,11 @@ std::string Hex(const void* data, DWORD size) {
     return out;
 }
 
-bool MarkerSaysFail(const std::string& marker_path) {
-    std::ifstream in(marker_path);
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return content.find("fail") != std::string::npos;
-}
-
 }  // namespace
 
 BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWORD in_buffer_size,
                      LPVOID out_buffer, DWORD out_buffer_size, DWORD* bytes_returned, LPOVERLAPPED overlapped) {
+    VD_FAIL_POINT(FALSE);
     if (bytes_returned != nullptr) *bytes_returned = 0;
     auto* object = host::As<host::HostDevice>(device);
     if (object == nullptr) {
@@ -50,10 +44,6 @@ BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWO
     char code[16];
     std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(io_control_code));
     host::AppendLine("devices.log", object->Name() + " code=" + code + " in=" + Hex(in_buffer, in_buffer_size));
-    if (MarkerSaysFail(object->MarkerPath())) {
-        SetLastError(ERROR_GEN_FAILURE);
-        return FALSE;
-    }
     // A device with a model of its own answers for itself; a plain device
     // (the keyboard filter among them) takes every request and returns no
     // bytes. Nothing is registered at static construction, so a device

@@ -1,4 +1,5 @@
 #include "platform/environment.h"
+#include "platform/test_hooks.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 namespace win {
 
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+    VD_FAIL_POINT(0);
     if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr) {
         SetLastError(ERROR_ENVVAR_NOT_FOUND);
         return 0;
@@ -30,6 +32,7 @@ DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
 }
 
 BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
+    VD_FAIL_POINT(FALSE);
     if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

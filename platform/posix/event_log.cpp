@@ -1,6 +1,7 @@
 // Event log on the simulated host: source handles are host objects, each
 // report one line of "eventlog.txt" in the state directory.
 #include "platform/event_log.h"
+#include "platform/test_hooks.h"
 
 #include <cstdio>
 #include <fstream>
@@ -166,6 +167,7 @@ std::vector<EventRecord> ReadEventLog(int* bad_lines) {
 }  // namespace host
 
 HANDLE RegisterEventSourceA(LPCSTR server_name, LPCSTR source_name) {
+    VD_FAIL_POINT(nullptr);
     if (server_name != nullptr && *server_name != '\0') {
         SetLastError(RPC_S_SERVER_UNAVAILABLE);
         return nullptr;
@@ -178,6 +180,7 @@ HANDLE RegisterEventSourceA(LPCSTR server_name, LPCSTR source_name) {
 }
 
 BOOL DeregisterEventSource(HANDLE event_log) {
+    VD_FAIL_POINT(FALSE);
     auto* source = host::As<host::EventSource>(event_log);
     if (source == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -189,6 +192,7 @@ BOOL DeregisterEventSource(HANDLE event_log) {
 
 BOOL ReportEventA(HANDLE event_log, WORD type, WORD category, DWORD event_id, PSID, WORD num_strings,
                   DWORD data_size, LPCSTR* strings, LPVOID raw_data) {
+    VD_FAIL_POINT(FALSE);
     auto* source = host::As<host::EventSource>(event_log);
     if (source == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);

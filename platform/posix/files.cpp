@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "platform/test_hooks.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -162,6 +163,7 @@ DWORD CopyOut(const std::string& text, DWORD size, LPSTR buffer) {
 
 HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD, LPSECURITY_ATTRIBUTES,
                    DWORD creation_disposition, DWORD, HANDLE) {
+    VD_FAIL_POINT(INVALID_HANDLE_VALUE);
     if (file_name == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -212,6 +214,7 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD, LPSECURITY_ATT
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, DWORD* bytes_read, LPOVERLAPPED) {
+    VD_FAIL_POINT(FALSE);
     if (bytes_read != nullptr) *bytes_read = 0;
     auto* object = host::As<HostFile>(file);
     if (object == nullptr || (buffer == nullptr && bytes_to_read > 0)) {
@@ -235,6 +238,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, DWORD* bytes_read
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, DWORD* bytes_written, LPOVERLAPPED) {
+    VD_FAIL_POINT(FALSE);
     if (bytes_written != nullptr) *bytes_written = 0;
     auto* object = host::As<HostFile>(file);
     if (object == nullptr || (buffer == nullptr && bytes_to_write > 0)) {
@@ -257,6 +261,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, DWORD* bytes_w
 }
 
 BOOL DeleteFileA(LPCSTR file_name) {
+    VD_FAIL_POINT(FALSE);
     std::string path;
     if (!HostPathOf(file_name, path)) return FALSE;
     struct stat st {};
@@ -272,6 +277,7 @@ BOOL DeleteFileA(LPCSTR file_name) {
 }
 
 BOOL CreateDirectoryA(LPCSTR path_name, LPSECURITY_ATTRIBUTES) {
+    VD_FAIL_POINT(FALSE);
     std::string path;
     if (!HostPathOf(path_name, path)) return FALSE;
     if (::mkdir(path.c_str(), 0777) != 0) {
@@ -283,6 +289,7 @@ BOOL CreateDirectoryA(LPCSTR path_name, LPSECURITY_ATTRIBUTES) {
 }
 
 BOOL RemoveDirectoryA(LPCSTR path_name) {
+    VD_FAIL_POINT(FALSE);
     std::string path;
     if (!HostPathOf(path_name, path)) return FALSE;
     if (::rmdir(path.c_str()) != 0) {
@@ -293,6 +300,7 @@ BOOL RemoveDirectoryA(LPCSTR path_name) {
 }
 
 HANDLE FindFirstFileA(LPCSTR file_name, WIN32_FIND_DATAA* find_data) {
+    VD_FAIL_POINT(INVALID_HANDLE_VALUE);
     if (find_data == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -352,6 +360,7 @@ HANDLE FindFirstFileA(LPCSTR file_name, WIN32_FIND_DATAA* find_data) {
 }
 
 BOOL FindNextFileA(HANDLE find_file, WIN32_FIND_DATAA* find_data) {
+    VD_FAIL_POINT(FALSE);
     auto* find = host::As<HostFind>(find_file);
     if (find == nullptr || find_data == nullptr) {
         SetLastError(find == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
@@ -366,6 +375,7 @@ BOOL FindNextFileA(HANDLE find_file, WIN32_FIND_DATAA* find_data) {
 }
 
 BOOL FindClose(HANDLE find_file) {
+    VD_FAIL_POINT(FALSE);
     auto* find = host::As<HostFind>(find_file);
     if (find == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -376,6 +386,7 @@ BOOL FindClose(HANDLE find_file) {
 }
 
 DWORD GetFileAttributesA(LPCSTR file_name) {
+    VD_FAIL_POINT(INVALID_FILE_ATTRIBUTES);
     std::string path;
     if (!HostPathOf(file_name, path)) return INVALID_FILE_ATTRIBUTES;
     struct stat st {};
@@ -386,9 +397,13 @@ DWORD GetFileAttributesA(LPCSTR file_name) {
     return AttributesOf(st);
 }
 
-DWORD GetLogicalDrives() { return host::DriveMask(); }
+DWORD GetLogicalDrives() {
+    VD_FAIL_POINT(0);
+    return host::DriveMask();
+}
 
 BOOL FileTimeToSystemTime(const FILETIME* file_time, SYSTEMTIME* system_time) {
+    VD_FAIL_POINT(FALSE);
     if (file_time == nullptr || system_time == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -424,6 +439,7 @@ BOOL FileTimeToSystemTime(const FILETIME* file_time, SYSTEMTIME* system_time) {
 }
 
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+    VD_FAIL_POINT(0);
     char cwd[4096];
     if (::getcwd(cwd, sizeof cwd) == nullptr) {
         SetLastError(ErrorOf(errno, ""));
@@ -433,6 +449,7 @@ DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
 }
 
 BOOL SetCurrentDirectoryA(LPCSTR path_name) {
+    VD_FAIL_POINT(FALSE);
     std::string path;
     if (!HostPathOf(path_name, path)) return FALSE;
     if (::chdir(path.c_str()) != 0) {
@@ -444,6 +461,7 @@ BOOL SetCurrentDirectoryA(LPCSTR path_name) {
 }
 
 DWORD GetTempPathA(DWORD size, LPSTR buffer) {
+    VD_FAIL_POINT(0);
     const char* tmp = std::getenv("TMPDIR");
     std::string dir = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
     std::string path = host::ToWindowsPath(dir);
@@ -452,6 +470,7 @@ DWORD GetTempPathA(DWORD size, LPSTR buffer) {
 }
 
 UINT GetTempFileNameA(LPCSTR path_name, LPCSTR prefix, UINT unique, LPSTR temp_file_name) {
+    VD_FAIL_POINT(0);
     if (path_name == nullptr || temp_file_name == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -496,6 +515,7 @@ UINT GetTempFileNameA(LPCSTR path_name, LPCSTR prefix, UINT unique, LPSTR temp_f
 }
 
 std::FILE* crt_fopen(LPCSTR file_name, const char* mode) {
+    VD_FAIL_POINT(nullptr);
     std::string path;
     if (mode == nullptr || !HostPathOf(file_name, path)) return nullptr;
     struct stat st {};

@@ -1,4 +1,5 @@
 #include "platform/handle.h"
+#include "platform/test_hooks.h"
 
 #include "platform/error.h"
 #include "platform/posix/host_object.h"
@@ -19,6 +20,7 @@ HostObject* FromHandle(HANDLE handle) {
 }  // namespace host
 
 BOOL CloseHandle(HANDLE handle) {
+    VD_FAIL_POINT(FALSE);
     host::HostObject* object = host::FromHandle(handle);
     if (object == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -1,4 +1,5 @@
 #include "platform/library.h"
+#include "platform/test_hooks.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -40,6 +41,7 @@ void* TryOpen(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW 
 }  // namespace
 
 HMODULE LoadLibraryA(LPCSTR file_name) {
+    VD_FAIL_POINT(nullptr);
     if (file_name == nullptr || *file_name == '\0') {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -66,6 +68,7 @@ HMODULE LoadLibraryA(LPCSTR file_name) {
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR proc_name) {
+    VD_FAIL_POINT(nullptr);
     if (module == nullptr || proc_name == nullptr) {
         SetLastError(module == nullptr ? ERROR_INVALID_HANDLE : ERROR_PROC_NOT_FOUND);
         return nullptr;
@@ -85,6 +88,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR proc_name) {
 }
 
 BOOL FreeLibrary(HMODULE module) {
+    VD_FAIL_POINT(FALSE);
     if (module == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

@@ -1,4 +1,5 @@
 #include "platform/module.h"
+#include "platform/test_hooks.h"
 
 #include <dlfcn.h>
 
@@ -11,6 +12,7 @@
 namespace win {
 
 HMODULE GetModuleHandleA(LPCSTR module_name) {
+    VD_FAIL_POINT(nullptr);
     void* handle = nullptr;
     if (module_name == nullptr) {
         handle = ::dlopen(nullptr, RTLD_NOW);

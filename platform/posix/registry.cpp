@@ -1,4 +1,5 @@
 #include "platform/registry.h"
+#include "platform/test_hooks.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -261,6 +262,7 @@ LONG CreateKey(HKEY key, LPCSTR sub_key, REGSAM desired, PHKEY result, LPDWORD d
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result) {
+    VD_FAIL_POINT_STATUS();
     if (result == nullptr) return Err(ERROR_INVALID_PARAMETER);
     *result = nullptr;
     std::string base, path;
@@ -278,21 +280,25 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKE
 }
 
 LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
+    VD_FAIL_POINT_STATUS();
     return RegOpenKeyExA(key, sub_key, 0, KEY_ALL_ACCESS, result);
 }
 
 LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD reserved, LPSTR class_name, DWORD options,
                      REGSAM desired, const SECURITY_ATTRIBUTES* security, PHKEY result,
                      LPDWORD disposition) {
+    VD_FAIL_POINT_STATUS();
     return CreateKey(key, sub_key, desired, result, disposition);
 }
 
 LONG RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
+    VD_FAIL_POINT_STATUS();
     return CreateKey(key, sub_key, KEY_ALL_ACCESS, result, nullptr);
 }
 
 LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD data_size) {
+    VD_FAIL_POINT_STATUS();
     std::string path;
     REGSAM access = 0;
     if (!Resolve(key, path, access)) return Err(ERROR_INVALID_HANDLE);
@@ -313,6 +319,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved, LPDWORD typ
 
 LONG RegSetValueExA(HKEY key, LPCSTR value_name, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD data_size) {
+    VD_FAIL_POINT_STATUS();
     std::string path;
     REGSAM access = 0;
     if (!Resolve(key, path, access)) return Err(ERROR_INVALID_HANDLE);
@@ -337,6 +344,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR value_name, DWORD reserved, DWORD type, con
 }
 
 LONG RegDeleteValueA(HKEY key, LPCSTR value_name) {
+    VD_FAIL_POINT_STATUS();
     std::string path;
     REGSAM access = 0;
     if (!Resolve(key, path, access)) return Err(ERROR_INVALID_HANDLE);
@@ -357,6 +365,7 @@ LONG RegDeleteValueA(HKEY key, LPCSTR value_name) {
 }
 
 LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
+    VD_FAIL_POINT_STATUS();
     std::string base, path;
     LONG rc = ResolveSubKey(key, sub_key, base, path);
     if (rc != ERROR_SUCCESS) return rc;
@@ -373,6 +382,7 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
                    LPSTR class_name, LPDWORD class_size, FILETIME* last_write) {
+    VD_FAIL_POINT_STATUS();
     std::string path;
     REGSAM access = 0;
     if (!Resolve(key, path, access)) return Err(ERROR_INVALID_HANDLE);
@@ -392,6 +402,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD
 
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR value_name, LPDWORD value_name_size, LPDWORD reserved,
                    LPDWORD type, LPBYTE data, LPDWORD data_size) {
+    VD_FAIL_POINT_STATUS();
     std::string path;
     REGSAM access = 0;
     if (!Resolve(key, path, access)) return Err(ERROR_INVALID_HANDLE);
@@ -410,6 +421,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR value_name, LPDWORD value_name_s
 }
 
 LONG RegCloseKey(HKEY key) {
+    VD_FAIL_POINT_STATUS();
     for (const auto& p : kPredefined) {
         if (p.key == key) return ERROR_SUCCESS;
     }

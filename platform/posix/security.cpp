@@ -2,8 +2,7 @@
 // state directory when the token is opened; adjustments are recorded in
 // "security.log" and kept in the token object only.
 #include "platform/security.h"
-
-#include <sys/stat.h>
+#include "platform/test_hooks.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -92,6 +91,7 @@ Token* LoadToken() {
 HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)); }
 
 BOOL OpenProcessToken(HANDLE process, DWORD desired_access, HANDLE* token) {
+    VD_FAIL_POINT(FALSE);
     if (token == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -101,17 +101,13 @@ BOOL OpenProcessToken(HANDLE process, DWORD desired_access, HANDLE* token) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    struct stat st {};
-    if (::stat(host::StatePath("token-denied").c_str(), &st) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
     *token = LoadToken();
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
 
 BOOL LookupPrivilegeValueA(LPCSTR system_name, LPCSTR name, LUID* luid) {
+    VD_FAIL_POINT(FALSE);
     if (name == nullptr || luid == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -128,6 +124,7 @@ BOOL LookupPrivilegeValueA(LPCSTR system_name, LPCSTR name, LUID* luid) {
 
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class, LPVOID information,
                          DWORD length, DWORD* return_length) {
+    VD_FAIL_POINT(FALSE);
     auto* object = host::As<Token>(token);
     if (object == nullptr || return_length == nullptr) {
         SetLastError(object == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
@@ -154,6 +151,7 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class
 
 BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all_privileges, TOKEN_PRIVILEGES* new_state,
                            DWORD buffer_length, TOKEN_PRIVILEGES* previous_state, DWORD* return_length) {
+    VD_FAIL_POINT(FALSE);
     auto* object = host::As<Token>(token);
     if (object == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);

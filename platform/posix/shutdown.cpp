@@ -1,6 +1,7 @@
 // Exit and lock on the simulated host: recorded as lines of "shutdown.log"
 // in the state directory, never carried out.
 #include "platform/shutdown.h"
+#include "platform/test_hooks.h"
 
 #include <cstdio>
 
@@ -21,6 +22,7 @@ void SetShutdownTestHooks(const ShutdownTestHooks* hooks) {
 #endif
 
 BOOL ExitWindowsEx(UINT flags, DWORD reason) {
+    VD_FAIL_POINT(FALSE);
 #if defined(VD_TEST_SEAMS)
     if (test_hooks_set) return test_hooks.exit_windows != nullptr ? test_hooks.exit_windows(flags, reason) : TRUE;
 #endif
@@ -32,6 +34,7 @@ BOOL ExitWindowsEx(UINT flags, DWORD reason) {
 }
 
 BOOL LockWorkStation() {
+    VD_FAIL_POINT(FALSE);
 #if defined(VD_TEST_SEAMS)
     if (test_hooks_set) return test_hooks.lock_workstation != nullptr ? test_hooks.lock_workstation() : TRUE;
 #endif

@@ -1,12 +1,12 @@
 // Synchronisation and threads on the simulated host: process-local
 // counting semaphores over a mutex and a condition variable.
 #include "platform/sync.h"
+#include "platform/test_hooks.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -17,13 +17,6 @@
 namespace win {
 namespace host {
 namespace {
-
-// Test control: while $VDHOST_FAIL_SEMAPHORES is set to a nonzero number,
-// every creation fails as if memory had run out.
-bool CreationsFail() {
-    const char* v = std::getenv("VDHOST_FAIL_SEMAPHORES");
-    return v != nullptr && std::atoi(v) != 0;
-}
 
 class Semaphore final : public HostObject {
 public:
@@ -62,10 +55,7 @@ private:
 }  // namespace host
 
 HANDLE CreateSemaphoreA(const SECURITY_ATTRIBUTES*, LONG initial_count, LONG maximum_count, LPCSTR name) {
-    if (host::CreationsFail()) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    VD_FAIL_POINT(nullptr);
     if (maximum_count < 1 || initial_count < 0 || initial_count > maximum_count) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -78,6 +68,7 @@ HANDLE CreateSemaphoreA(const SECURITY_ATTRIBUTES*, LONG initial_count, LONG max
 }
 
 BOOL ReleaseSemaphore(HANDLE semaphore, LONG release_count, LONG* previous_count) {
+    VD_FAIL_POINT(FALSE);
     auto* object = host::As<host::Semaphore>(semaphore);
     if (object == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -95,6 +86,7 @@ BOOL ReleaseSemaphore(HANDLE semaphore, LONG release_count, LONG* previous_count
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    VD_FAIL_POINT(WAIT_FAILED);
     host::HostObject* object = host::FromHandle(handle);
     if (object == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -108,6 +100,9 @@ DWORD GetCurrentThreadId() {
     return id;
 }
 
-void Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void Sleep(DWORD milliseconds) {
+    VD_TEST_CLOCK_SLEEP(milliseconds);
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 }  // namespace win

@@ -1,5 +1,6 @@
 // System and process information on the simulated host.
 #include "platform/system_info.h"
+#include "platform/test_hooks.h"
 
 #include <unistd.h>
 
@@ -40,6 +41,7 @@ std::string BuildCommandLine() {
 }  // namespace
 
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
+    VD_FAIL_POINT(0);
     const UINT length = sizeof kSystemDirectory - 1;
     if (buffer == nullptr || size <= length) return length + 1;
     std::memcpy(buffer, kSystemDirectory, length + 1);
@@ -52,6 +54,7 @@ LPSTR GetCommandLineA() {
 }
 
 DWORD GetModuleFileNameA(HMODULE module, LPSTR file_name, DWORD size) {
+    VD_FAIL_POINT(0);
     if (module != nullptr) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return 0;
@@ -79,17 +82,20 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR file_name, DWORD size) {
 }
 
 DWORD GetFileVersionInfoSizeA(LPCSTR, DWORD* handle) {
+    VD_FAIL_POINT(0);
     if (handle != nullptr) *handle = 0;
     SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
     return 0;
 }
 
 BOOL GetFileVersionInfoA(LPCSTR, DWORD, DWORD, LPVOID) {
+    VD_FAIL_POINT(FALSE);
     SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
     return FALSE;
 }
 
 BOOL VerQueryValueA(LPCVOID, LPCSTR, LPVOID* buffer, UINT* length) {
+    VD_FAIL_POINT(FALSE);
     if (buffer != nullptr) *buffer = nullptr;
     if (length != nullptr) *length = 0;
     return FALSE;

@@ -1,4 +1,5 @@
 #include "platform/time.h"
+#include "platform/test_hooks.h"
 
 #include <time.h>
 
@@ -55,6 +56,7 @@ void GetSystemTime(SYSTEMTIME* system_time) {
 }
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* file_time) {
+    VD_FAIL_POINT(FALSE);
     static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (st == nullptr || file_time == nullptr || st->wYear < 1601 || st->wYear > 30827 || st->wMonth < 1 ||
         st->wMonth > 12 || st->wDay < 1 || st->wHour > 23 || st->wMinute > 59 || st->wSecond > 59 ||
@@ -76,11 +78,15 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* file_time) {
 }
 
 ULONGLONG GetTickCount64() {
+    VD_TEST_CLOCK_TICKS(ULONGLONG);
     struct timespec ts {};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<ULONGLONG>(ts.tv_sec) * 1000u + static_cast<ULONGLONG>(ts.tv_nsec / 1000000);
 }
 
-DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64() & 0xFFFFFFFFu); }
+DWORD GetTickCount() {
+    VD_TEST_CLOCK_TICKS(DWORD);
+    return static_cast<DWORD>(GetTickCount64() & 0xFFFFFFFFu);
+}
 
 }  // namespace win

@@ -1,4 +1,5 @@
 #include "platform/device.h"
+#include "platform/test_hooks.h"
 
 #include <windows.h>
 
@@ -6,6 +7,7 @@ namespace win {
 
 BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWORD in_buffer_size,
                      LPVOID out_buffer, DWORD out_buffer_size, DWORD* bytes_returned, LPOVERLAPPED overlapped) {
+    VD_FAIL_POINT(FALSE);
     ::DWORD done = 0;
     BOOL ok = ::DeviceIoControl(device, io_control_code, in_buffer, in_buffer_size, out_buffer, out_buffer_size,
                                 &done, reinterpret_cast<::LPOVERLAPPED>(overlapped));

@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "platform/test_hooks.h"
 
 #include <windows.h>
 
@@ -17,12 +18,14 @@ static_assert(sizeof(win::SYSTEMTIME) == sizeof(::SYSTEMTIME));
 HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
                    LPSECURITY_ATTRIBUTES security, DWORD creation_disposition,
                    DWORD flags_and_attributes, HANDLE template_file) {
+    VD_FAIL_POINT(INVALID_HANDLE_VALUE);
     return ::CreateFileA(file_name, desired_access, share_mode,
                          reinterpret_cast<::LPSECURITY_ATTRIBUTES>(security), creation_disposition,
                          flags_and_attributes, template_file);
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, DWORD* bytes_read, LPOVERLAPPED overlapped) {
+    VD_FAIL_POINT(FALSE);
     ::DWORD done = 0;
     BOOL ok = ::ReadFile(file, buffer, bytes_to_read, &done, reinterpret_cast<::LPOVERLAPPED>(overlapped));
     if (bytes_read != nullptr) *bytes_read = done;
@@ -31,50 +34,81 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, DWORD* bytes_read
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, DWORD* bytes_written,
                LPOVERLAPPED overlapped) {
+    VD_FAIL_POINT(FALSE);
     ::DWORD done = 0;
     BOOL ok = ::WriteFile(file, buffer, bytes_to_write, &done, reinterpret_cast<::LPOVERLAPPED>(overlapped));
     if (bytes_written != nullptr) *bytes_written = done;
     return ok;
 }
 
-BOOL DeleteFileA(LPCSTR file_name) { return ::DeleteFileA(file_name); }
+BOOL DeleteFileA(LPCSTR file_name) {
+    VD_FAIL_POINT(FALSE);
+    return ::DeleteFileA(file_name);
+}
 
 BOOL CreateDirectoryA(LPCSTR path_name, LPSECURITY_ATTRIBUTES security) {
+    VD_FAIL_POINT(FALSE);
     return ::CreateDirectoryA(path_name, reinterpret_cast<::LPSECURITY_ATTRIBUTES>(security));
 }
 
-BOOL RemoveDirectoryA(LPCSTR path_name) { return ::RemoveDirectoryA(path_name); }
+BOOL RemoveDirectoryA(LPCSTR path_name) {
+    VD_FAIL_POINT(FALSE);
+    return ::RemoveDirectoryA(path_name);
+}
 
 HANDLE FindFirstFileA(LPCSTR file_name, WIN32_FIND_DATAA* find_data) {
+    VD_FAIL_POINT(INVALID_HANDLE_VALUE);
     return ::FindFirstFileA(file_name, reinterpret_cast<::WIN32_FIND_DATAA*>(find_data));
 }
 
 BOOL FindNextFileA(HANDLE find_file, WIN32_FIND_DATAA* find_data) {
+    VD_FAIL_POINT(FALSE);
     return ::FindNextFileA(find_file, reinterpret_cast<::WIN32_FIND_DATAA*>(find_data));
 }
 
-BOOL FindClose(HANDLE find_file) { return ::FindClose(find_file); }
+BOOL FindClose(HANDLE find_file) {
+    VD_FAIL_POINT(FALSE);
+    return ::FindClose(find_file);
+}
 
-DWORD GetFileAttributesA(LPCSTR file_name) { return ::GetFileAttributesA(file_name); }
+DWORD GetFileAttributesA(LPCSTR file_name) {
+    VD_FAIL_POINT(INVALID_FILE_ATTRIBUTES);
+    return ::GetFileAttributesA(file_name);
+}
 
-DWORD GetLogicalDrives() { return ::GetLogicalDrives(); }
+DWORD GetLogicalDrives() {
+    VD_FAIL_POINT(0);
+    return ::GetLogicalDrives();
+}
 
 BOOL FileTimeToSystemTime(const FILETIME* file_time, SYSTEMTIME* system_time) {
+    VD_FAIL_POINT(FALSE);
     return ::FileTimeToSystemTime(reinterpret_cast<const ::FILETIME*>(file_time),
                                   reinterpret_cast<::SYSTEMTIME*>(system_time));
 }
 
-DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) { return ::GetCurrentDirectoryA(size, buffer); }
+DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+    VD_FAIL_POINT(0);
+    return ::GetCurrentDirectoryA(size, buffer);
+}
 
-BOOL SetCurrentDirectoryA(LPCSTR path_name) { return ::SetCurrentDirectoryA(path_name); }
+BOOL SetCurrentDirectoryA(LPCSTR path_name) {
+    VD_FAIL_POINT(FALSE);
+    return ::SetCurrentDirectoryA(path_name);
+}
 
-DWORD GetTempPathA(DWORD size, LPSTR buffer) { return ::GetTempPathA(size, buffer); }
+DWORD GetTempPathA(DWORD size, LPSTR buffer) {
+    VD_FAIL_POINT(0);
+    return ::GetTempPathA(size, buffer);
+}
 
 UINT GetTempFileNameA(LPCSTR path_name, LPCSTR prefix, UINT unique, LPSTR temp_file_name) {
+    VD_FAIL_POINT(0);
     return ::GetTempFileNameA(path_name, prefix, unique, temp_file_name);
 }
 
 std::FILE* crt_fopen(LPCSTR file_name, const char* mode) {
+    VD_FAIL_POINT(nullptr);
     if (file_name == nullptr || mode == nullptr) return nullptr;
     return std::fopen(file_name, mode);
 }

@@ -2,6 +2,7 @@
 // unit tests' own copy of this file) can divert them to recording hooks, so
 // tests under a Windows emulation never leave the session.
 #include "platform/shutdown.h"
+#include "platform/test_hooks.h"
 
 #include <windows.h>
 
@@ -20,6 +21,7 @@ void SetShutdownTestHooks(const ShutdownTestHooks* hooks) {
 #endif
 
 BOOL ExitWindowsEx(UINT flags, DWORD reason) {
+    VD_FAIL_POINT(FALSE);
 #if defined(VD_TEST_SEAMS)
     if (test_hooks_set) return test_hooks.exit_windows != nullptr ? test_hooks.exit_windows(flags, reason) : TRUE;
 #endif
@@ -27,6 +29,7 @@ BOOL ExitWindowsEx(UINT flags, DWORD reason) {
 }
 
 BOOL LockWorkStation() {
+    VD_FAIL_POINT(FALSE);
 #if defined(VD_TEST_SEAMS)
     if (test_hooks_set) return test_hooks.lock_workstation != nullptr ? test_hooks.lock_workstation() : TRUE;
 #endif

@@ -1,4 +1,5 @@
 #include "platform/time.h"
+#include "platform/test_hooks.h"
 
 #include <windows.h>
 
@@ -9,12 +10,19 @@ void GetLocalTime(SYSTEMTIME* system_time) { ::GetLocalTime(reinterpret_cast<::S
 void GetSystemTime(SYSTEMTIME* system_time) { ::GetSystemTime(reinterpret_cast<::SYSTEMTIME*>(system_time)); }
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME* system_time, FILETIME* file_time) {
+    VD_FAIL_POINT(FALSE);
     return ::SystemTimeToFileTime(reinterpret_cast<const ::SYSTEMTIME*>(system_time),
                                   reinterpret_cast<::FILETIME*>(file_time));
 }
 
-DWORD GetTickCount() { return ::GetTickCount(); }
+DWORD GetTickCount() {
+    VD_TEST_CLOCK_TICKS(DWORD);
+    return ::GetTickCount();
+}
 
-ULONGLONG GetTickCount64() { return ::GetTickCount64(); }
+ULONGLONG GetTickCount64() {
+    VD_TEST_CLOCK_TICKS(ULONGLONG);
+    return ::GetTickCount64();
+}
 
 }  // namespace win

@@ -23,6 +23,7 @@
 #include "frame/task_state.h"
 #include "frame/trigger_list.h"
 #include "support/catalog.h"
+#include "platform/test_hooks.h"
 #include "platform/environment.h"
 #include "platform/handle.h"
 #include "platform/shutdown.h"
@@ -92,6 +93,7 @@ protected:
         sim::SetCurrentDatabase(nullptr);
         db_.reset();
         win::SetShutdownTestHooks(nullptr);
+        win::test::ClearFaults();
         for (const char* name : {"VDAPP", "VDROOT", "VDDOMAIN", "VDNAME", "VDUSER"}) Env(name, nullptr);
     }
 

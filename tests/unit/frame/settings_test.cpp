@@ -6,6 +6,7 @@
 
 #include "frame/kernel_access.h"
 #include "frame/log_writer.h"
+#include "platform/test_hooks.h"
 #include "tests/support/log_fixture.h"
 
 namespace {
@@ -123,10 +124,9 @@ TEST_F(SettingsTest, RefusedSecondRegistrationIsReportedAndTheTaskKeepsOneId) {
 }
 
 TEST_F(SettingsTest, SemaphoreThatCannotBeMadeFailsWith191) {
-    if (!SimulatedHost()) GTEST_SKIP() << "semaphore failures are made by the simulated host";
-    win::SetEnvironmentVariableA("VDHOST_FAIL_SEMAPHORES", "1");
+    win::test::FailCalls("CreateSemaphoreA", win::ERROR_NOT_ENOUGH_MEMORY, win::test::kUntilCleared);
     int rc = LoadSettings(*task_);
-    win::SetEnvironmentVariableA("VDHOST_FAIL_SEMAPHORES", nullptr);
+    win::test::ClearFaults();
     EXPECT_EQ(rc, kSemaphoreFailure);
     EXPECT_EQ(kernel_access_state().id_semaphore, nullptr);
     // The lock then holds nothing and never blocks.

@@ -5,6 +5,7 @@
 
 #include "../task_fixture.h"
 #include "platform/posix/host_event_log.h"
+#include "platform/test_hooks.h"
 #include "platform/registry.h"
 #include "platform/system_params.h"
 
@@ -217,9 +218,10 @@ TEST_F(TaskTest, KeyboardRowsSendTheirModifiersAndGuardTheDeleteCombination) {
     Trigger("K5_T", 2);
     lines = ReadLines(State() / "devices.log");
     EXPECT_EQ(lines[lines.size() - 1], lines[lines.size() - 2]);
-    WriteFile(State() / "devices" / "KbFilter", "fail");
+    win::test::FailCalls("DeviceIoControl", win::ERROR_GEN_FAILURE, win::test::kUntilCleared);
     Trigger("K3_T", 0);
     Trigger("K3_T", 1);
+    win::test::ClearFaults();
     EXPECT_EQ(Get("K3_S"), 1);
     EXPECT_EQ(LogCount("Keyboard filter device"), 0);
     // No lock is tracked: stopping releases nothing and restores no flag.
@@ -259,8 +261,9 @@ end
     EXPECT_EQ(cmdtest::ExitCalls().size(), 2u);
     EXPECT_EQ(ReadLines(State() / "security.log").size(), 1u);
     // A token that cannot be opened skips the exit.
-    WriteFile(State() / "token-denied", "");
+    win::test::FailCalls("OpenProcessToken", win::ERROR_ACCESS_DENIED, win::test::kUntilCleared);
     Trigger("SHUTDOWN_TRIG", 3);
+    win::test::ClearFaults();
     EXPECT_EQ(cmdtest::ExitCalls().size(), 2u);
     EXPECT_EQ(Get("SHUTDOWN_DONE"), 1);
 }

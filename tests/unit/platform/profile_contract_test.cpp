@@ -1,0 +1,86 @@
+// Settings files read with the rules of GetPrivateProfileStringA and
+// GetPrivateProfileIntA, on both sides.
+#include "platform/profile.h"
+
+#include <cstring>
+
+#include "tests/unit/platform/contract_fixture.h"
+
+namespace {
+
+class ProfileContract : public contract::ScratchTest {
+protected:
+    std::string File() const { return (dir_ / "settings.ini").generic_string(); }
+    // The text copied and the count returned, through a buffer of `size`.
+    std::pair<std::string, win::DWORD> Get(const char* section, const char* key, const char* def = "dflt",
+                                           win::DWORD size = 80) {
+        char buffer[128];
+        std::memset(buffer, 'X', sizeof buffer);
+        win::DWORD n = win::GetPrivateProfileStringA(section, key, def, buffer, size, File().c_str());
+        return {std::string(buffer, key == nullptr ? n + 1 : std::strlen(buffer)), n};
+    }
+};
+
+struct Lookup {
+    const char* section;
+    const char* key;
+    const char* def;
+    win::DWORD size;
+    const char* text;  // what is copied
+    win::DWORD count;  // what is returned
+    const char* why;
+};
+
+TEST_F(ProfileContract, ValuesFollowTheFileRules) {
+    EXPECT_EQ(Get("Debug", "DebugLevel", "7"), std::make_pair(std::string("7"), 1u)) << "no file: the default";
+    std::string junk = std::string("\0\x01\xff\xfe[", 5) + std::string(5000, 'z');
+    Write("settings.ini", "; comment line\r\nkey=before any section\r\n[Debug]\r\nDebugLevel = 3 \r\ndebuglevel=9\r\n"
+                          "  Log2File\t=\t1\r\nQuoted=\"a b \"\r\nSingle='x'\r\nMixed=\"x'\r\nInner=a \"b\" c\r\n"
+                          "Empty=\r\nLong=abcdefgh\r\n[ Task ]\r\nPollingMode=1\r\n[DEBUG]\r\nOther=2\r\n"
+                          "[Broken\r\nx=1\r\n[]\r\n=novalue\r\n" +
+                              junk + "\n[Good]\nv=" + std::string(300, 'q') + "\n");
+    const Lookup reads[] = {
+        {"debug", "DEBUGLEVEL", "d", 80, "3", 1, "names ignore case, the first match wins, blanks go"},
+        {"Debug", "Log2File", "d", 80, "1", 1, "tabs are blanks"},
+        {"Debug", "Quoted", "d", 80, "a b ", 4, "a pair of quotes goes, blanks inside stay"},
+        {"Debug", "Single", "d", 80, "x", 1, "single quotes pair too"},
+        {"Debug", "Mixed", "d", 80, "\"x'", 3, "quotes that do not pair stay"},
+        {"Debug", "Inner", "d", 80, "a \"b\" c", 7, "inner quotes stay"},
+        {"Debug", "Empty", "d", 80, "", 0, "an empty value is not the default"},
+        {"Debug", "Other", "d", 80, "d", 1, "only the first matching section counts"},
+        {"task", "pollingmode", "d", 80, "1", 1, "blanks inside the brackets go"},
+        {"Nothing", "key", "abc  ", 80, "abc", 3, "trailing blanks of the default go; keys before any section"},
+        {"Debug", "Missing", nullptr, 80, "", 0, "a null default is empty"},
+        {"Debug", "Long", "", 4, "abc", 3, "a long value is cut at size-1"},
+        {"Debug", "Long", "", 9, "abcdefgh", 8, "it just fits"},
+        {"Debug", "Missing", "defaultlong", 5, "defa", 4, "so is the default"},
+        {"Broken", "x", "d", 80, "d", 1, "a header without its bracket starts no section"},
+        {"Good", "v", "", 80, nullptr, 79, "after junk the file reads on"},
+    };
+    for (const Lookup& r : reads) {
+        auto [text, n] = Get(r.section, r.key, r.def, r.size);
+        EXPECT_EQ(text, r.text != nullptr ? r.text : std::string(79, 'q')) << r.why;
+        EXPECT_EQ(n, r.count) << r.why;
+    }
+    char buffer[4] = {'X', 'X', 'X', 'X'};
+    EXPECT_EQ(win::GetPrivateProfileStringA("Debug", "Long", "", buffer, 0, File().c_str()), 0u);
+    EXPECT_EQ(buffer[0], 'X') << "size 0 writes nothing";
+}
+
+TEST_F(ProfileContract, ListsEndInTwoZerosEvenWhenCut) {
+    Write("settings.ini", "[One]\na=1\nbb=2\n[Two]\nc=3\n");
+    EXPECT_EQ(Get(nullptr, nullptr, "", 32), std::make_pair(std::string("One\0Two\0\0", 9), 8u));
+    EXPECT_EQ(Get("one", nullptr, "", 32), std::make_pair(std::string("a\0bb\0\0", 6), 5u));
+    EXPECT_EQ(Get("One", nullptr, "", 4), std::make_pair(std::string("a\0\0", 3), 2u))
+        << "a list that does not fit gives size-2 and still ends in two zeros";
+}
+
+TEST_F(ProfileContract, IntegersTakeTheLeadingNumber) {
+    Write("settings.ini", "[N]\nplain=42\nlead=  17abc\nneg=-5\nword=yes\nempty=\n");
+    const std::pair<const char*, win::INT> cases[] = {{"plain", 42}, {"lead", 17}, {"neg", -5},
+                                                      {"word", 0},   {"empty", 9}, {"missing", 9}};
+    for (auto [key, value] : cases)
+        EXPECT_EQ(static_cast<win::INT>(win::GetPrivateProfileIntA("N", key, 9, File().c_str())), value) << key;
+}
+
+}  // namespace
