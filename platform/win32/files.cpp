@@ -39,6 +39,10 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, DWORD* bytes_w
 
 BOOL DeleteFileA(LPCSTR file_name) { return ::DeleteFileA(file_name); }
 
+BOOL MoveFileExA(LPCSTR existing_name, LPCSTR new_name, DWORD flags) {
+    return ::MoveFileExA(existing_name, new_name, flags);
+}
+
 BOOL CreateDirectoryA(LPCSTR path_name, LPSECURITY_ATTRIBUTES security) {
     return ::CreateDirectoryA(path_name, reinterpret_cast<::LPSECURITY_ATTRIBUTES>(security));
 }

@@ -139,7 +139,7 @@ TEST_F(LogWriterTest, LongLinesAreCutAndPercentSignsAreSafe) {
     EXPECT_EQ(texts[3], "value 7 of ten");
     EXPECT_EQ(texts[4], "MISSING 42");
     EXPECT_EQ(texts[5], "") << "a null key gives an empty line";
-    EXPECT_EQ(FormatLogLine("PCT", nullptr), "100% sure");
+    EXPECT_EQ(FormatLogLine("PCT"), "100% sure");
 }
 
 TEST_F(LogWriterTest, ConsoleAndDebuggerSinks) {
