@@ -90,6 +90,27 @@ TEST_F(StatusMessageTest, TextsAreCutAndPercentSignsAreSafe) {
     EXPECT_EQ(texts[2], "50% %s %d") << "the formatted text reaches the log unchanged";
 }
 
+TEST_F(StatusMessageTest, HostileCatalogTextsReadOnlyTheArgumentsPassed) {
+    // Catalog texts asking for more than their callers pass, or for "%n":
+    // the extra conversions are shown as they stand.
+    Attach();
+    msg_insert(msg_root_slot(), "DISKACCESS", "Disk %s: %s%s%s%s %n");
+    msg_insert(msg_root_slot(), "VDERROR", "%s error %d%f");
+    msg_insert(msg_root_slot(), "CTRECORD", "table %d record %d of %d");
+    msg_insert(msg_root_slot(), "START", "%s%s%s%s%s%s%s%s%s%s%n");
+    StatusMessage(2, "DISKACCESS", "A:\\");
+    EXPECT_EQ(MessageTag(), "Disk A:\\: %s%s%s%s n");
+    StatusMessage(2, "VDERROR", 107);
+    EXPECT_EQ(MessageTag(), "%s error %d%f") << "a number is no text";
+    StatusMessage(2, "CTRECORD", 3, 9);
+    EXPECT_EQ(MessageTag(), "table 3 record 9 of %d");
+    StatusMessage(3, "START");
+    EXPECT_EQ(MessageTag(), "%s%s%s%s%s%s%s%s%s%sn");
+    EXPECT_EQ(StatusTag(), 3);
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Disk A:\\: %s%s%s%s n", "%s error %d%f", "table 3 record 9 of %d",
+                                                 "%s%s%s%s%s%s%s%s%s%sn"}));
+}
+
 TEST_F(StatusMessageTest, NestsInsideTheRunStepsLockAndWorksFromOtherThreads) {
     Attach();
     ASSERT_EQ(CreateKernelAccessSemaphores(), 0);
