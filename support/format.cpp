@@ -198,7 +198,7 @@ int ExponentDigits(double v, int precision, std::string& mantissa) {
     Decimal d = ExactDecimal(v);
     std::size_t lead = d.digits.find_first_not_of('0');
     if (lead == std::string::npos) {
-        mantissa = "0";
+        mantissa.assign(1, '0');
         return 0;
     }
     int exp = static_cast<int>(d.digits.size()) - d.fraction - 1 - static_cast<int>(lead);
@@ -222,7 +222,7 @@ void ExponentBody(double v, int precision, bool upper, Piece& p) {
         p.body += mantissa.substr(1);
         p.trail_zeros = precision - static_cast<std::int64_t>(mantissa.size() - 1);
     }
-    p.suffix = upper ? "E" : "e";
+    p.suffix.assign(1, upper ? 'E' : 'e');
     p.suffix += exp < 0 ? '-' : '+';
     int a = exp < 0 ? -exp : exp;
     p.suffix += static_cast<char>('0' + (a / 100) % 10);
