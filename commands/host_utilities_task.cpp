@@ -182,7 +182,8 @@ void HostUtilitiesTask::BuildRow(std::int32_t type, const std::uint8_t* rec, std
         row->level_tag = std::make_unique<TagObject>(Ref(rec + 4));
         row->text_tag = std::make_unique<TagObject>(Ref(rec + 8));
         row->done_tag = std::make_unique<TagObject>(Ref(rec + 12));
-        row->level = Word(rec + 16);
+        const std::uint16_t default_level = Word(rec + 16);  // widened without sign
+        row->level = default_level;
         // The text runs to its NUL, at most 255 characters, never past the
         // record's end.
         std::uint32_t room = size - 18;
@@ -430,7 +431,9 @@ void HostUtilitiesTask::RequestShutdown(std::uint32_t code) {
         default: shutdown_pending_ = 0; break;
     }
     if (deferred_shutdown_ != 0) {
-        if (stop_tag_ == nullptr) {
+        // A stop tag whose identifier did not resolve is there but names no
+        // tag: writing it would do nothing, so it counts as missing.
+        if (stop_tag_ == nullptr || !stop_tag_->IsConfigured()) {
             StatusMessage(kLevelError, "NOSTOPTAG");
             return;
         }

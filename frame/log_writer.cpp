@@ -17,16 +17,6 @@ LogSettings& log_settings() {
 
 namespace {
 
-// Copies text into out (size bytes), turning "%%" into "%".
-void CopyCollapsingPercent(const char* text, char* out, std::size_t size) {
-    std::size_t n = 0;
-    for (const char* p = text; *p != '\0' && n + 1 < size; ++p) {
-        out[n++] = *p;
-        if (p[0] == '%' && p[1] == '%') ++p;
-    }
-    out[n] = '\0';
-}
-
 // Date and time stamps as "MM/DD/YY" and "HH:MM:SS".
 void Stamps(char (&date)[16], char (&time)[16]) {
     win::SYSTEMTIME now{};
@@ -91,34 +81,24 @@ void Emit(const char* line, std::uint16_t event_type, std::int32_t event_kind, c
     if (s.log_to_event_log != 0) EventLogSink(event_type, event_kind, line, has_extra ? extra : nullptr, extra_length);
 }
 
-void FormatInto(const char* key, std::va_list* args, char* out, std::size_t size) {
+void FormatInto(const char* key, std::span<const FormatArg> args, char* out, std::size_t size) {
     out[0] = '\0';
     if (key == nullptr) return;
     const char* text = msg_lookup(key);
     if (text == nullptr) return;
-    if (args != nullptr) {
-        if (std::vsnprintf(out, size, text, *args) < 0) out[0] = '\0';
-    } else if (text != key) {
-        CopyCollapsingPercent(text, out, size);
-    } else {
+    if (text == key && args.empty()) {
         std::snprintf(out, size, "%s", text);
+    } else {
+        format_args(out, size, text, args);
     }
 }
 
 }  // namespace
 
-std::string FormatLogLine(const char* key, std::va_list* args) {
+std::string FormatLogLine(const char* key, std::span<const FormatArg> args) {
     char line[kLogLineSize];
     FormatInto(key, args, line, sizeof line);
     return line;
-}
-
-void WriteLogNoArgs(const char* key, std::int32_t level, std::uint16_t event_type, std::int32_t event_kind,
-                    const char* extra, std::int32_t extra_length) {
-    if (log_settings().debug_level < level) return;
-    char line[kLogLineSize];
-    FormatInto(key, nullptr, line, sizeof line);
-    Emit(line, event_type, event_kind, extra, extra_length);
 }
 
 void WriteLogText(const char* text, std::int32_t level, std::uint16_t event_type, std::int32_t event_kind) {
@@ -128,23 +108,12 @@ void WriteLogText(const char* text, std::int32_t level, std::uint16_t event_type
     Emit(line, event_type, event_kind, nullptr, 0);
 }
 
-void WriteLogV(const char* key, std::int32_t level, std::uint16_t event_type, std::int32_t event_kind,
-               const char* extra, std::int32_t extra_length, std::va_list args) {
+void WriteLogArgs(const char* key, std::int32_t level, std::uint16_t event_type, std::int32_t event_kind,
+                  const char* extra, std::int32_t extra_length, std::span<const FormatArg> args) {
     if (log_settings().debug_level < level) return;
     char line[kLogLineSize];
-    std::va_list copy;
-    va_copy(copy, args);
-    FormatInto(key, &copy, line, sizeof line);
-    va_end(copy);
+    FormatInto(key, args, line, sizeof line);
     Emit(line, event_type, event_kind, extra, extra_length);
-}
-
-void WriteLogArgs(const char* key, std::int32_t level, std::uint16_t event_type, std::int32_t event_kind,
-                  const char* extra, std::int32_t extra_length, ...) {
-    std::va_list args;
-    va_start(args, extra_length);
-    WriteLogV(key, level, event_type, event_kind, extra, extra_length, args);
-    va_end(args);
 }
 
 void ReportEventText(std::uint16_t event_type, const char* text) {

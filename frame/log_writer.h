@@ -2,18 +2,21 @@
 // to the sinks the settings switch on (console, debugger output, the log
 // file, the event log).
 //
-// A key is looked up in the message catalog; a catalog text is a printf
-// format for the arguments. A key without a catalog entry is a ready text:
-// with arguments it is still the format, without arguments it is written as
-// it stands, so a percent sign in an already formatted text is never taken
-// for a conversion. A catalog text written without arguments only has "%%"
-// turned into "%". Lines are cut at kLogLineSize-1 characters.
+// A key is looked up in the message catalog; a catalog text is the format
+// for the arguments, under the formatter's rules for formats from outside
+// (support/format.h): a conversion without an argument of its kind is shown
+// as it stands, so a catalog text never reads more than was passed. A key
+// without a catalog entry is a ready text: with arguments it is still the
+// format, without arguments it is written as it stands, so a percent sign in
+// an already formatted text is never taken for a conversion. Lines are cut
+// at kLogLineSize-1 characters.
 #pragma once
 
-#include <cstdarg>
 #include <cstdint>
+#include <span>
 #include <string>
-#include <type_traits>
+
+#include "support/format.h"
 
 // Event identifiers of the task's events.
 inline constexpr std::uint32_t kEventIdStart = 0x40000001u;
@@ -42,34 +45,26 @@ struct LogSettings {
 LogSettings& log_settings();
 
 // The line WriteLog would write for `key` (catalog lookup and formatting,
-// cut at kLogLineSize-1). `args` null: no arguments.
-std::string FormatLogLine(const char* key, std::va_list* args);
+// cut at kLogLineSize-1).
+std::string FormatLogLine(const char* key, std::span<const FormatArg> args = {});
 
-// WriteLog without arguments / with a va_list. Extra text: `extra_length`
-// bytes of `extra` (up to its first zero), used when both are nonzero.
-void WriteLogNoArgs(const char* key, std::int32_t level, std::uint16_t event_type, std::int32_t event_kind,
-                    const char* extra, std::int32_t extra_length);
-void WriteLogV(const char* key, std::int32_t level, std::uint16_t event_type, std::int32_t event_kind,
-               const char* extra, std::int32_t extra_length, std::va_list args);
+// WriteLog with a counted argument list. Extra text: `extra_length` bytes of
+// `extra` (up to its first zero), used when both are nonzero.
 void WriteLogArgs(const char* key, std::int32_t level, std::uint16_t event_type, std::int32_t event_kind,
-                  const char* extra, std::int32_t extra_length, ...);
+                  const char* extra, std::int32_t extra_length, std::span<const FormatArg> args);
 
 // Writes a ready text as it stands: no catalog lookup, no formatting (the
 // status writer's bare key before the task is attached).
 void WriteLogText(const char* text, std::int32_t level, std::uint16_t event_type, std::int32_t event_kind);
 
 // WriteLog (key, level, event type, event kind, extra, extra length,
-// printf-style arguments...).
+// arguments...).
 template <typename... Args>
 inline void WriteLog(const char* key, std::int32_t level, std::uint16_t event_type, std::int32_t event_kind,
-                     const char* extra, std::int32_t extra_length, Args... args) {
-    static_assert(((std::is_arithmetic_v<Args> || std::is_pointer_v<Args>) && ...),
-                  "log arguments are numbers or C strings");
-    if constexpr (sizeof...(Args) == 0) {
-        WriteLogNoArgs(key, level, event_type, event_kind, extra, extra_length);
-    } else {
-        WriteLogArgs(key, level, event_type, event_kind, extra, extra_length, args...);
-    }
+                     const char* extra, std::int32_t extra_length, const Args&... args) {
+    const FormatArg list[sizeof...(Args) + 1] = {FormatArg(args)...};
+    WriteLogArgs(key, level, event_type, event_kind, extra, extra_length,
+                 std::span<const FormatArg>(list, sizeof...(Args)));
 }
 
 // Sends a text straight to the event log with identifier kEventIdMessage,

@@ -11,25 +11,15 @@
 
 namespace {
 
-void FormatInto(const char* key, std::va_list* args, char* out, std::size_t size) {
+void FormatInto(const char* key, std::span<const FormatArg> args, char* out, std::size_t size) {
     out[0] = '\0';
     const char* text = msg_lookup(key);
     if (text == nullptr) return;
-    if (args != nullptr) {
-        if (std::vsnprintf(out, size, text, *args) < 0) out[0] = '\0';
-        return;
-    }
-    if (text == key) {  // no catalog entry: the key as it stands
+    if (text == key && args.empty()) {  // no catalog entry: the key as it stands
         std::snprintf(out, size, "%s", text);
         return;
     }
-    // A catalog text without arguments: only "%%" means something.
-    std::size_t n = 0;
-    for (const char* p = text; *p != '\0' && n + 1 < size; ++p) {
-        out[n++] = *p;
-        if (p[0] == '%' && p[1] == '%') ++p;
-    }
-    out[n] = '\0';
+    format_args(out, size, text, args);
 }
 
 // The type of a tag as the kernel knows it, or kTagNotConfigured.
@@ -78,7 +68,7 @@ void WriteLevel(TaskId task, TagRef ref, std::int32_t level) {
     }
 }
 
-void Status(std::int32_t level, const char* key, std::va_list* args) {
+void Status(std::int32_t level, const char* key, std::span<const FormatArg> args) {
     const std::int32_t log_level = level == kLevelError ? 2 : 4;
     AcquireKernelAccess(0);
     const TaskId task = CurrentTaskId();
@@ -98,32 +88,20 @@ void Status(std::int32_t level, const char* key, std::va_list* args) {
     if (level >= 0) WriteLevel(task, env.status_tag, level);
     ReleaseKernelAccess();
     if (key != nullptr) {
-        WriteLogNoArgs(text, log_level, static_cast<std::uint16_t>(log_level), kEventKindMessage, nullptr, 0);
+        WriteLogArgs(text, log_level, static_cast<std::uint16_t>(log_level), kEventKindMessage, nullptr, 0, {});
     }
-    task_state().last_status_level = level;
+    task_state().LastStatusLevel = level;
 }
 
 }  // namespace
 
-std::string FormatStatusText(const char* key, std::va_list* args) {
+std::string FormatStatusText(const char* key, std::span<const FormatArg> args) {
     char text[kStatusTextSize];
     text[0] = '\0';
     if (key != nullptr) FormatInto(key, args, text, sizeof text);
     return text;
 }
 
-void StatusMessageNoArgs(std::int32_t level, const char* key) { Status(level, key, nullptr); }
-
-void StatusMessageV(std::int32_t level, const char* key, std::va_list args) {
-    std::va_list copy;
-    va_copy(copy, args);
-    Status(level, key, &copy);
-    va_end(copy);
-}
-
-void StatusMessageArgs(std::int32_t level, const char* key, ...) {
-    std::va_list args;
-    va_start(args, key);
-    StatusMessageV(level, key, args);
-    va_end(args);
+void StatusMessageArgs(std::int32_t level, const char* key, std::span<const FormatArg> args) {
+    Status(level, key, args);
 }

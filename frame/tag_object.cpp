@@ -50,6 +50,14 @@ std::int32_t RealToInt(double v) {
     return static_cast<std::int32_t>(v);
 }
 
+// Low 16 bits of a real truncated toward zero, whatever its size (3e9 gives
+// 24064); a NaN or an infinity gives 0.
+std::int16_t RealLow16(double v) {
+    if (!std::isfinite(v)) return 0;
+    double low = std::fmod(std::trunc(v), 65536.0);  // exact, in (-65536, 65536)
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::int32_t>(low) & 0xFFFF));
+}
+
 std::int16_t Low16(std::int32_t v) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint32_t>(v) & 0xFFFFu));
 }
@@ -204,7 +212,7 @@ std::int16_t TagObject::AsShort() const {
     switch (type_) {
         case kTagInt16:
         case kTagInt16Alt: return value_.Int16();
-        case kTagReal: return Low16(RealToInt(value_.Real()));
+        case kTagReal: return RealLow16(value_.Real());
         case kTagText: {
             const char* text = value_.Text();
             if (text == nullptr) return 0;

@@ -33,11 +33,17 @@ void GetEnvField(const char* name, char* field, int size) {
     field[size - 1] = '\0';
 }
 
-// The message tag's current text equals the catalog text of `key`.
+// The message tag still shows the text the status writer wrote for `key`,
+// as far as the tag holds it: a longer text comes back cut to the tag's
+// capacity (the kernel may keep one byte of it for the terminator).
 bool MessageTagShows(TagObject& message, const char* key) {
     const char* text = message.AsText();
-    const char* expected = msg_lookup(key);
-    return text != nullptr && expected != nullptr && std::strcmp(text, expected) == 0;
+    if (text == nullptr) return false;
+    const std::string expected = FormatStatusText(key);
+    const std::size_t n = std::strlen(text);
+    const std::size_t capacity = message.BufferSize();
+    if (n > expected.size() || expected.compare(0, n, text) != 0) return false;
+    return n == expected.size() || (capacity > 0 && n + 1 >= capacity);
 }
 
 }  // namespace
@@ -57,7 +63,7 @@ TaskBase::TaskBase(const char* name, const char* title) {
 
     state.environment = EmptyTaskEnvironment();
     ClearKernelAccess();
-    state.last_status_level = 0;
+    state.LastStatusLevel = 0;
 
     if (name == nullptr || *name == '\0') {
         state.task_id = kNoTask;

@@ -41,7 +41,7 @@ struct TaskState {
     char system_directory[kSystemDirSize] = {};
     char kernel_banner[kBannerSize] = {};
     TaskEnvironment environment = EmptyTaskEnvironment();
-    std::int32_t last_status_level = 0;
+    std::int32_t LastStatusLevel = 0;
     EventLogWriter* event_log = nullptr;  // owned by TaskBase
 };
 

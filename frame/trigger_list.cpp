@@ -269,14 +269,19 @@ std::int32_t trigger_list_next_changed(TriggerList* list, TaskId task, int resum
         rc = kTlNoChange;
         if (list->block_index < list->block_count) {
             std::int32_t at = list->block_index;
+            ResetValue(list, value);  // a text arrives in the list's own buffer
             if (kernel_next_changed(task, list->references, list->block_count, &at, value) == 0 && at >= 0 &&
                 at < list->block_count) {
                 list->block_index = at;
                 TagEntry* entry = list->entries[at];
                 list->cursor = entry;
-                if (entry->type == kTagText && value->Text() != nullptr) {
-                    if (value->length > value->capacity) value->length = value->capacity;
-                    if (value->length < value->capacity) value->Text()[value->length] = '\0';
+                // The terminator goes inside the list's own text buffer
+                // (text_size + 1 bytes), whatever capacity the kernel
+                // handed back.
+                if (entry->type == kTagText && value->Text() == list->text_buffer) {
+                    if (value->length > list->text_size) value->length = list->text_size;
+                    value->capacity = list->text_size;
+                    value->Text()[value->length] = '\0';
                 }
                 rc = kTlOk;
                 reported = true;

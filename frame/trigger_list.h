@@ -107,7 +107,8 @@ std::int32_t trigger_list_add(TriggerList* list, TagRef reference, ChangeFunctio
 // 0, -2. Allowed while a handler runs.
 std::int32_t trigger_list_remove(TriggerList* list, HandlerRecord* record);
 
-// Reports one changed entry per call (resume 0: from the start).
+// Reports one changed entry per call (resume 0: from the start); a text
+// value is delivered in the list's own buffer, terminated within it.
 // 0, -2, -6, -7, -9, or a code of trigger_list_sync.
 std::int32_t trigger_list_next_changed(TriggerList* list, TaskId task, int resume, TagEntry** out,
                                        ValueRecord* value);

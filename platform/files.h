@@ -1,5 +1,5 @@
 // Files, directories and drives: CreateFileA, ReadFile, WriteFile,
-// DeleteFileA, CreateDirectoryA, RemoveDirectoryA, FindFirstFileA,
+// DeleteFileA, MoveFileExA, CreateDirectoryA, RemoveDirectoryA, FindFirstFileA,
 // FindNextFileA, FindClose, GetFileAttributesA, GetLogicalDrives,
 // FileTimeToSystemTime, GetCurrentDirectoryA, SetCurrentDirectoryA,
 // GetTempPathA, GetTempFileNameA, and crt_fopen for C runtime streams.
@@ -85,6 +85,12 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, DWORD* bytes_w
                LPOVERLAPPED overlapped);
 
 BOOL DeleteFileA(LPCSTR file_name);
+
+inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+
+// Renames a file; with MOVEFILE_REPLACE_EXISTING an existing target file is
+// replaced (a directory never is).
+BOOL MoveFileExA(LPCSTR existing_name, LPCSTR new_name, DWORD flags);
 
 // FALSE with ERROR_ALREADY_EXISTS when the directory exists,
 // ERROR_PATH_NOT_FOUND when its parent does not.

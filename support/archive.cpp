@@ -8,6 +8,9 @@
 #include <new>
 #include <string>
 
+#include "platform/files.h"
+#include "support/paths.h"
+
 namespace {
 
 constexpr std::uint32_t kSpillZeroBlock = 28;  // data_spill starts with this many zero bytes
@@ -54,7 +57,7 @@ void encode_entry(unsigned char* p, const CtEntry& e) {
 // ---- buffered stream --------------------------------------------------------
 
 bool stream_open(CtStream& s, const char* path, const char* mode) {
-  s.file = std::fopen(path, mode);
+  s.file = win::crt_fopen(path, mode);
   if (!s.file) return false;
   // Reads go through our own buffer; writes keep the C stream's buffer.
   std::setvbuf(s.file, nullptr, _IOFBF, CT_STREAM_BUFFER);
@@ -133,23 +136,16 @@ int stream_write(CtStream& s, std::uint64_t pos, const void* src, std::size_t n)
 
 // ---- common -----------------------------------------------------------------
 
-bool is_absolute(const char* name) {
-  if (name[0] == '/' || name[0] == '\\') return true;
-  return ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')) && name[1] == ':';
+// Base directory joined with name through the path rules (brace references
+// expanded, drive letters, "\\" and "/" alike); false when the result does
+// not fit the context's path.
+bool resolve_path(char (&out)[CT_PATH_SIZE], const char* base, const char* name) {
+  static_assert(CT_PATH_SIZE == kPathResolveSize);
+  return path_resolve(out, base, name) != nullptr && out[0] != '\0';
 }
 
-// Base directory joined with name; false when the result does not fit.
-bool resolve_path(char (&out)[CT_PATH_SIZE], const char* base, const char* name) {
-  std::string path;
-  if (base && *base && !is_absolute(name)) {
-    path = base;
-    if (path.back() != '/' && path.back() != '\\') path += '/';
-  }
-  path += name;
-  if (path.empty() || path.size() >= CT_PATH_SIZE) return false;
-  std::memcpy(out, path.c_str(), path.size() + 1);
-  return true;
-}
+// Removes a file through the platform's file layer.
+void remove_file(const char* path) { win::DeleteFileA(path); }
 
 bool writing(const CtFileContext* c) { return c->mode == CT_MODE_CREATE || c->mode == CT_MODE_UPDATE; }
 
@@ -189,11 +185,11 @@ void close_all(CtFileContext* c) {
   stream_close(c->stream);
   if (c->index_spill.file) {
     stream_close(c->index_spill);
-    std::remove(c->index_path);
+    remove_file(c->index_path);
   }
   if (c->data_spill.file) {
     stream_close(c->data_spill);
-    std::remove(c->data_path);
+    remove_file(c->data_path);
   }
 }
 
@@ -278,12 +274,8 @@ int commit(CtArchive* ct) {
     if (std::fflush(out->file) != 0 && rc == CT_OK) rc = CT_ERR_WRITE;
     if (stream_close(*out) != 0 && rc == CT_OK) rc = CT_ERR_WRITE;
   }
-  if (rc == CT_OK && std::rename(temp.c_str(), c->path) != 0) {
-    // Some C runtimes do not replace an existing file.
-    std::remove(c->path);
-    if (std::rename(temp.c_str(), c->path) != 0) rc = CT_ERR_WRITE;
-  }
-  if (rc != CT_OK) std::remove(temp.c_str());
+  if (rc == CT_OK && !win::MoveFileExA(temp.c_str(), c->path, win::MOVEFILE_REPLACE_EXISTING)) rc = CT_ERR_WRITE;
+  if (rc != CT_OK) remove_file(temp.c_str());
   delete out;
   delete[] piece;
   return rc;

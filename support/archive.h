@@ -108,8 +108,11 @@ struct CtArchive {
   CtEntry entry = {};  // the current table's entry, widened to the 28-byte form
 };
 
-// Reading. base_dir may be null; a name with a drive or an absolute directory
-// ignores it. The resolved path must fit in 127 characters (else CT_ERR_OPEN).
+// Reading. The archive path is base_dir joined with name by path_resolve
+// (support/paths.h): brace references are expanded, a name with a drive or
+// an absolute directory ignores the base, a relative base (or none) lies
+// under the current directory. The resolved path must fit in 127 characters
+// and name a file (else CT_ERR_OPEN).
 int ct_open(CtArchive* ct, const char* base_dir, const char* name);
 int ct_select(CtArchive* ct, std::uint32_t index);
 int ct_find(CtArchive* ct, const char* name);
@@ -145,7 +148,9 @@ int ct_discard(CtArchive* ct);
 // Resolves global identifiers through "ct/domain.ct" and the domains'
 // "<domain>/ct/global.ct" under base_dir, starting at domain and walking to
 // its parents. refs[i] receives the tag reference of ids[i] (0xFFFFFFFF when
-// unresolved). domain is lower-cased in place. Returns the number resolved,
-// or -1. A domain already visited ends the walk, so a cycle of parents ends.
+// unresolved). domain is lower-cased in place. Returns the number resolved
+// (a domain whose global.ct cannot be read adds nothing), or -1 when
+// domain.ct cannot be read. A domain already visited ends the walk, so a
+// cycle of parents ends.
 int ct_resolve_globals(std::uint32_t* refs, int count, const std::uint32_t* ids, const char* base_dir,
                        char* domain);

@@ -104,7 +104,10 @@ int ct_resolve_globals(std::uint32_t* refs, int count, const std::uint32_t* ids,
   char next[kDomainNameSize + 1] = {};
   char* current = domain;  // the caller's buffer first, then our own
   while (*current) {
-    total += resolve_in_domain(current, refs, count, ids, base_dir);
+    // A domain without a readable global.ct resolves nothing; its parents
+    // are still searched.
+    int resolved = resolve_in_domain(current, refs, count, ids, base_dir);
+    if (resolved > 0) total += resolved;
     if (static_cast<unsigned>(total) >= static_cast<unsigned>(count)) break;
     try {
       visited.emplace_back(current);  // already lower-case

@@ -1,5 +1,6 @@
 #include "support/format.h"
 
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -12,9 +13,10 @@ namespace {
 // width or precision) is cut there.
 constexpr std::size_t kStringLimit = 16u << 20;
 
-// Real digits past this many are zeros in double arithmetic (every scaling
-// step pushes the lowest set bit up); they are emitted as counted zeros.
-constexpr int kMaxRealDigits = 1100;
+// Longest exact decimal form of a double: 309 integer digits, or 1074
+// fractional digits (the smallest subnormal is 2^-1074).
+constexpr int kMaxIntegerDigits = 310;
+constexpr int kMaxFractionDigits = 1074;
 
 // Output into a bounded buffer or a string; Put reports false once full.
 class Sink {
@@ -129,80 +131,98 @@ void Integer(Sink& sink, const Spec& spec, int value, char conv) {
     Emit(sink, spec, p, true);
 }
 
-// Half a unit of the digit `precision` places after the point (0 once it
-// falls below the smallest double).
-double HalfUnit(int precision) {
-    double r = 0.5;
-    for (int i = 0; i < precision && r != 0.0; ++i) r /= 10.0;
-    return r;
+// Exact decimal digits of a finite v >= 0: `digits` holds the integer part
+// followed by `fraction` fractional digits, with no point. A double is
+// m * 2^k with a 53-bit m, so it has at most 1074 fractional digits and
+// every one of them is produced.
+struct Decimal {
+    std::string digits;
+    int fraction = 0;
+};
+
+Decimal ExactDecimal(double v) {
+    int exp2 = 0;
+    std::frexp(v, &exp2);
+    int fraction = 53 - exp2;
+    if (fraction < 0) fraction = 0;
+    if (fraction > kMaxFractionDigits) fraction = kMaxFractionDigits;
+    char buffer[kMaxIntegerDigits + 2 + kMaxFractionDigits];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, fraction);
+    Decimal d;
+    d.fraction = fraction;
+    d.digits.reserve(static_cast<std::size_t>(result.ptr - buffer));
+    for (const char* p = buffer; p != result.ptr; ++p) {
+        if (*p != '.') d.digits += *p;
+    }
+    return d;
 }
 
-// v > 0 scaled into [1, 10) by decimal steps; returns the exponent.
-int ScaleToUnit(double& v) {
-    int exp = 0;
-    while (v >= 10.0) {
-        v /= 10.0;
-        ++exp;
+// Rounds the first `keep` digits half up (a tie goes up); returns the kept
+// digits, one longer when the carry runs out of the front.
+std::string RoundHalfUp(const std::string& digits, std::size_t keep) {
+    if (keep >= digits.size()) return digits;
+    std::string kept = digits.substr(0, keep);
+    if (digits[keep] < '5') return kept;
+    std::size_t i = kept.size();
+    while (i > 0) {
+        --i;
+        if (kept[i] != '9') {
+            ++kept[i];
+            return kept;
+        }
+        kept[i] = '0';
     }
-    while (v < 1.0) {
-        v *= 10.0;
-        --exp;
-    }
-    return exp;
-}
-
-// Next digit of a scaled mantissa.
-char NextDigit(double& m) {
-    int d = static_cast<int>(m);
-    if (d < 0) d = 0;
-    if (d > 9) d = 9;
-    m = (m - d) * 10.0;
-    return static_cast<char>('0' + d);
+    return "1" + kept;
 }
 
 // Fixed point: integer digits, then "." and `precision` digits.
 void FixedBody(double v, int precision, Piece& p) {
-    int digits = precision < kMaxRealDigits ? precision : kMaxRealDigits;
-    p.trail_zeros = precision - digits;
-    v += HalfUnit(precision);
-    double m = v;
-    if (v < 1.0) {
-        p.body = "0";
-        m = v * 10.0;
-    } else {
-        int exp = ScaleToUnit(m);
-        for (int i = 0; i <= exp; ++i) p.body += NextDigit(m);
-    }
+    Decimal d = ExactDecimal(v);
+    int shown = precision < d.fraction ? precision : d.fraction;
+    std::size_t integer_digits = d.digits.size() - static_cast<std::size_t>(d.fraction);
+    std::string kept = RoundHalfUp(d.digits, integer_digits + static_cast<std::size_t>(shown));
+    std::size_t point = kept.size() - static_cast<std::size_t>(shown);
+    std::size_t first = 0;  // no leading zeros before the units digit
+    while (first + 1 < point && kept[first] == '0') ++first;
+    p.body = kept.substr(first, point - first);
     if (precision > 0) {
         p.body += '.';
-        for (int i = 0; i < digits; ++i) p.body += NextDigit(m);
+        p.body += kept.substr(point);
+        p.trail_zeros = precision - shown;
     }
 }
 
-// Mantissa of the exponent form rounded at `precision`; returns the exponent.
-int ExponentMantissa(double v, int precision, double& m) {
-    m = v;
-    if (v == 0.0) return 0;
-    int exp = ScaleToUnit(m);
-    m += HalfUnit(precision);
-    if (m >= 10.0) {
-        m /= 10.0;
+// Mantissa digits of the exponent form (1 + precision of them, rounded);
+// returns the decimal exponent. Zero has exponent 0.
+int ExponentDigits(double v, int precision, std::string& mantissa) {
+    Decimal d = ExactDecimal(v);
+    std::size_t lead = d.digits.find_first_not_of('0');
+    if (lead == std::string::npos) {
+        mantissa.assign(1, '0');
+        return 0;
+    }
+    int exp = static_cast<int>(d.digits.size()) - d.fraction - 1 - static_cast<int>(lead);
+    std::string significant = d.digits.substr(lead);
+    std::size_t keep = static_cast<std::size_t>(precision) + 1;
+    mantissa = RoundHalfUp(significant, keep);
+    if (keep < significant.size() && mantissa.size() > keep) {
+        // The carry added a digit in front: 9.99 -> 10.0
+        mantissa.pop_back();
         ++exp;
     }
     return exp;
 }
 
 void ExponentBody(double v, int precision, bool upper, Piece& p) {
-    int digits = precision < kMaxRealDigits ? precision : kMaxRealDigits;
-    p.trail_zeros = precision - digits;
-    double m = 0;
-    int exp = ExponentMantissa(v, precision, m);
-    p.body += NextDigit(m);
+    std::string mantissa;
+    int exp = ExponentDigits(v, precision, mantissa);
+    p.body += mantissa[0];
     if (precision > 0) {
         p.body += '.';
-        for (int i = 0; i < digits; ++i) p.body += NextDigit(m);
+        p.body += mantissa.substr(1);
+        p.trail_zeros = precision - static_cast<std::int64_t>(mantissa.size() - 1);
     }
-    p.suffix = upper ? "E" : "e";
+    p.suffix.assign(1, upper ? 'E' : 'e');
     p.suffix += exp < 0 ? '-' : '+';
     int a = exp < 0 ? -exp : exp;
     p.suffix += static_cast<char>('0' + (a / 100) % 10);
@@ -237,8 +257,8 @@ void Real(Sink& sink, const Spec& spec, double value, char conv) {
     } else if (conv == 'e' || conv == 'E') {
         ExponentBody(value, precision, upper, p);
     } else {
-        double m = 0;
-        int exp = ExponentMantissa(value, precision, m);
+        std::string mantissa;
+        int exp = ExponentDigits(value, precision, mantissa);
         if (exp < -4 || exp > precision) {
             ExponentBody(value, precision, upper, p);
         } else {
@@ -259,15 +279,65 @@ int ReadNumber(const char*& f) {
     return n;
 }
 
-void Run(Sink& sink, const char* f, FormatArgs& args) {
+// The caller's arguments, handed out in order; an argument of the wrong
+// kind or none at all makes the directive write itself as it stands.
+class ArgList {
+public:
+    explicit ArgList(std::span<const FormatArg> args) : args_(args) {}
+
+    const FormatArg* Next() { return next_ < args_.size() ? &args_[next_++] : nullptr; }
+    bool Int(int& out) {
+        const FormatArg* a = Next();
+        if (a == nullptr) return false;
+        switch (a->kind()) {
+            case FormatArg::Kind::Integer:
+                out = static_cast<int>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(a->integer())));
+                return true;
+            case FormatArg::Kind::Real: out = Truncated(a->real()); return true;
+            default: return false;
+        }
+    }
+    bool Real(double& out) {
+        const FormatArg* a = Next();
+        if (a == nullptr) return false;
+        switch (a->kind()) {
+            case FormatArg::Kind::Integer:
+                out = static_cast<double>(a->integer());
+                return true;
+            case FormatArg::Kind::Real: out = a->real(); return true;
+            default: return false;
+        }
+    }
+    bool Text(const char*& out) {
+        const FormatArg* a = Next();
+        if (a == nullptr || a->kind() != FormatArg::Kind::Text) return false;
+        out = a->text();
+        return true;
+    }
+
+private:
+    static int Truncated(double v) {
+        if (std::isnan(v)) return 0;
+        if (v >= 2147483647.0) return INT_MAX;
+        if (v <= -2147483648.0) return INT_MIN;
+        return static_cast<int>(v);
+    }
+    std::span<const FormatArg> args_;
+    std::size_t next_ = 0;
+};
+
+void Run(Sink& sink, const char* f, std::span<const FormatArg> list) {
     if (f == nullptr) return;
+    ArgList args(list);
     while (*f != '\0' && !sink.Full()) {
         if (*f != '%') {
             sink.Put(*f++);
             continue;
         }
+        const char* directive = f;
         ++f;
         if (*f == '\0') break;  // a lone "%" at the end writes nothing
+        bool matched = true;  // every argument the directive asked for was there
         Spec spec;
         if (*f == '-') {
             spec.left = true;
@@ -281,7 +351,8 @@ void Run(Sink& sink, const char* f, FormatArgs& args) {
             ++f;
         }
         if (*f == '*') {
-            int w = args.NextInt();
+            int w = 0;
+            matched = args.Int(w) && matched;
             if (w < 0) {
                 spec.left = true;
                 w = w == INT_MIN ? INT_MAX : -w;
@@ -294,7 +365,8 @@ void Run(Sink& sink, const char* f, FormatArgs& args) {
         if (*f == '.') {
             ++f;
             if (*f == '*') {
-                int pr = args.NextInt();
+                int pr = 0;
+                matched = args.Int(pr) && matched;
                 spec.precision = pr < 0 ? -1 : pr;
                 ++f;
             } else {
@@ -306,16 +378,31 @@ void Run(Sink& sink, const char* f, FormatArgs& args) {
         if (conv == '\0') break;
         ++f;
         switch (conv) {
-        case 'd': case 'i': case 'u': case 'o': case 'x': case 'X':
-            Integer(sink, spec, args.NextInt(), conv);
+        case 'd': case 'i': case 'u': case 'o': case 'x': case 'X': {
+            int v = 0;
+            if (args.Int(v) && matched) {
+                Integer(sink, spec, v, conv);
+            } else {
+                sink.Put(directive, static_cast<std::size_t>(f - directive));
+            }
             break;
+        }
         case 'c': {
-            char c = static_cast<char>(args.NextInt());
-            EmitText(sink, spec, &c, 1);
+            int v = 0;
+            if (args.Int(v) && matched) {
+                char c = static_cast<char>(v);
+                EmitText(sink, spec, &c, 1);
+            } else {
+                sink.Put(directive, static_cast<std::size_t>(f - directive));
+            }
             break;
         }
         case 's': {
-            const char* s = args.NextText();
+            const char* s = nullptr;
+            if (!args.Text(s) || !matched) {
+                sink.Put(directive, static_cast<std::size_t>(f - directive));
+                break;
+            }
             if (s == nullptr) s = "(null)";
             std::size_t n = 0;
             // Never read past the precision: the text need not be terminated there.
@@ -323,9 +410,15 @@ void Run(Sink& sink, const char* f, FormatArgs& args) {
             EmitText(sink, spec, s, n);
             break;
         }
-        case 'f': case 'e': case 'E': case 'g': case 'G':
-            Real(sink, spec, args.NextDouble(), conv);
+        case 'f': case 'e': case 'E': case 'g': case 'G': {
+            double v = 0;
+            if (args.Real(v) && matched) {
+                Real(sink, spec, v, conv);
+            } else {
+                sink.Put(directive, static_cast<std::size_t>(f - directive));
+            }
             break;
+        }
         default:
             sink.Put(conv);
             break;
@@ -333,47 +426,18 @@ void Run(Sink& sink, const char* f, FormatArgs& args) {
     }
 }
 
-class VaArgs : public FormatArgs {
-public:
-    explicit VaArgs(std::va_list args) { va_copy(args_, args); }
-    ~VaArgs() override { va_end(args_); }
-    int NextInt() override { return va_arg(args_, int); }
-    double NextDouble() override { return va_arg(args_, double); }
-    const char* NextText() override { return va_arg(args_, const char*); }
-
-private:
-    std::va_list args_;
-};
-
 }  // namespace
 
-int format_args(char* out, std::size_t size, const char* format, FormatArgs& args) {
+int format_args(char* out, std::size_t size, const char* format, std::span<const FormatArg> args) {
     if (out == nullptr || size == 0) return 0;
     Sink sink(out, size);
     Run(sink, format, args);
     return static_cast<int>(sink.Finish());
 }
 
-int format_vtext(char* out, std::size_t size, const char* format, std::va_list args) {
-    VaArgs source(args);
-    return format_args(out, size, format, source);
-}
-
-int format_text(char* out, std::size_t size, const char* format, ...) {
-    std::va_list args;
-    va_start(args, format);
-    int n = format_vtext(out, size, format, args);
-    va_end(args);
-    return n;
-}
-
-std::string format_string(const char* format, ...) {
+std::string format_string_args(const char* format, std::span<const FormatArg> args) {
     std::string text;
-    std::va_list args;
-    va_start(args, format);
-    VaArgs source(args);
-    va_end(args);
     Sink sink(&text);
-    Run(sink, format, source);
+    Run(sink, format, args);
     return text;
 }

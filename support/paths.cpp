@@ -53,16 +53,20 @@ void SetField(char (&field)[N], const std::string& text) {
     CopyField(field, N, text.data(), text.size());
 }
 
-// The text with its braces expanded (null counts as empty).
+// The text with its braces expanded (null counts as empty), cut at
+// kTextSize - 1 characters.
 std::string Expanded(const char* text) {
     if (text == nullptr) return {};
     if (std::strchr(text, '{') == nullptr) {
-        return std::string(text, ::strnlen(text, kTextSize - 1));
+        return std::string(text, ::strnlen(text, kTextSize));
     }
-    char buffer[kTextSize];
-    path_expand(text, buffer, kTextSize);
+    char buffer[kTextSize + 1];
+    path_expand(text, buffer, kTextSize + 1);
     return buffer;
 }
+
+// An expanded text too long for the working buffer: it would have been cut.
+bool Overlong(const std::string& expanded) { return expanded.size() >= static_cast<std::size_t>(kTextSize); }
 
 void ClearLocation(PathRecord* record) {
     record->node[0] = '\0';
@@ -83,7 +87,7 @@ void ParsePlain(const std::string& text, Parsed& out) {
     if (text.size() >= 2 && IsSeparator(text[0]) && IsSeparator(text[1])) {
         std::size_t end = 2;
         while (end < text.size() && !IsSeparator(text[end])) ++end;
-        out.node = text.substr(2, std::min(end - 2, kNodeTextMax));
+        out.node = text.substr(2, end - 2);
         rest = text.substr(end);
         if (rest.find(':') != std::string::npos) rest.erase(0, 1);
     } else if (std::size_t bang = text.rfind('!'); bang != std::string::npos) {
@@ -93,12 +97,11 @@ void ParsePlain(const std::string& text, Parsed& out) {
         }
         rest = text.substr(bang + 1);
     } else if (std::size_t colon = text.find(':'); colon != std::string::npos) {
-        out.device = text.substr(0, std::min<std::size_t>(colon, kPathDeviceSize - 1));
+        out.device = text.substr(0, colon);
         rest = text.substr(colon + 1);
     } else {
         rest = text;
     }
-    if (rest.size() > kDirectoryTextMax) rest.resize(kDirectoryTextMax);
     for (char& c : rest) {
         if (c == '\\') c = '/';
     }
@@ -115,7 +118,7 @@ void ParseBracket(const std::string& text, Parsed& out) {
         open = rest.find_first_of("[<");
     }
     if (std::size_t colon = rest.find(':'); colon != std::string::npos && colon < open) {
-        out.device = rest.substr(0, std::min<std::size_t>(colon, kPathDeviceSize - 1));
+        out.device = rest.substr(0, colon);
         rest.erase(0, colon + 1);
     }
     std::string dir;
@@ -124,7 +127,7 @@ void ParseBracket(const std::string& text, Parsed& out) {
     auto separator = [&dir]() {
         if (dir.empty() || dir.back() != '/') dir += '/';
     };
-    for (std::size_t i = 0; i < rest.size() && dir.size() < kDirectoryTextMax - 1; ++i) {
+    for (std::size_t i = 0; i < rest.size(); ++i) {
         char c = rest[i];
         if (c == '[' || c == '<') {
             if (depth == 0) {
@@ -157,24 +160,18 @@ void ParseBracket(const std::string& text, Parsed& out) {
 }
 
 // Parses an expanded text into the record: the whole text as a directory
-// when `whole_directory`, else split into directory and name.
+// when `whole_directory`, else split into directory and name. A text whose
+// parts do not fit their fields is refused (null, the record unchanged):
+// cut, it would name another file.
 PathRecord* ParseInto(PathRecord* record, const std::string& expanded, bool whole_directory) {
-    bool created = record == nullptr;
-    if (created) {
-        record = path_new();
-        if (record == nullptr) return nullptr;
-    } else if (!Valid(record)) {
-        return nullptr;
-    }
+    if (record != nullptr && !Valid(record)) return nullptr;
+    if (Overlong(expanded)) return nullptr;
     Parsed parsed;
     if (expanded.find('[') != std::string::npos) {
         ParseBracket(expanded, parsed);
     } else {
         ParsePlain(expanded, parsed);
     }
-    ClearLocation(record);
-    SetField(record->node, parsed.node);
-    SetField(record->device, parsed.device);
     std::string directory = parsed.directory;
     std::string name;
     if (!whole_directory) {
@@ -190,9 +187,20 @@ PathRecord* ParseInto(PathRecord* record, const std::string& expanded, bool whol
     // "name@host": the text after the at sign names the node.
     std::string& host_part = whole_directory ? directory : name;
     if (std::size_t at = host_part.find('@'); at != std::string::npos) {
-        SetField(record->node, host_part.substr(at + 1));
+        parsed.node = host_part.substr(at + 1);
         host_part.resize(at);
     }
+    if (parsed.node.size() > kNodeTextMax || parsed.device.size() >= sizeof record->device ||
+        directory.size() >= kDirectoryTextMax || name.size() >= sizeof record->name) {
+        return nullptr;
+    }
+    if (record == nullptr) {
+        record = path_new();
+        if (record == nullptr) return nullptr;
+    }
+    ClearLocation(record);
+    SetField(record->node, parsed.node);
+    SetField(record->device, parsed.device);
     SetField(record->directory, directory);
     if (!whole_directory) {
         SetField(record->name, name);
@@ -388,11 +396,26 @@ PathRecord* path_current(PathRecord* record) {
     char cwd[kPathDirectorySize + 1];
     win::DWORD n = win::GetCurrentDirectoryA(sizeof cwd, cwd);
     if (n == 0 || n >= sizeof cwd) return nullptr;
-    PathRecord* result = ParseInto(record, std::string(cwd, n), true);
+    // A plain directory, never the path grammar: "@", "!" and "[" are
+    // ordinary characters of a directory name here.
+    std::string text(cwd, n);
+    std::string device;
+    if (text.size() >= 2 && text[1] == ':') {
+        device = text.substr(0, 1);
+        text.erase(0, 2);
+    }
+    for (char& c : text) {
+        if (c == '\\') c = '/';
+    }
+    if (text.size() >= kDirectoryTextMax) return nullptr;
+    PathRecord* result = record != nullptr ? record : path_new();
     if (result == nullptr) return nullptr;
+    ClearLocation(result);
+    SetField(result->device, device);
+    SetField(result->directory, text);
     result->name[0] = '\0';
     result->name_pattern[0] = '\0';
-    result->node[0] = '\0';
+    result->is_directory = -1;
     return result;
 }
 
@@ -456,23 +479,40 @@ char* path_format(const PathRecord* record, char* buffer, int size) {
     return buffer;
 }
 
+namespace {
+
+// Formats the record into `out` (kPathResolveSize bytes); false, with `out`
+// empty, when the path does not fit.
+bool FormatResolved(const PathRecord* record, char* out) {
+    char text[kPathFormatSize];
+    if (path_format(record, text, sizeof text) == nullptr || std::strlen(text) >= static_cast<std::size_t>(kPathResolveSize)) {
+        out[0] = '\0';
+        return false;
+    }
+    std::memcpy(out, text, std::strlen(text) + 1);
+    return true;
+}
+
+}  // namespace
+
 char* path_resolve(char* out, const char* base, const char* name) {
     if (out == nullptr) return nullptr;
     out[0] = '\0';
     PathRecord* named = path_parse(nullptr, name);
     if (named == nullptr) {
-        if (name != nullptr) CopyField(out, kPathResolveSize, name, std::strlen(name));
-        return out;
-    }
-    if (named->directory[0] == '/' || named->device[0] != '\0') {
-        path_format(named, out, kPathResolveSize);
-        path_free(named);
+        if (name == nullptr || std::strlen(name) >= static_cast<std::size_t>(kPathResolveSize)) return nullptr;
+        CopyField(out, kPathResolveSize, name, std::strlen(name));
         return out;
     }
     PathRecord* full = nullptr;
-    if (base != nullptr) {
+    bool refused = false;
+    if (named->directory[0] == '/' || named->device[0] != '\0') {
+        // Used alone.
+    } else if (base != nullptr) {
         PathRecord* given = path_set_directory(nullptr, base);
-        if (given != nullptr && given->directory[0] != '/') {
+        if (given == nullptr) {
+            refused = true;  // a base that cannot be taken would resolve elsewhere
+        } else if (given->directory[0] != '/') {
             full = path_current(nullptr);
             if (full != nullptr) path_combine(full, given);
             path_free(given);
@@ -482,15 +522,14 @@ char* path_resolve(char* out, const char* base, const char* name) {
     } else {
         full = path_current(nullptr);
     }
-    if (full != nullptr) {
-        path_combine(full, named);
-        path_format(full, out, kPathResolveSize);
-        path_free(full);
-    } else {
-        path_format(named, out, kPathResolveSize);
+    bool fits = false;
+    if (!refused) {
+        if (full != nullptr) path_combine(full, named);
+        fits = FormatResolved(full != nullptr ? full : named, out);
     }
+    path_free(full);
     path_free(named);
-    return out;
+    return fits ? out : nullptr;
 }
 
 PathRecord* path_search(const char* list, const char* relative) {
@@ -519,6 +558,18 @@ PathRecord* path_search(const char* list, const char* relative) {
         PathRecord* candidate =
             element.empty() ? path_current(nullptr) : path_set_directory(nullptr, element.c_str());
         if (candidate == nullptr) continue;
+        if (candidate->directory[0] != '/' && candidate->node[0] == '\0') {
+            // A relative element lies under the current directory; laid
+            // straight over the relative path it would be replaced by it.
+            PathRecord* here = path_current(nullptr);
+            if (here == nullptr) {
+                path_free(candidate);
+                continue;
+            }
+            path_combine(here, candidate);
+            path_free(candidate);
+            candidate = here;
+        }
         path_combine(candidate, wanted);
         if (path_kind(candidate) != -1) {
             path_free(wanted);

@@ -4,8 +4,10 @@
 // Windows path. Directories are held with "/" separators and formatted with
 // "\". Every text argument may carry environment references "{NAME}".
 //
-// Texts longer than a field are cut at the field's size less one; every
-// field is always terminated.
+// A path text whose parts do not fit their fields (node 62 characters,
+// device 63, directory 255, name 127) is refused rather than cut, since a
+// cut path names another file; the setters of single fields cut at the
+// field's size less one. Every field is always terminated.
 #pragma once
 
 #include <cstdint>
@@ -80,8 +82,9 @@ PathRecord* path_set_type(PathRecord* record, const char* text);
 // `extension` is ignored; an empty extension removes the old one).
 PathRecord* path_set_extension(PathRecord* record, const char* extension);
 
-// The working directory of the current drive, as device and directory;
-// name, name_pattern and node cleared. Null record: a new one.
+// The working directory of the current drive, taken as a plain directory
+// (no path grammar: "@", "!" and "[" are ordinary characters), as device and
+// directory; name, name_pattern and node cleared. Null record: a new one.
 PathRecord* path_current(PathRecord* record);
 
 // Lays `source` over `destination` and returns `destination`.
@@ -95,12 +98,15 @@ char* path_format(const PathRecord* record, char* buffer, int size);
 
 // Joins `base` (a directory, or null for the current directory) and `name`
 // into `out` (kPathResolveSize bytes) and returns `out`. A name with a
-// device or an absolute directory is used alone. Never fails: an
-// unparsable name is copied through (cut to fit).
+// device or an absolute directory is used alone; a relative base lies under
+// the current directory. An unparsable name is copied through. Null, with
+// `out` empty, when the result (or a name or base that cannot be taken)
+// would not fit: it is never cut.
 char* path_resolve(char* out, const char* base, const char* name);
 
 // First element of `list` ("," or ";" separated; null: $VDPATH) under
-// which `relative` exists, as a new record; null when none.
+// which `relative` exists, as a new record; null when none. A relative
+// element lies under the current directory.
 PathRecord* path_search(const char* list, const char* relative);
 
 // -1 missing, 0 directory (or hidden or system entry), 1 read-only file,

@@ -276,6 +276,22 @@ BOOL DeleteFileA(LPCSTR file_name) {
     return TRUE;
 }
 
+BOOL MoveFileExA(LPCSTR existing_name, LPCSTR new_name, DWORD flags) {
+    std::string from;
+    std::string to;
+    if (!HostPathOf(existing_name, from) || !HostPathOf(new_name, to)) return FALSE;
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (flags & MOVEFILE_REPLACE_EXISTING) == 0)) {
+        SetLastError(S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED : ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        SetLastError(ErrorOf(errno, from));
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL CreateDirectoryA(LPCSTR path_name, LPSECURITY_ATTRIBUTES) {
     VD_FAIL_POINT(FALSE);
     std::string path;

@@ -46,6 +46,10 @@ BOOL DeleteFileA(LPCSTR file_name) {
     return ::DeleteFileA(file_name);
 }
 
+BOOL MoveFileExA(LPCSTR existing_name, LPCSTR new_name, DWORD flags) {
+    return ::MoveFileExA(existing_name, new_name, flags);
+}
+
 BOOL CreateDirectoryA(LPCSTR path_name, LPSECURITY_ATTRIBUTES security) {
     VD_FAIL_POINT(FALSE);
     return ::CreateDirectoryA(path_name, reinterpret_cast<::LPSECURITY_ATTRIBUTES>(security));

@@ -1,5 +1,9 @@
 // The vdwinut process end to end: start, triggers in both wait modes, each
-// row kind, the settings files, the stop sequence and the start-up failures.
+// row kind, the settings files, hostile catalog texts, the stop sequence and
+// the start-up failures.
+#include <utility>
+#include <vector>
+
 #include "platform/disk.h"
 #include "platform/event_log_dump.h"
 #include "tests/e2e/task_runtime.h"
@@ -107,6 +111,64 @@ TEST_F(ProcessTest, SettingsFilesDecideTheDiskUnit) {
     EXPECT_EQ(total_after_start("; application copy\n[debug]\ndebuglevel = 3\n[diskspace]\n  usemb = \"1\"  \n"),
               static_cast<std::uint32_t>(total.QuadPart >> 20));
     EXPECT_EQ(total_after_start("[Debug]\nDebugLevel=3\n"), static_cast<std::uint32_t>(total.QuadPart >> 10));
+}
+
+TEST_F(ProcessTest, HostileCatalogTextsNeitherCrashNorStopTheTask) {
+    // Every text the task formats asks for more than its callers pass, or
+    // for "%n"; "START" and "RUN" are longer than the message tag object.
+    const std::string run = "Running %s%d%n " + std::string(85, 'r');
+    std::ofstream(dir_ / "app" / "msg" / "VDWINUT.txt")
+        << "TASK_START | \"%s%s%s%s%s%s%s%s%s%s%n%n\"\nTASK_STOP | \"stop %s%s%s%s%s%s%s%s%s%s%n\"\n"
+        << "CTLOAD | \"%s %d %f %n\"\nRUNLOAD | \"%*d %.*s %n\"\n"
+        << "START | \"Starting %s%s%s%s%s %n " << std::string(80, 's') << "\"\nRUN | \"" << run << "\"\n"
+        << "STOPPING | \"%s%s%s%n\"\nSHUTDOWN | \"Stopped %s%s%n\"\nVDERROR | \"%s%s%s%s%s%n\"\n"
+        << "DISKACCESS | \"%s%s%s%s%s %n\"\nSYSINFOREAD | \"%s%s%s%n\"\nSYSINFWRITE | \"%s%n%s\"\n"
+        << "NOKEYBOARD | \"%s%s%n\"\nNOSTOPTAG | \"%s%n\"\n";
+    std::ofstream(dir_ / "app" / "net" / "VDWINUT.ini") << "[Debug]\nDebugLevel=4\nLog2EventViewer=1\n";
+    // The total-size row asks for drive Q, which is not there: "DISKACCESS".
+    const fs::path rows = dir_ / "app" / "plant" / "ct" / "VDWINUT.ct.txt";
+    std::string text = ReadFile(rows);
+    ASSERT_NE(text.find(" 202 0"), std::string::npos);
+    std::ofstream(rows) << text.replace(text.find(" 202 0"), 6, " 216 0");
+    ASSERT_EQ(RunCommand(Program(VD_CTBUILD) + " -t " + Quote((dir_ / "tags.lst").string()) + " " +
+                         Quote(rows.string()) + " " + Quote((dir_ / "app" / "plant" / "ct" / "VDWINUT.ct").string())),
+              0);
+
+    StartTask(VD_VDWINUT_RECORDING);
+    ASSERT_TRUE(WaitFor("VDWINUT.STATUS", 1)) << ReadFile(dir_ / "task.err");
+    // The task knew its own long text: the running text follows (unless the
+    // keyboard report came in between).
+    const std::string shown = Text("VDWINUT.MSG");
+    const std::string formatted_run = "Running %s%dn " + std::string(85, 'r');
+    if (shown != "%s%sn") {
+        EXPECT_GE(shown.size(), 79u);
+        EXPECT_EQ(formatted_run.substr(0, shown.size()), shown);
+    }
+
+    ASSERT_EQ(Vdrt("set SHUT_DEFER 1"), 0);
+    std::vector<std::pair<std::string, std::string>> rows_run;
+    for (const char* stem : {"KB_CAD", "KB_TAB", "SS_ON", "SS_ACTIVE", "SS_SETTIME", "SS_TIME", "SS_SECURE",
+                             "SS_SETSEC", "LOCKPOL", "LOCKPOL_SET", "TASKMGR", "TASKMGR_SET", "DISK_FREE",
+                             "DISK_TOTAL", "SHUTDOWN", "LOCK", "EVT", "EVT_FIXED"}) {
+        rows_run.emplace_back(std::string(stem) + "_TRIG", std::string(stem) + "_DONE");
+    }
+    // Starting the screen saver talks to a real desktop on Windows.
+    if (fs::path::preferred_separator == '/') rows_run.emplace_back("SS_START_TRIG", "SS_START_DONE");
+    for (const auto& [trigger, done] : rows_run) {
+        ASSERT_EQ(Vdrt("set " + done + " 0"), 0);
+        ASSERT_EQ(Vdrt("set " + trigger + " 1"), 0);
+        EXPECT_TRUE(WaitFor(done.c_str(), 1)) << trigger << "\n" << ReadFile(LogFile());
+    }
+    EXPECT_EQ(Int("STOP"), 1) << "the deferred exit reached the stop tag";
+
+    ASSERT_EQ(Vdrt("stop VDWINUT"), 0);
+    EXPECT_EQ(TaskExit(), Reported(0));
+    EXPECT_EQ(Int("VDWINUT.STATUS"), 0);
+    const std::string log = ReadFile(LogFile());
+    for (const char* line : {"VDWINUTWindows Host Utilities", "%s%s%s%s%s%s%snn", "Q:\\%s%s%s%s n",
+                             "stop VDWINUTWindows Host Utilities"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
 }
 
 TEST_F(ProcessTest, StartFailuresExitWithMinusOne) {

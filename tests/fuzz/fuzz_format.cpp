@@ -12,38 +12,36 @@
 
 namespace {
 
-// Arguments drawn from the fuzz input after the format text.
-class FuzzArgs : public FormatArgs {
-public:
-    FuzzArgs(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    int NextInt() override {
-        std::uint32_t v = 0;
-        Take(&v, sizeof v);
-        return static_cast<int>(v);
-    }
-    double NextDouble() override {
-        double v = 0;
-        Take(&v, sizeof v);
-        return v;
-    }
-    const char* NextText() override {
-        static const char* const kTexts[] = {"", "plant1", nullptr, "a much longer text with spaces", "%d%s"};
-        std::uint8_t pick = 0;
-        Take(&pick, 1);
-        return kTexts[pick % 5];
-    }
-
-private:
-    void Take(void* out, std::size_t n) {
+// Arguments drawn from the fuzz input after the format text: a kind byte,
+// then the value. Fewer arguments than directives, and arguments of the
+// wrong kind, are part of what is fuzzed.
+std::vector<FormatArg> Arguments(const std::uint8_t* data, std::size_t size) {
+    static const char* const kTexts[] = {"", "plant1", nullptr, "a much longer text with spaces", "%d%s%n"};
+    std::vector<FormatArg> args;
+    std::size_t pos = 0;
+    auto take = [&](void* out, std::size_t n) {
         std::memset(out, 0, n);
-        std::size_t have = size_ - pos_ < n ? size_ - pos_ : n;
-        if (have > 0) std::memcpy(out, data_ + pos_, have);
-        pos_ += have;
+        std::size_t have = size - pos < n ? size - pos : n;
+        if (have > 0) std::memcpy(out, data + pos, have);
+        pos += have;
+    };
+    while (pos < size) {
+        std::uint8_t kind = 0;
+        take(&kind, 1);
+        if (kind % 3 == 0) {
+            std::int32_t v = 0;
+            take(&v, sizeof v);
+            args.emplace_back(v);
+        } else if (kind % 3 == 1) {
+            double v = 0;
+            take(&v, sizeof v);
+            args.emplace_back(v);
+        } else {
+            args.emplace_back(kTexts[(kind / 3) % 5]);
+        }
     }
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
-};
+    return args;
+}
 
 }  // namespace
 
@@ -60,15 +58,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Exactly sized heap buffers, so any overrun is caught.
     std::vector<char> big(4096);
-    FuzzArgs big_args(arg_data, arg_size);
-    int big_n = format_args(big.data(), big.size(), format.c_str(), big_args);
+    std::vector<FormatArg> args = Arguments(arg_data, arg_size);
+    int big_n = format_args(big.data(), big.size(), format.c_str(), args);
     if (big_n < 0 || static_cast<std::size_t>(big_n) >= big.size() || big[static_cast<std::size_t>(big_n)] != '\0') {
         std::abort();
     }
     if (small_size == 0) return 0;
     char* small = static_cast<char*>(std::malloc(small_size));
-    FuzzArgs small_args(arg_data, arg_size);
-    int small_n = format_args(small, small_size, format.c_str(), small_args);
+    int small_n = format_args(small, small_size, format.c_str(), args);
     if (small_n < 0 || static_cast<std::size_t>(small_n) >= small_size || small[small_n] != '\0') std::abort();
     if (std::memcmp(small, big.data(), static_cast<std::size_t>(small_n)) != 0) std::abort();
     if (small_n < big_n && static_cast<std::size_t>(small_n) != small_size - 1) std::abort();

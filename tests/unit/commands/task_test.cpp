@@ -331,6 +331,21 @@ TEST_F(TaskTest, DeferredWithoutStopTagReportsNoStopTag) {
     EXPECT_EQ(task_->shutdown_flags(), win::EWX_SHUTDOWN);
 }
 
+TEST_F(TaskTest, DeferredExitWithAnUnresolvedStopTagReportsNoStopTag) {
+    // The domain knows no identifier 5: the stop tag exists but names no tag.
+    BuildArchive("plant/ct/global", "table 0 \"GLOBALS\"\n  fields u32 tag\n  record 6 tag:STOP\nend\n");
+    Start();
+    ASSERT_NE(task_->stop_tag(), nullptr);
+    EXPECT_FALSE(task_->stop_tag()->IsConfigured());
+    Set("SHUT_DEFER", 1);
+    Trigger("SHUTDOWN_TRIG");
+    EXPECT_EQ(LogCount("No stop tag"), 1);
+    EXPECT_EQ(Get("VDWINUT.STATUS"), 2);
+    EXPECT_EQ(Get("STOP"), 0);
+    EXPECT_TRUE(cmdtest::ExitCalls().empty());
+    EXPECT_EQ(Get("SHUTDOWN_DONE"), 1);
+}
+
 TEST_F(TaskTest, LockCommandIgnoresTheValueTag) {
     SetRows(R"(
 table 2 "SYSCMD"

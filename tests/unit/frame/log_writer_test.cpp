@@ -139,7 +139,29 @@ TEST_F(LogWriterTest, LongLinesAreCutAndPercentSignsAreSafe) {
     EXPECT_EQ(texts[3], "value 7 of ten");
     EXPECT_EQ(texts[4], "MISSING 42");
     EXPECT_EQ(texts[5], "") << "a null key gives an empty line";
-    EXPECT_EQ(FormatLogLine("PCT", nullptr), "100% sure");
+    EXPECT_EQ(FormatLogLine("PCT"), "100% sure");
+}
+
+TEST_F(LogWriterTest, HostileCatalogTextsReadOnlyTheArgumentsPassed) {
+    AllSinks(4);
+    msg_insert(msg_root_slot(), "TASK_START", "%s (%s) in %s%s%s%s%s%s%s%s %n%d");
+    msg_insert(msg_root_slot(), "TASK_STOP", "%d %c %s");
+    testing::internal::CaptureStdout();
+    WriteLog("TASK_START", 1, 0, kEventKindStart, nullptr, 0, "VDWINUT", "Title", "C:/app");
+    WriteLog("TASK_STOP", 1, 0, kEventKindStop, nullptr, 0, "VDWINUT", "Title", "C:/app");
+    std::string out = testing::internal::GetCapturedStdout();
+    const std::string start = "VDWINUT (Title) in C:/app%s%s%s%s%s%s%s n%d";
+    const std::string stop = "%d %c C:/app";  // texts are used up by the number directives
+    EXPECT_EQ(Texts(), (std::vector<std::string>{start, stop}));
+    EXPECT_NE(out.find(start + "\n"), std::string::npos) << out;
+    if (!SimulatedHost()) return;
+    std::vector<std::string> events = Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0], "Windows Host Utilities\t0\t0\t0x40000001\t-\t" + start);
+    EXPECT_EQ(events[1], "Windows Host Utilities\t0\t0\t0x40000004\t-\t" + stop);
+    // A ready text (an event-log row's tag text) goes out as it stands.
+    ReportEventText(2, "%s%s%n%d");
+    EXPECT_EQ(Events().back(), "Windows Host Utilities\t2\t0\t0x40000007\t-\t%s%s%n%d");
 }
 
 TEST_F(LogWriterTest, ConsoleAndDebuggerSinks) {

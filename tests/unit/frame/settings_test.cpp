@@ -117,7 +117,7 @@ TEST_F(SettingsTest, RefusedSecondRegistrationIsReportedAndTheTaskKeepsOneId) {
     EXPECT_EQ(kernel_access_state().second_id_semaphore, nullptr) << "no third semaphore";
     EXPECT_EQ(MessageTag(), "NOSECONDID");
     EXPECT_EQ(StatusTag(), 2);
-    EXPECT_EQ(state.last_status_level, 2);
+    EXPECT_EQ(state.LastStatusLevel, 2);
     EXPECT_EQ(task_->blocking, 1) << "the wait mode stays as chosen";
     EXPECT_EQ(kernel_access_state().id_owner.load(), 0u) << "the lock is released after the report";
     kernel_detach(squatter);

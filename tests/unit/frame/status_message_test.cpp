@@ -35,11 +35,11 @@ protected:
 
 TEST_F(StatusMessageTest, BeforeAttachOnlyTheBareKeyIsLogged) {
     msg_insert(msg_root_slot(), "VDERROR", "Error %d");
-    task_state().last_status_level = 3;
+    task_state().LastStatusLevel = 3;
     StatusMessage(2, "VDERROR", 107);
     StatusMessage(1, nullptr);
     EXPECT_EQ(Texts(), (std::vector<std::string>{"VDERROR"})) << "the key, without catalog text or arguments";
-    EXPECT_EQ(task_state().last_status_level, 3);
+    EXPECT_EQ(task_state().LastStatusLevel, 3);
 }
 
 TEST_F(StatusMessageTest, AttachedWritesTextLevelAndLog) {
@@ -48,7 +48,7 @@ TEST_F(StatusMessageTest, AttachedWritesTextLevelAndLog) {
     StatusMessage(3, "START");
     EXPECT_EQ(MessageTag(), "START") << "a key without catalog text stands for itself";
     EXPECT_EQ(StatusTag(), 3);
-    EXPECT_EQ(task_state().last_status_level, 3);
+    EXPECT_EQ(task_state().LastStatusLevel, 3);
 
     StatusMessage(2, "VDERROR", 107);
     EXPECT_EQ(MessageTag(), "Error 107");
@@ -60,7 +60,7 @@ TEST_F(StatusMessageTest, AttachedWritesTextLevelAndLog) {
     StatusMessage(1, nullptr);
     EXPECT_EQ(StatusTag(), 1) << "a level alone";
     EXPECT_EQ(MessageTag(), "NOCATALOG") << "the text stays";
-    EXPECT_EQ(task_state().last_status_level, 1);
+    EXPECT_EQ(task_state().LastStatusLevel, 1);
     EXPECT_EQ(Texts(), (std::vector<std::string>{"START", "Error 107", "NOCATALOG"}));
 }
 
@@ -90,6 +90,27 @@ TEST_F(StatusMessageTest, TextsAreCutAndPercentSignsAreSafe) {
     EXPECT_EQ(texts[2], "50% %s %d") << "the formatted text reaches the log unchanged";
 }
 
+TEST_F(StatusMessageTest, HostileCatalogTextsReadOnlyTheArgumentsPassed) {
+    // Catalog texts asking for more than their callers pass, or for "%n":
+    // the extra conversions are shown as they stand.
+    Attach();
+    msg_insert(msg_root_slot(), "DISKACCESS", "Disk %s: %s%s%s%s %n");
+    msg_insert(msg_root_slot(), "VDERROR", "%s error %d%f");
+    msg_insert(msg_root_slot(), "CTRECORD", "table %d record %d of %d");
+    msg_insert(msg_root_slot(), "START", "%s%s%s%s%s%s%s%s%s%s%n");
+    StatusMessage(2, "DISKACCESS", "A:\\");
+    EXPECT_EQ(MessageTag(), "Disk A:\\: %s%s%s%s n");
+    StatusMessage(2, "VDERROR", 107);
+    EXPECT_EQ(MessageTag(), "%s error %d%f") << "a number is no text";
+    StatusMessage(2, "CTRECORD", 3, 9);
+    EXPECT_EQ(MessageTag(), "table 3 record 9 of %d");
+    StatusMessage(3, "START");
+    EXPECT_EQ(MessageTag(), "%s%s%s%s%s%s%s%s%s%sn");
+    EXPECT_EQ(StatusTag(), 3);
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Disk A:\\: %s%s%s%s n", "%s error %d%f", "table 3 record 9 of %d",
+                                                 "%s%s%s%s%s%s%s%s%s%sn"}));
+}
+
 TEST_F(StatusMessageTest, NestsInsideTheRunStepsLockAndWorksFromOtherThreads) {
     Attach();
     ASSERT_EQ(CreateKernelAccessSemaphores(), 0);
@@ -109,7 +130,7 @@ TEST_F(StatusMessageTest, KernelFailuresAreIgnored) {
     Attach();
     sim::InjectFault(kOpWrite, 2, kKernelErrNoDatabase);
     StatusMessage(2, "VDERROR", 9);  // both writes fail
-    EXPECT_EQ(task_state().last_status_level, 2);
+    EXPECT_EQ(task_state().LastStatusLevel, 2);
     EXPECT_EQ(Texts(), (std::vector<std::string>{"VDERROR"}));
     task_state().environment.message_tag = kInvalidTagRef;
     task_state().environment.status_tag = 0x1234FFFFu;

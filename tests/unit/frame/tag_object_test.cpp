@@ -157,6 +157,11 @@ TEST_F(TagObjectTest, RealGettersTruncateTowardZero) {
     EXPECT_EQ(Real(2.9).AsInt(), 2);
     EXPECT_EQ(Real(-2.9).AsInt(), -2);
     EXPECT_EQ(Real(70000.7).AsShort(), 4464);
+    // Beyond 32 bits the short is still the low 16 bits of the truncated number.
+    EXPECT_EQ(Real(3e9).AsShort(), 24064);
+    EXPECT_EQ(Real(-3e9).AsShort(), -24064);
+    EXPECT_EQ(Real(1099511640121.9).AsShort(), 12345);  // 2^40 + 12345
+    EXPECT_EQ(Real(std::numeric_limits<double>::infinity()).AsShort(), 0);
     EXPECT_EQ(Real(1e20).AsInt(), std::numeric_limits<std::int32_t>::max());
     EXPECT_EQ(Real(-1e20).AsLong(), std::numeric_limits<std::int32_t>::min());
     EXPECT_EQ(Real(std::nan("")).AsInt(), 0);

@@ -421,4 +421,22 @@ TEST_F(TaskBaseTest, ShutdownWritesOnlyLevelsWhenSomeoneElseWroteTheMessage) {
     EXPECT_EQ(Message(), "busy");
 }
 
+TEST_F(TaskBaseTest, OwnTextsLongerThanTheMessageTagAreStillRecognised) {
+    // Catalog texts for "START" and "RUN" longer than the 80 bytes the tag
+    // object holds: the task still knows its own text and writes its later
+    // statuses with their texts.
+    const std::string start = "Starting " + std::string(91, 's');
+    const std::string run = "Running " + std::string(92, 'r');
+    std::filesystem::create_directories(dir_ / "app" / "msg");
+    std::ofstream(dir_ / "app" / "msg" / "TEST.txt")
+        << "START | \"" << start << "\"\nRUN | \"" << run << "\"\nSHUTDOWN | \"All 100%% stopped\"\n";
+    RecordingTask task;
+    ASSERT_EQ(task.Start(), 0);
+    EXPECT_EQ(Status(), 1);
+    EXPECT_EQ(Message(), run);
+    task.Shutdown();
+    EXPECT_EQ(Status(), 0);
+    EXPECT_EQ(Message(), "All 100% stopped");
+}
+
 }  // namespace

@@ -30,6 +30,16 @@ struct Call {
     std::string text;
 };
 
+// The in-process kernel's next_changed, then claiming far more room and
+// text than the caller's record has.
+std::int32_t OverstatingNextChanged(TaskId task, const TagRef* refs, std::int32_t count, std::int32_t* index,
+                                    ValueRecord* value) {
+    std::int32_t rc = sim::Ops().next_changed(task, refs, count, index, value);
+    value->capacity = 255;
+    value->length = 200;
+    return rc;
+}
+
 class TriggerListTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -306,6 +316,17 @@ TEST_F(TriggerListTest, TextValuesAreTerminatedAndCutAtTheTextSize) {
     ASSERT_EQ(calls_.size(), 3u);
     EXPECT_LE(calls_[2].text.size(), 5u);
     EXPECT_EQ(calls_[2].text, std::string("abcdefghij").substr(0, calls_[2].text.size()));
+
+    // A kernel that hands back a capacity and length beyond the list's
+    // buffer: the text is still cut and terminated inside that buffer.
+    KernelOps ops = sim::Ops();
+    ops.next_changed = &OverstatingNextChanged;
+    kernel_bind_table(ops);
+    set_text("klmnopqrst");
+    EXPECT_EQ(trigger_list_poll(list_, task_), kTlOk);
+    ASSERT_EQ(calls_.size(), 4u);
+    EXPECT_EQ(calls_[3].text, std::string("klmnopqrst").substr(0, calls_[3].text.size()));
+    EXPECT_LE(calls_[3].text.size(), 5u);
 }
 
 int g_released = 0;

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+#include "support/environment.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -215,6 +218,47 @@ TEST_F(ArchiveTest, RefusesBadFilesAndLeavesTheHandleClosed) {
   CtArchive abs{};
   EXPECT_EQ(ct_open(&abs, "/no/such/base", (dir_ / "v3.ct").string().c_str()), CT_OK);
   ct_close(&abs);
+}
+
+TEST_F(ArchiveTest, PathsFollowThePathRulesForReadingAndWriting) {
+  file("p.ct", make_archive(0x0300, sample_tables()));
+  // The directory in its Windows form: drive letter and backslashes.
+  const fs::path before = fs::current_path();
+  fs::current_path(dir_);
+  char windows_dir[512];
+  win::DWORD n = win::GetCurrentDirectoryA(sizeof windows_dir, windows_dir);
+  fs::current_path(before);
+  ASSERT_GT(n, 2u);
+  ASSERT_EQ(windows_dir[1], ':');
+  env_set("VDT_CTDIR", windows_dir);
+
+  for (auto [base_dir, name] : {std::pair<const char*, std::string>{"{VDT_CTDIR}", "p.ct"},
+                                {nullptr, "{VDT_CTDIR}\\p.ct"},
+                                {windows_dir, "p.ct"},
+                                {"C:\\elsewhere", std::string(windows_dir) + "\\p.ct"}}) {
+    ASSERT_EQ(ct_open(&ct_, base_dir, name.c_str()), CT_OK) << name;
+    ASSERT_EQ(ct_select(&ct_, 2), CT_OK);
+    EXPECT_STREQ(ct_.entry.name, "MORE");
+    ASSERT_EQ(ct_close(&ct_), CT_OK);
+  }
+  // A directory named as the archive cannot be opened (1), for any mode.
+  fs::create_directory(dir_ / "d.ct");
+  EXPECT_EQ(ct_open(&ct_, windows_dir, "d.ct"), CT_ERR_OPEN);
+  EXPECT_EQ(ct_update(&ct_, windows_dir, "d.ct"), CT_ERR_OPEN);
+
+  // Writing and the commit go through the same rules.
+  ASSERT_EQ(ct_create(&ct_, "{VDT_CTDIR}", "w.ct"), CT_OK);
+  ASSERT_EQ(ct_add_table(&ct_, 5, "ONLY", nullptr, 0, 1), CT_OK);
+  ASSERT_EQ(ct_append_records(&ct_, "q", 1, 1), CT_OK);
+  ASSERT_EQ(ct_close(&ct_), CT_OK);
+  ASSERT_EQ(ct_update(&ct_, windows_dir, "w.ct"), CT_OK);
+  ASSERT_EQ(ct_add_table(&ct_, 6, "TWO", nullptr, 0, 0, false), CT_OK);
+  ASSERT_EQ(ct_close(&ct_), CT_OK);
+  EXPECT_EQ(read("w.ct"), make_archive(0x0300, {{5, "ONLY", {}, 1, 1, {'q'}}, {6, "TWO", {}, 0, 0, {}, true}}));
+  env_set("VDT_CTDIR", nullptr);
+  for (const auto& e : fs::directory_iterator(dir_)) {
+    EXPECT_EQ(e.path().filename().string().find('~'), std::string::npos) << "spill or temporary file left";
+  }
 }
 
 TEST_F(ArchiveTest, SelectionOutOfRangeOrPastTheFileKeepsTheCurrentTable) {

@@ -122,16 +122,26 @@ TEST_F(DomainTest, MissingOrMalformedArchivesGiveMinusOne) {
   domains({{"line1", ""}}, 40);
   globals("line1", {{5, 0x11}});
   EXPECT_EQ(resolve({5}, domain), -1);  // wrong domain record size
-  domains({{"line1", "plant"}});
-  fs::remove(dir_ / "line1" / "ct" / "global.ct");
-  EXPECT_EQ(resolve({5}, domain), -1);  // the first domain's global.ct is missing
-  EXPECT_EQ(refs_[0], 0xFFFFFFFFu);
   EXPECT_EQ(ct_resolve_globals(nullptr, 1, nullptr, base().c_str(), domain), -1);
-  // A domain name too long for the path.
+}
+
+TEST_F(DomainTest, DomainWithoutGlobalTableAddsNothingAndTheWalkGoesOn) {
+  // The first domain's global.ct is missing: its parent still answers.
+  domains({{"line1", "plant"}, {"plant", "site"}});
+  globals("plant", {{6, 0x26}});
+  char domain[32] = "line1";
+  EXPECT_EQ(resolve({5, 6}, domain), 1);
+  EXPECT_EQ(refs_[0], 0xFFFFFFFFu);
+  EXPECT_EQ(refs_[1], 0x26u);
+  // The parent's missing global.ct does not take back what was found.
+  globals("line1", {{5, 0x15}});
+  EXPECT_EQ(resolve({7, 5}, domain), 1);
+  EXPECT_EQ(refs_[1], 0x15u);
+  // A domain name too long for the path resolves nothing.
   std::string longname(140, 'd');
   std::vector<char> buffer(longname.begin(), longname.end());
   buffer.push_back('\0');
-  EXPECT_EQ(resolve({5}, buffer.data()), -1);
+  EXPECT_EQ(resolve({5}, buffer.data()), 0);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 
+#include "platform/files.h"
 #include "support/environment.h"
 
 namespace {
@@ -203,27 +204,26 @@ TEST_F(PathsTest, BraceExpansion) {
     EXPECT_STREQ(named->name, "C:\\data");
 }
 
-TEST_F(PathsTest, OverlongTextsAreCut) {
+TEST_F(PathsTest, OverlongPathTextsAreRefusedAndFieldSettersCut) {
+    // A path whose parts do not fit is refused, the record left as it was:
+    // cut, it would name another file.
+    Record r(path_parse(nullptr, "C:\\keep\\me.txt"));
     std::string dir = "C:\\" + std::string(400, 'd');
-    Record r(path_set_directory(nullptr, dir.c_str()));
-    ASSERT_NE(r.p, nullptr);
-    EXPECT_EQ(std::string(r->directory), Rooted(254, 'd'));
-    // Parsing cuts the directory text at 256 characters before the split.
+    EXPECT_EQ(path_set_directory(nullptr, dir.c_str()), nullptr);
     std::string split = "C:\\" + std::string(200, 'd') + "\\" + std::string(100, 'e') + "\\f";
-    path_parse(r.p, split.c_str());
-    EXPECT_EQ(std::string(r->directory), Rooted(200, 'd'));
-    EXPECT_EQ(std::string(r->name), std::string(54, 'e'));
-
-    std::string name = std::string(300, 'n') + ".txt";
-    path_parse(r.p, name.c_str());
-    EXPECT_EQ(std::strlen(r->name), sizeof r->name - 1);
-
-    std::string node = "\\\\" + std::string(100, 'h') + "\\s\\f";
-    path_parse(r.p, node.c_str());
-    EXPECT_EQ(std::string(r->node), std::string(62, 'h'));
-    std::string device = std::string(100, 'v') + ":\\x";
-    path_parse(r.p, device.c_str());
-    EXPECT_EQ(std::strlen(r->device), sizeof r->device - 1);
+    EXPECT_EQ(path_parse(r.p, split.c_str()), nullptr);
+    EXPECT_EQ(Format(r.p), "C:\\keep\\me.txt");
+    for (const std::string& text : {std::string(300, 'n') + ".txt", "\\\\" + std::string(63, 'h') + "\\s\\f",
+                                    std::string(64, 'v') + ":\\x", "C:\\" + std::string(1100, 'x'),
+                                    "[" + std::string(300, 'b') + "]f"}) {
+        EXPECT_EQ(path_parse(r.p, text.c_str()), nullptr) << text.size();
+    }
+    // Just within every field.
+    std::string fits = "\\\\" + std::string(62, 'h') + "\\" + std::string(254, 'd') + "\\" + std::string(127, 'n');
+    ASSERT_NE(path_parse(r.p, fits.c_str()), nullptr);
+    EXPECT_EQ(std::strlen(r->node), 62u);
+    EXPECT_EQ(std::strlen(r->directory), 255u);
+    EXPECT_EQ(std::strlen(r->name), 127u);
 
     std::string big(5000, '{');
     EXPECT_NE(path_parse(r.p, big.c_str()), nullptr);
@@ -310,13 +310,16 @@ TEST_F(PathsTest, CombineAndResolve) {
     EXPECT_EQ(std::string(path_resolve(out, nullptr, "f.ct")), cwd + "\\f.ct");
     EXPECT_EQ(std::string(path_resolve(out, "rel", "f.ct")), cwd + "\\rel\\f.ct");
 
-    // The output holds 128 bytes: longer results are cut, never overrun.
+    // The output holds 128 bytes: a longer result is refused, never cut or
+    // overrun; 127 characters still fit.
     char guarded[kPathResolveSize + 8];
     std::memset(guarded, '#', sizeof guarded);
-    std::string longname(300, 'z');
-    path_resolve(guarded, "C:\\app", longname.c_str());
-    EXPECT_EQ(std::strlen(guarded), kPathResolveSize - 1u);
+    EXPECT_EQ(path_resolve(guarded, "C:\\app", std::string(300, 'z').c_str()), nullptr);
+    EXPECT_EQ(path_resolve(guarded, "C:\\app", std::string(121, 'z').c_str()), nullptr);
+    EXPECT_STREQ(guarded, "");
     EXPECT_EQ(guarded[kPathResolveSize], '#');
+    EXPECT_EQ(path_resolve(guarded, std::string(300, 'b').c_str(), "f"), nullptr);
+    EXPECT_EQ(std::strlen(path_resolve(guarded, "C:\\app", std::string(120, 'z').c_str())), 127u);
 }
 
 TEST_F(PathsTest, SearchListOrder) {
@@ -347,6 +350,35 @@ TEST_F(PathsTest, SearchListOrder) {
     ASSERT_NE(via_env.p, nullptr);
     EXPECT_EQ(std::string(via_env->directory), dir_of(c));
     EXPECT_EQ(path_kind(via_env.p), 3);
+}
+
+TEST_F(PathsTest, WorkingDirectoryIsPlainAndRelativeSearchEntriesLieUnderIt) {
+    // A working directory with the path grammar's "@", "!" and "[" in it.
+    const std::string odd = "odd@host!x[y";
+    Touch(odd + "/ct/domain.ct");
+    Touch(odd + "/rel/msg/f.txt");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir_ / odd);
+    char cwd[512];
+    win::DWORD n = win::GetCurrentDirectoryA(sizeof cwd, cwd);
+    Record here(path_current(nullptr));
+    char out[kPathResolveSize];
+    const char* resolved = path_resolve(out, nullptr, "ct/domain.ct");
+    Record found(path_search("none;rel", "msg/f.txt"));
+    env_set("VDPATH", "rel");
+    Record via_env(path_search(nullptr, "msg\\f.txt"));
+    std::filesystem::current_path(before);
+
+    ASSERT_GT(n, 0u);
+    ASSERT_NE(here.p, nullptr);
+    EXPECT_STREQ(here->node, "");
+    EXPECT_EQ(Format(here.p), std::string(cwd, n));
+    ASSERT_NE(resolved, nullptr);
+    EXPECT_EQ(std::string(resolved), std::string(cwd, n) + "\\ct\\domain.ct");
+    ASSERT_NE(found.p, nullptr) << "a relative entry is searched under the current directory";
+    EXPECT_EQ(Format(found.p), std::string(cwd, n) + "\\rel\\msg\\f.txt");
+    ASSERT_NE(via_env.p, nullptr);
+    EXPECT_EQ(Format(via_env.p), Format(found.p));
 }
 
 TEST_F(PathsTest, KindOpenAndSplit) {
