@@ -63,8 +63,10 @@ debian_mirror() {
   echo "${uri:-http://deb.debian.org/debian}"
 }
 
+# The unpacked source, once apt-get source has finished.
 source_dir() {
   local d
+  [ -f "$deps/src/unpacked" ] || return 0
   for d in "$deps"/src/mosquitto-*/; do
     [ -f "$d/lib/CMakeLists.txt" ] && { echo "${d%/}"; return; }
   done
@@ -98,6 +100,7 @@ fetch_source() {
   apt-get "${apt_opts[@]}" update -qq
   rm -rf "$deps/src" && mkdir -p "$deps/src"
   (cd "$deps/src" && apt-get "${apt_opts[@]}" source -qq mosquitto >/dev/null)
+  touch "$deps/src/unpacked"
 }
 
 need=()
