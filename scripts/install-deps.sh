@@ -2,17 +2,26 @@
 # Installs the Debian packages the build, the tests and the demo need, when missing.
 #   install-deps.sh host     host build, tests, benchmarks, fuzzing
 #   install-deps.sh windows  mingw-w64 cross compilers and wine64
+#   install-deps.sh windows-mqtt
+#                            the MQTT client library built for both Windows
+#                            builds from Debian's source package
+#                            (build-mosquitto-mingw.sh) and the broker the
+#                            Windows tests talk to
 set -euo pipefail
 
 host_pkgs=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
            libmosquitto-dev mosquitto mosquitto-clients)
 windows_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 mingw-w64-tools wine64 zip)
+# dpkg-dev unpacks the source package; the cross compilers build it.
+windows_mqtt_pkgs=(cmake ninja-build dpkg-dev debian-archive-keyring g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mosquitto)
 
 want=()
+build_mqtt=0
 for group in "$@"; do
   case "$group" in
     host) want+=("${host_pkgs[@]}") ;;
     windows) want+=("${windows_pkgs[@]}") ;;
+    windows-mqtt) want+=("${windows_mqtt_pkgs[@]}"); build_mqtt=1 ;;
     *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
@@ -21,10 +30,16 @@ missing=()
 for p in "${want[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
-echo "installing: ${missing[*]}"
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  echo "installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# Built as the calling user, into the tree's build/deps/; skipped when built.
+if [ $build_mqtt -eq 1 ]; then
+  "$(dirname "$0")/build-mosquitto-mingw.sh"
+fi

@@ -15,7 +15,7 @@ jobs=$(nproc)
 for s in "${stages[@]}"; do
   case "$s" in
     host|fuzz) scripts/install-deps.sh host ;;
-    windows) scripts/install-deps.sh host windows ;;
+    windows) scripts/install-deps.sh host windows windows-mqtt ;;
   esac
 done
 
