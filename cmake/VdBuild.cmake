@@ -44,7 +44,8 @@ endfunction()
 
 # vd_unit_test(NAME SOURCES a.cpp ... LIBS lib ...)
 # A GoogleTest program whose cases are registered with CTest one by one.
-# Cross builds run it through CMAKE_CROSSCOMPILING_EMULATOR (wine64).
+# Cross builds run it through CMAKE_CROSSCOMPILING_EMULATOR (wine64 for
+# Windows, qemu-i386 for 32-bit Linux).
 function(vd_unit_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -53,7 +54,7 @@ function(vd_unit_test name)
     return()
   endif()
   set(env "VD_SOURCE_DIR=${PROJECT_SOURCE_DIR};VD_BINARY_DIR=${PROJECT_BINARY_DIR}")
-  if(CMAKE_CROSSCOMPILING)
+  if(CMAKE_CROSSCOMPILING AND WIN32)
     # One CTest entry per program: every start under wine64 costs a second.
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)

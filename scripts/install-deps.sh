@@ -2,9 +2,11 @@
 # Installs the Debian packages the build, the tests and the demo need, when missing.
 #   install-deps.sh host     host build, tests, benchmarks, fuzzing
 #   install-deps.sh windows  mingw-w64 cross compilers and wine64
+#   install-deps.sh i386     32-bit Linux cross compiler and qemu-i386 user-mode emulation
 set -euo pipefail
 
 host_pkgs=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3)
+i386_pkgs=(g++-i686-linux-gnu qemu-user-static googletest)
 windows_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 mingw-w64-tools wine64 zip)
 
 want=()
@@ -12,6 +14,7 @@ for group in "$@"; do
   case "$group" in
     host) want+=("${host_pkgs[@]}") ;;
     windows) want+=("${windows_pkgs[@]}") ;;
+    i386) want+=("${i386_pkgs[@]}") ;;
     *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
