@@ -7,6 +7,13 @@ else()
   set(VD_PLATFORM_SIDE posix)
 endif()
 
+if(NOT WIN32)
+  # 64-bit file offsets, inode numbers, directory positions and times in
+  # 32-bit builds as well (no change in 64-bit ones): without them, reading
+  # a directory whose positions exceed 32 bits fails with EOVERFLOW.
+  add_compile_definitions(_FILE_OFFSET_BITS=64 _TIME_BITS=64)
+endif()
+
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   add_compile_options(-Wall -Wextra -Wno-unused-parameter)
 endif()
@@ -50,6 +57,11 @@ function(vd_unit_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+  if(VD_EMULATED)
+    # The tests run under user-mode emulation (set by the toolchain file):
+    # what the emulator cannot do is skipped, with the reason.
+    target_compile_definitions(${name} PRIVATE VD_EMULATED=1)
+  endif()
   if(NOT VD_RUN_TESTS)
     return()
   endif()

@@ -24,9 +24,9 @@ find_program(VD_QEMU_I386 NAMES qemu-i386-static qemu-i386)
 if(VD_QEMU_I386)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${VD_QEMU_I386})
   set(VD_CAN_RUN_TESTS ON)
+  # The tests run under user-mode emulation: what the emulator cannot do
+  # is skipped there, with the reason.
+  set(VD_EMULATED ON)
 else()
   set(VD_CAN_RUN_TESTS OFF)
 endif()
-# Marks the build whose tests run under user-mode emulation: what the
-# emulator cannot do is skipped there, with the reason.
-set(VD_EMULATED ON)

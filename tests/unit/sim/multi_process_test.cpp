@@ -15,10 +15,21 @@
 #include "sim/process.h"
 #include "sim/sim.h"
 
+// 1 when the tests run under user-mode emulation (set by the build).
+#ifndef VD_EMULATED
+#define VD_EMULATED 0
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
 using Args = std::vector<std::string>;
+
+// The take-over of a dead holder's lock rests on the kernel walking the
+// holder's robust-lock list at its death; user-mode emulation does not
+// register that list, so the next locker would wait for ever.
+constexpr const char* kNoOwnerDeath =
+    "user-mode emulation registers no robust-lock list: the lock of a dead holder is never handed on";
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -165,6 +176,7 @@ TEST_F(MultiProcessTest, VdrtStopWakesTheWaiter) {
 }
 
 TEST_F(MultiProcessTest, AProcessThatDiesHoldingTheLockBlocksNobody) {
+    if (VD_EMULATED) GTEST_SKIP() << kNoOwnerDeath;
     EXPECT_EQ(sim::RunProgram(Helper({"lock-and-die"})), 7);
     // Every path through the lock still works: this process, and vdrt.
     auto attempt = std::async(std::launch::async, [&] { return SetText("MSG", "after the crash"); });
@@ -186,6 +198,7 @@ TEST_F(MultiProcessTest, AProcessThatDiesHoldingTheLockBlocksNobody) {
 }
 
 TEST_F(MultiProcessTest, AKilledLockHolderIsTakenOverAndWaitersStillWake) {
+    if (VD_EMULATED) GTEST_SKIP() << kNoOwnerDeath;
     // A waiter in a third process, blocked before the lock is taken.
     auto waiter = Start(Helper({"wait", "TRIG", "30000"}));
     ASSERT_TRUE(waiter);
@@ -221,6 +234,7 @@ TEST_F(MultiProcessTest, AKilledLockHolderIsTakenOverAndWaitersStillWake) {
 }
 
 TEST_F(MultiProcessTest, ALockHolderThatDiesAloneIsNoticedByTheNextOpener) {
+    if (VD_EMULATED) GTEST_SKIP() << kNoOwnerDeath;
     // Nobody else has the database open when the holder dies, so no lock
     // object outlives it; the next process still learns of the take-over.
     db_.reset();
