@@ -7,10 +7,10 @@ else()
   set(VD_PLATFORM_SIDE posix)
 endif()
 
-if(NOT WIN32)
-  # 64-bit file offsets, inode numbers, directory positions and times in
-  # 32-bit builds as well (no change in 64-bit ones): without them, reading
-  # a directory whose positions exceed 32 bits fails with EOVERFLOW.
+if(NOT WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # 64-bit file offsets, inode numbers, directory positions and times, as
+  # 64-bit builds have them: without them, reading a directory whose
+  # positions exceed 32 bits fails with EOVERFLOW.
   add_compile_definitions(_FILE_OFFSET_BITS=64 _TIME_BITS=64)
 endif()
 
