@@ -7,6 +7,13 @@ else()
   set(VD_PLATFORM_SIDE posix)
 endif()
 
+if(NOT WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # 64-bit file offsets, inode numbers, directory positions and times, as
+  # 64-bit builds have them: without them, reading a directory whose
+  # positions exceed 32 bits fails with EOVERFLOW.
+  add_compile_definitions(_FILE_OFFSET_BITS=64 _TIME_BITS=64)
+endif()
+
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   add_compile_options(-Wall -Wextra -Wno-unused-parameter)
 endif()
@@ -44,16 +51,22 @@ endfunction()
 
 # vd_unit_test(NAME SOURCES a.cpp ... LIBS lib ...)
 # A GoogleTest program whose cases are registered with CTest one by one.
-# Cross builds run it through CMAKE_CROSSCOMPILING_EMULATOR (wine64).
+# Cross builds run it through CMAKE_CROSSCOMPILING_EMULATOR (wine64 for
+# Windows, qemu-i386 for 32-bit Linux).
 function(vd_unit_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+  if(VD_EMULATED)
+    # The tests run under user-mode emulation (set by the toolchain file):
+    # what the emulator cannot do is skipped, with the reason.
+    target_compile_definitions(${name} PRIVATE VD_EMULATED=1)
+  endif()
   if(NOT VD_RUN_TESTS)
     return()
   endif()
   set(env "VD_SOURCE_DIR=${PROJECT_SOURCE_DIR};VD_BINARY_DIR=${PROJECT_BINARY_DIR}")
-  if(CMAKE_CROSSCOMPILING)
+  if(CMAKE_CROSSCOMPILING AND WIN32)
     # One CTest entry per program: every start under wine64 costs a second.
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)

@@ -7,10 +7,12 @@
 #                            builds from Debian's source package
 #                            (build-mosquitto-mingw.sh) and the broker the
 #                            Windows tests talk to
+#   install-deps.sh i386     32-bit Linux cross compiler and qemu-i386 user-mode emulation
 set -euo pipefail
 
 host_pkgs=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
            libmosquitto-dev mosquitto mosquitto-clients)
+i386_pkgs=(g++-i686-linux-gnu qemu-user-static googletest)
 windows_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 mingw-w64-tools wine64 zip)
 # dpkg-dev unpacks the source package; the cross compilers build it.
 windows_mqtt_pkgs=(cmake ninja-build dpkg-dev debian-archive-keyring g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mosquitto)
@@ -22,6 +24,7 @@ for group in "$@"; do
     host) want+=("${host_pkgs[@]}") ;;
     windows) want+=("${windows_pkgs[@]}") ;;
     windows-mqtt) want+=("${windows_mqtt_pkgs[@]}"); build_mqtt=1 ;;
+    i386) want+=("${i386_pkgs[@]}") ;;
     *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
