@@ -88,6 +88,8 @@ struct CtStream {
   unsigned char buf[CT_STREAM_BUFFER];
 };
 
+struct CtArchive;
+
 struct CtFileContext {
   CtStream stream;       // the archive (read mode, and the source while an update is opened)
   CtStream index_spill;  // create/update: header gap then 28-byte entries, as in the archive
@@ -98,6 +100,7 @@ struct CtFileContext {
   char path[CT_PATH_SIZE] = {};      // resolved archive path
   char index_path[CT_PATH_SIZE + 8] = {};
   char data_path[CT_PATH_SIZE + 8] = {};
+  int (*commit)(CtArchive*) = nullptr;  // create/update: what ct_close runs (the writer's commit)
 };
 
 struct CtArchive {
@@ -128,19 +131,6 @@ int ct_read_record(CtArchive* ct, void* buffer, std::size_t buffer_size, std::ui
 // (through a temporary file, so a failed commit leaves the old file as it was)
 // and closes; the handle is closed afterwards whatever the result.
 int ct_close(CtArchive* ct);
-
-// Writing. ct_create starts an empty version 0x0300 archive; ct_update loads
-// an existing version 0x0300 archive. Both keep their work in two spill files
-// beside the archive ("<path>.ix~", "<path>.dt~") until ct_close commits.
-int ct_create(CtArchive* ct, const char* base_dir, const char* name);
-int ct_update(CtArchive* ct, const char* base_dir, const char* name);
-// Appends a table at the end of the index and selects it. The name is cut to
-// 10 bytes and NUL-padded. has_data false writes an entry with offset 0 and
-// all sizes 0 (header and record_size are then ignored).
-int ct_add_table(CtArchive* ct, std::uint16_t type, const char* name, const void* header,
-                 std::uint32_t header_size, std::uint32_t record_size, bool has_data = true);
-// Appends count records of entry.record_size bytes to the current table.
-int ct_append_records(CtArchive* ct, const void* records, std::size_t buffer_size, std::uint32_t count);
 // Closes a create/update handle without committing (a read handle is simply
 // closed); the archive on disk stays as it was.
 int ct_discard(CtArchive* ct);

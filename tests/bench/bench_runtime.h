@@ -22,6 +22,7 @@
 #include "platform/environment.h"
 #include "sim/sim.h"
 #include "support/archive.h"
+#include "support/archive_writer.h"
 
 namespace bench {
 

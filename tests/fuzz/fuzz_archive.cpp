@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/archive.h"
+#include "support/archive_writer.h"
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include <ostream>
 #include <sstream>
 
+#include "support/archive_writer.h"
+
 namespace cttext {
 namespace {
 

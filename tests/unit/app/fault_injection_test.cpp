@@ -40,6 +40,7 @@
 #include "platform/test_hooks.h"
 #include "sim/sim.h"
 #include "support/archive.h"
+#include "support/archive_writer.h"
 
 namespace {
 

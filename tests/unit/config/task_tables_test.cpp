@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/archive_writer.h"
 #include "tests/support/tags_fixture.h"
 
 namespace fs = std::filesystem;

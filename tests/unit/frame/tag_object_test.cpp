@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/archive.h"
+#include "support/archive_writer.h"
 #include "tests/support/tags_fixture.h"
 
 namespace fs = std::filesystem;

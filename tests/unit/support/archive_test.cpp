@@ -1,4 +1,5 @@
 #include "support/archive.h"
+#include "support/archive_writer.h"
 
 #include <gtest/gtest.h>
 

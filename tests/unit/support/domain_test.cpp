@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/archive.h"
+#include "support/archive_writer.h"
 
 namespace fs = std::filesystem;
 
