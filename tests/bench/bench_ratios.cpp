@@ -146,19 +146,16 @@ struct ReadFigures {
 ReadFigures ArchiveRead() {
     constexpr std::uint32_t kRecords = 100000, kSize = 16;
     ReadFigures f;
-    fs::path dir = fs::temp_directory_path() / ("vd_ratio_read_" + std::to_string(Clock::now().time_since_epoch().count()));
-    fs::create_directories(dir);
+    vdtest::ScratchDir scratch("vd_ratio_read_");
+    const fs::path& dir = scratch.Dir();
     const std::string base = dir.string();
     std::vector<std::uint8_t> records(std::size_t{kRecords} * kSize);
     for (std::size_t i = 0; i < records.size(); ++i) records[i] = static_cast<std::uint8_t>(i * 31u);
     CtArchive ct{};
     if (ct_create(&ct, base.c_str(), "big.ct") != CT_OK ||
         ct_add_table(&ct, 2, "BIG", nullptr, 0, kSize) != CT_OK ||
-        ct_append_records(&ct, records.data(), records.size(), kRecords) != CT_OK || ct_close(&ct) != CT_OK) {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
+        ct_append_records(&ct, records.data(), records.size(), kRecords) != CT_OK || ct_close(&ct) != CT_OK)
         return f;
-    }
     const std::string file = (dir / "big.ct").string();
     const std::size_t bytes = static_cast<std::size_t>(fs::file_size(file));
     std::vector<double> one, bulk, raw;
@@ -196,8 +193,6 @@ ReadFigures ArchiveRead() {
     f.records_ms = Percentile(one, 0.5);
     f.bulk_ms = Percentile(bulk, 0.5);
     f.fread_ms = Percentile(raw, 0.5);
-    std::error_code ec;
-    fs::remove_all(dir, ec);
     return f;
 }
 

@@ -22,6 +22,8 @@
 #include "platform/environment.h"
 #include "sim/sim.h"
 #include "support/archive.h"
+#include "tests/support/runtime_environment.h"
+#include "tests/support/scratch_dir.h"
 
 namespace bench {
 
@@ -106,13 +108,8 @@ struct Runtime {
             std::fprintf(stderr, "cannot create the runtime: %s\n", error.c_str());
             return false;
         }
-        win::SetEnvironmentVariableA("VDAPP", app.c_str());
-        win::SetEnvironmentVariableA("VDROOT", (dir / "root").string().c_str());
-        win::SetEnvironmentVariableA("VDDOMAIN", "plant");
-        win::SetEnvironmentVariableA("VDNAME", "BENCH");
-        win::SetEnvironmentVariableA("VDUSER", "bench");
-        win::SetEnvironmentVariableA("VDRUNTIME", db_path.c_str());
-        win::SetEnvironmentVariableA("VDHOST", (dir / "host").string().c_str());
+        vdtest::SetRuntimeEnvironment(
+            {app, (dir / "root").string(), "plant", "BENCH", "bench", db_path, (dir / "host").string()});
         return true;
     }
 
@@ -169,8 +166,7 @@ inline long RssKb(int pid) {
 // User plus system CPU time of a process in clock ticks (fields 14 and 15
 // of /proc/<pid>/stat; USER_HZ is 100 on Linux), or -1.
 inline long CpuTicks(int pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = vdtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
     std::size_t close = text.rfind(')');  // the command name may hold blanks
     if (close == std::string::npos) return -1;
     std::istringstream fields(text.substr(close + 2));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/archive.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/tags_fixture.h"
 
 namespace fs = std::filesystem;
@@ -97,8 +98,8 @@ TEST_F(TagObjectTest, FailedConstructionGivesNotConfigured) {
 }
 
 TEST_F(TagObjectTest, GlobalIdentifierResolvesThroughTheDomain) {
-    fs::path dir = fs::temp_directory_path() / ("tagobj_dom_" + std::to_string(std::random_device{}()));
-    fs::remove_all(dir);
+    vdtest::ScratchDir scratch("tagobj_dom_");
+    const fs::path& dir = scratch.Dir();
     fs::create_directories(dir / "ct");
     fs::create_directories(dir / "line1" / "ct");
     {
