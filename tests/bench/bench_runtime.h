@@ -38,6 +38,16 @@ inline double Percentile(std::vector<double> v, double p) {
     return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5))];
 }
 
+// Median and 99th percentile of round trips in microseconds.
+struct Latency {
+    double median = 0, p99 = 0;
+    int samples = 0;
+};
+
+inline Latency Summarise(const std::vector<double>& samples) {
+    return {Percentile(samples, 0.5), Percentile(samples, 0.99), static_cast<int>(samples.size())};
+}
+
 // The vdwinut program: argument, else $VD_BINARY_DIR/app/vdwinut.
 inline std::string VdwinutPath(const char* arg) {
     if (arg != nullptr && *arg != '\0') return arg;
