@@ -6,7 +6,6 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -132,7 +131,6 @@ TEST_F(TagObjectTest, GlobalIdentifierResolvesThroughTheDomain) {
     EXPECT_EQ(TagObject(GlobalTagId{5}).Ref(), kInvalidTagRef);
     copy_fixed(state.vd_app, kEnvDirSize, (dir / "missing").string().c_str());
     EXPECT_EQ(TagObject(GlobalTagId{5}).IsConfigured(), 0);
-    fs::remove_all(dir);
 }
 
 TEST_F(TagObjectTest, TextGettersTellNumbersFromRawBytes) {

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>

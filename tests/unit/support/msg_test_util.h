@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include "support/catalog.h"
