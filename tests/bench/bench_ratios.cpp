@@ -61,19 +61,6 @@ int Echo(const std::string& path) {
     return 0;
 }
 
-struct Latency {
-    double median = 0, p99 = 0;
-    bool ok = false;
-};
-
-Latency Summarise(const std::vector<double>& samples, int rounds) {
-    Latency l;
-    l.ok = static_cast<int>(samples.size()) == rounds;
-    l.median = Percentile(samples, 0.5);
-    l.p99 = Percentile(samples, 0.99);
-    return l;
-}
-
 Latency RawRoundTrip(const std::string& self, int rounds) {
     Runtime rt;
     rt.dir = fs::temp_directory_path() / ("vd_echo_" + std::to_string(Clock::now().time_since_epoch().count()));
@@ -96,7 +83,7 @@ Latency RawRoundTrip(const std::string& self, int rounds) {
     SetInt16(*rt.db, 0, -1);
     echo.wait();
     rt.db->Detach(me);
-    return Summarise(samples, rounds);
+    return Summarise(samples);
 }
 
 Latency TaskRoundTrip(const std::string& vdwinut, int rounds) {
@@ -116,7 +103,7 @@ Latency TaskRoundTrip(const std::string& vdwinut, int rounds) {
     }
     rt.db->Detach(me);
     rt.Stop();
-    return Summarise(samples, rounds);
+    return Summarise(samples);
 }
 
 // ---- 2. start-up -------------------------------------------------------------
@@ -146,19 +133,16 @@ struct ReadFigures {
 ReadFigures ArchiveRead() {
     constexpr std::uint32_t kRecords = 100000, kSize = 16;
     ReadFigures f;
-    fs::path dir = fs::temp_directory_path() / ("vd_ratio_read_" + std::to_string(Clock::now().time_since_epoch().count()));
-    fs::create_directories(dir);
+    vdtest::ScratchDir scratch("vd_ratio_read_");
+    const fs::path& dir = scratch.Dir();
     const std::string base = dir.string();
     std::vector<std::uint8_t> records(std::size_t{kRecords} * kSize);
     for (std::size_t i = 0; i < records.size(); ++i) records[i] = static_cast<std::uint8_t>(i * 31u);
     CtArchive ct{};
     if (ct_create(&ct, base.c_str(), "big.ct") != CT_OK ||
         ct_add_table(&ct, 2, "BIG", nullptr, 0, kSize) != CT_OK ||
-        ct_append_records(&ct, records.data(), records.size(), kRecords) != CT_OK || ct_close(&ct) != CT_OK) {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
+        ct_append_records(&ct, records.data(), records.size(), kRecords) != CT_OK || ct_close(&ct) != CT_OK)
         return f;
-    }
     const std::string file = (dir / "big.ct").string();
     const std::size_t bytes = static_cast<std::size_t>(fs::file_size(file));
     std::vector<double> one, bulk, raw;
@@ -196,8 +180,6 @@ ReadFigures ArchiveRead() {
     f.records_ms = Percentile(one, 0.5);
     f.bulk_ms = Percentile(bulk, 0.5);
     f.fread_ms = Percentile(raw, 0.5);
-    std::error_code ec;
-    fs::remove_all(dir, ec);
     return f;
 }
 
@@ -254,11 +236,12 @@ int main(int argc, char** argv) {
     std::printf("1. trigger -> done, %d rounds (median / p99)\n", rounds);
     std::printf("   raw kernel round trip, echo process   %8.1f / %8.1f us\n", raw.median, raw.p99);
     std::printf("   through vdwinut                       %8.1f / %8.1f us\n", task.median, task.p99);
-    if (raw.ok && task.ok && raw.median > 0)
+    const bool raw_ok = raw.samples == rounds, task_ok = task.samples == rounds;
+    if (raw_ok && task_ok && raw.median > 0)
         std::printf("   ratio (median)                        %8.2f x   target <= 3x: %s\n", task.median / raw.median,
                     verdict(task.median <= 3 * raw.median));
     else
-        std::printf("   FAILED (raw %s, task %s)\n", raw.ok ? "ok" : "failed", task.ok ? "ok" : "failed"), ++failures;
+        std::printf("   FAILED (raw %s, task %s)\n", raw_ok ? "ok" : "failed", task_ok ? "ok" : "failed"), ++failures;
 
     const double none = StartupMs(vdwinut, 0, 5), full = StartupMs(vdwinut, 10000, 5);
     std::printf("2. start-up to RUN without the 100 ms pause (median of 5)\n");

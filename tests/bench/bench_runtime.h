@@ -23,6 +23,8 @@
 #include "sim/sim.h"
 #include "support/archive.h"
 #include "support/archive_writer.h"
+#include "tests/support/runtime_environment.h"
+#include "tests/support/scratch_dir.h"
 
 namespace bench {
 
@@ -35,6 +37,16 @@ inline double Percentile(std::vector<double> v, double p) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5))];
+}
+
+// Median and 99th percentile of round trips in microseconds.
+struct Latency {
+    double median = 0, p99 = 0;
+    int samples = 0;
+};
+
+inline Latency Summarise(const std::vector<double>& samples) {
+    return {Percentile(samples, 0.5), Percentile(samples, 0.99), static_cast<int>(samples.size())};
 }
 
 // The vdwinut program: argument, else $VD_BINARY_DIR/app/vdwinut.
@@ -107,13 +119,8 @@ struct Runtime {
             std::fprintf(stderr, "cannot create the runtime: %s\n", error.c_str());
             return false;
         }
-        win::SetEnvironmentVariableA("VDAPP", app.c_str());
-        win::SetEnvironmentVariableA("VDROOT", (dir / "root").string().c_str());
-        win::SetEnvironmentVariableA("VDDOMAIN", "plant");
-        win::SetEnvironmentVariableA("VDNAME", "BENCH");
-        win::SetEnvironmentVariableA("VDUSER", "bench");
-        win::SetEnvironmentVariableA("VDRUNTIME", db_path.c_str());
-        win::SetEnvironmentVariableA("VDHOST", (dir / "host").string().c_str());
+        vdtest::SetRuntimeEnvironment(
+            {app, (dir / "root").string(), "plant", "BENCH", "bench", db_path, (dir / "host").string()});
         return true;
     }
 
@@ -170,8 +177,7 @@ inline long RssKb(int pid) {
 // User plus system CPU time of a process in clock ticks (fields 14 and 15
 // of /proc/<pid>/stat; USER_HZ is 100 on Linux), or -1.
 inline long CpuTicks(int pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = vdtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
     std::size_t close = text.rfind(')');  // the command name may hold blanks
     if (close == std::string::npos) return -1;
     std::istringstream fields(text.substr(close + 2));

@@ -62,11 +62,6 @@ int Echo(int port) {
     return 0;
 }
 
-struct Latency {
-    double median = 0, p99 = 0;
-    int samples = 0;
-};
-
 // Appends `rounds` round trips (after a warm-up) to `samples`; false when
 // one fails.
 bool Measure(BusClient& client, const std::string& topic, int rounds, std::vector<double>& samples) {
@@ -81,14 +76,6 @@ bool Measure(BusClient& client, const std::string& topic, int rounds, std::vecto
         if (i >= kWarmUp) samples.push_back(us);
     }
     return true;
-}
-
-Latency Summarise(const std::vector<double>& samples) {
-    Latency l;
-    l.samples = static_cast<int>(samples.size());
-    l.median = Percentile(samples, 0.5);
-    l.p99 = Percentile(samples, 0.99);
-    return l;
 }
 
 // CPU time of all threads of a process in nanoseconds, or -1.

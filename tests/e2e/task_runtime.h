@@ -11,12 +11,13 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "platform/environment.h"
 #include "sim/sim.h"
+#include "tests/support/runtime_environment.h"
+#include "tests/support/scratch_dir.h"
 
 namespace e2e {
 
@@ -35,12 +36,7 @@ inline int RunCommand(const std::string& command) { return std::system(command.c
 // How the command processor reports the exit code `code`.
 inline int Reported(int code) { return RunCommand(Program(VD_EXIT_WITH) + " " + std::to_string(code)); }
 
-inline std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vdtest::ReadFile;
 
 class TaskRuntime : public ::testing::Test {
 protected:
@@ -61,13 +57,8 @@ protected:
             }
         }
         db_path_ = (dir_ / "runtime.db").string();
-        Env("VDAPP", (dir_ / "app").string());
-        Env("VDROOT", (dir_ / "root").string());
-        Env("VDDOMAIN", "plant");
-        Env("VDNAME", "SAMPLE");
-        Env("VDUSER", "operator");
-        Env("VDRUNTIME", db_path_);
-        Env("VDHOST", (dir_ / "host").string());
+        vdtest::SetRuntimeEnvironment({(dir_ / "app").string(), (dir_ / "root").string(), "plant", "SAMPLE", "operator",
+                                       db_path_, (dir_ / "host").string()});
         win::SetEnvironmentVariableA("VDPATH", nullptr);
         // The simulated host provides the keyboard filter device through
         // this marker; a real Windows host has none.
@@ -85,8 +76,7 @@ protected:
             task_.wait_for(30s);
         }
         db_.reset();
-        for (const char* name : {"VDAPP", "VDROOT", "VDDOMAIN", "VDNAME", "VDUSER", "VDRUNTIME", "VDHOST"})
-            win::SetEnvironmentVariableA(name, nullptr);
+        vdtest::ClearRuntimeEnvironment();
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }

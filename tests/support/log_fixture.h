@@ -6,11 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
-#include <random>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,56 +19,27 @@
 #include "platform/environment.h"
 #include "platform/handle.h"
 #include "sim/sim.h"
+#include "tests/support/in_process_kernel.h"
+#include "tests/support/scratch_dir.h"
 #include "support/message_lookup.h"
 
 namespace logtest {
 
 inline bool SimulatedHost() { return std::filesystem::path::preferred_separator == '/'; }
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using vdtest::ReadFile;
+using vdtest::ReadLines;
+using vdtest::WriteFile;
 
-inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
-    return lines;
-}
-
-inline void WriteFile(const std::filesystem::path& path, const std::string& text) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-// Closes the lock's semaphores and forgets its owners.
-inline void ResetKernelAccess() {
-    KernelAccessState& s = kernel_access_state();
-    for (win::HANDLE h : {s.access_guard, s.id_semaphore, s.second_id_semaphore})
-        if (h != nullptr) win::CloseHandle(h);
-    ClearKernelAccess();
-}
+using vdtest::ResetKernelAccess;
 
 class TaskFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<int> counter{0};
-        dir_ = std::filesystem::temp_directory_path() / ("vdcfg" + std::to_string(std::random_device{}()) + "_" + std::to_string(counter++));
-        std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(App());
         std::filesystem::create_directories(Root());
-        std::filesystem::create_directories(dir_ / "state");
-        win::SetEnvironmentVariableA("VDHOST", (dir_ / "state").generic_string().c_str());
 
-        std::vector<sim::TagSpec> specs;
-        std::string error;
-        ASSERT_TRUE(sim::ParseTagList("value int16 0\n", specs, error)) << error;
-        db_ = sim::Database::CreateInProcess(specs, error);
-        ASSERT_TRUE(db_) << error;
-        sim::SetCurrentDatabase(db_.get());
-        kernel_bind_table(sim::Ops());
+        ASSERT_NO_FATAL_FAILURE(vdtest::BindInProcessKernel("value int16 0\n", db_));
 
         ResetKernelAccess();
         task_state() = TaskState{};
@@ -81,7 +48,6 @@ protected:
     }
 
     void TearDown() override {
-        sim::ClearFaults();
         ResetKernelAccess();
         TaskState& state = task_state();
         if (state.second_task_id >= 0 && state.second_task_id != state.task_id) kernel_detach(state.second_task_id);
@@ -91,12 +57,8 @@ protected:
         task_state() = TaskState{};
         log_settings() = LogSettings{};
         msg_free(msg_root());
-        kernel_unbind();
-        sim::SetCurrentDatabase(nullptr);
+        vdtest::UnbindInProcessKernel();
         db_.reset();
-        win::SetEnvironmentVariableA("VDHOST", nullptr);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
 
     // Attaches as start-up does and fills the task-wide state.
@@ -130,7 +92,8 @@ protected:
         return v.integer;
     }
 
-    std::filesystem::path dir_;
+    vdtest::ScratchDir scratch_{"vdcfg", true};
+    const std::filesystem::path dir_ = scratch_.Dir();
     std::unique_ptr<sim::Database> db_;
     std::unique_ptr<TaskBase> task_;
 };

@@ -14,6 +14,7 @@
 #include "frame/task_state.h"
 #include "sim/sim.h"
 #include "support/message_lookup.h"
+#include "tests/support/in_process_kernel.h"
 
 namespace tagtest {
 
@@ -30,13 +31,7 @@ inline constexpr const char* kTagList =
 class KernelFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::vector<sim::TagSpec> specs;
-        std::string error;
-        ASSERT_TRUE(sim::ParseTagList(kTagList, specs, error)) << error;
-        db_ = sim::Database::CreateInProcess(specs, error);
-        ASSERT_TRUE(db_) << error;
-        sim::SetCurrentDatabase(db_.get());
-        kernel_bind_table(sim::Ops());
+        ASSERT_NO_FATAL_FAILURE(vdtest::BindInProcessKernel(kTagList, db_));
         TaskState& state = task_state();
         state = TaskState{};
         copy_fixed(state.task_name, kTaskNameSize, "VDWINUT");
@@ -53,12 +48,10 @@ protected:
     }
 
     void TearDown() override {
-        sim::ClearFaults();
         TaskState& state = task_state();
         if (state.task_id >= 0) kernel_detach(state.task_id);
         state = TaskState{};
-        kernel_unbind();
-        sim::SetCurrentDatabase(nullptr);
+        vdtest::UnbindInProcessKernel();
         msg_free(msg_root());
     }
 

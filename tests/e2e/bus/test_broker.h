@@ -13,11 +13,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "sim/process.h"
+#include "tests/support/scratch_dir.h"
 
 namespace bustest {
 
@@ -52,12 +52,7 @@ inline bool Accepts(int port) {
     return ok;
 }
 
-inline std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vdtest::ReadFile;
 
 class TestBroker {
 public:
@@ -93,7 +88,7 @@ public:
             if (!process_->Running()) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        error = "the broker did not start: " + Log() + Slurp(dir / "broker.out");
+        error = "the broker did not start: " + Log() + ReadFile(dir / "broker.out");
         return false;
     }
 
@@ -107,7 +102,7 @@ public:
     // Everything the broker logged in its runs so far.
     std::string Log() const {
         std::string all;
-        for (int i = 1; i <= starts_; ++i) all += Slurp(dir_ / ("broker" + std::to_string(i) + ".log"));
+        for (int i = 1; i <= starts_; ++i) all += ReadFile(dir_ / ("broker" + std::to_string(i) + ".log"));
         return all;
     }
 

@@ -41,6 +41,9 @@
 #include "sim/sim.h"
 #include "support/archive.h"
 #include "support/archive_writer.h"
+#include "tests/support/in_process_kernel.h"
+#include "tests/support/runtime_environment.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -199,16 +202,10 @@ std::int64_t Int(sim::Database& db, TagRef ref) {
 class FaultInjectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("frame_faults_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
         std::filesystem::create_directories(dir_ / "app" / "plant" / "ct");
         std::filesystem::create_directories(dir_ / "root" / "bin");
-        win::SetEnvironmentVariableA("VDAPP", (dir_ / "app").generic_string().c_str());
-        win::SetEnvironmentVariableA("VDROOT", (dir_ / "root").generic_string().c_str());
-        win::SetEnvironmentVariableA("VDDOMAIN", "plant");
-        win::SetEnvironmentVariableA("VDNAME", "FAULTS");
-        win::SetEnvironmentVariableA("VDUSER", "tester");
-        win::SetEnvironmentVariableA("VDHOST", (dir_ / "host").generic_string().c_str());
+        vdtest::SetRuntimeEnvironment({(dir_ / "app").generic_string(), (dir_ / "root").generic_string(), "plant",
+                                       "FAULTS", "tester", "", (dir_ / "host").generic_string()});
         WriteArchive();
         // The keyboard filter device exists on the simulated host; Windows
         // has none, so there its open fails in every run.
@@ -224,13 +221,8 @@ protected:
         win::test::SetCallObserver(nullptr);
         win::test::ClearFaults();
         SetPolicy(false);
-        sim::ClearFaults();
-        kernel_unbind();
-        sim::SetCurrentDatabase(nullptr);
-        for (const char* name : {"VDAPP", "VDROOT", "VDDOMAIN", "VDNAME", "VDUSER", "VDHOST"})
-            win::SetEnvironmentVariableA(name, nullptr);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
+        vdtest::UnbindInProcessKernel();
+        vdtest::ClearRuntimeEnvironment();
     }
 
     // The task-manager policy the policy row reads: 1 while the test runs.
@@ -406,15 +398,12 @@ protected:
                      .count();
         // The process keeps its lock semaphores for good; a test that starts
         // many tasks gives them back.
-        KernelAccessState& access = kernel_access_state();
-        for (win::HANDLE* h : {&access.access_guard, &access.id_semaphore, &access.second_id_semaphore}) {
-            if (*h != nullptr) win::CloseHandle(*h);
-            *h = nullptr;
-        }
+        vdtest::ResetKernelAccess();
         return out;
     }
 
-    std::filesystem::path dir_;
+    vdtest::ScratchDir scratch_{"frame_faults_"};
+    const std::filesystem::path dir_ = scratch_.Dir();
     std::vector<sim::TagSpec> specs_;
 };
 

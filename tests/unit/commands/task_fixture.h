@@ -28,10 +28,15 @@
 #include "platform/handle.h"
 #include "platform/shutdown.h"
 #include "sim/sim.h"
-#include "test_support.h"
 #include "tools/ctbuild/ct_text.h"
+#include "tests/support/in_process_kernel.h"
+#include "tests/support/scratch_dir.h"
 
 namespace cmdtest {
+
+using vdtest::ReadFile;
+using vdtest::ReadLines;
+using vdtest::WriteFile;
 
 struct ExitCall {
     win::UINT flags;
@@ -89,8 +94,7 @@ protected:
 
     void TearDown() override {
         Stop();
-        kernel_unbind();
-        sim::SetCurrentDatabase(nullptr);
+        vdtest::UnbindInProcessKernel();
         db_.reset();
         win::SetShutdownTestHooks(nullptr);
         win::test::ClearFaults();
@@ -167,11 +171,7 @@ protected:
         task_.reset();
         // The process keeps its lock semaphores for good; a test process
         // that starts many tasks gives them back.
-        KernelAccessState& access = kernel_access_state();
-        for (win::HANDLE* h : {&access.access_guard, &access.id_semaphore, &access.second_id_semaphore}) {
-            if (*h != nullptr) win::CloseHandle(*h);
-            *h = nullptr;
-        }
+        vdtest::ResetKernelAccess();
     }
 
     // One scan of the task's trigger list: every change since the last one
@@ -240,7 +240,7 @@ protected:
         return nullptr;
     }
 
-    ScratchDir scratch_;
+    vdtest::ScratchDir scratch_{"vdc", true};
     std::string tag_list_;
     std::vector<sim::TagSpec> tags_;
     cttext::TagList tag_names_;

@@ -5,12 +5,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "support/archive_writer.h"
 #include "tests/support/tags_fixture.h"
+#include "tests/support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 using tagtest::KernelFixture;
@@ -29,19 +29,12 @@ class TaskTablesTest : public KernelFixture {
 protected:
     void SetUp() override {
         KernelFixture::SetUp();
-        dir_ = fs::temp_directory_path() / ("task_tables_" + std::to_string(std::random_device{}()));
         fs::create_directories(dir_ / "plant" / "ct");
         TaskState& state = task_state();
         copy_fixed(state.vd_app, kEnvDirSize, dir_.string().c_str());
         copy_fixed(state.vd_domain, kEnvDomainSize, "plant");
         ClearStatus();
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-        KernelFixture::TearDown();
-    }
-
     fs::path ArchivePath() const { return dir_ / "plant" / "ct" / "VDWINUT.ct"; }
 
     // Writes the task's archive with the archive writer.
@@ -61,15 +54,16 @@ protected:
     }
 
     std::vector<char> ReadArchive() const {
-        std::ifstream in(ArchivePath(), std::ios::binary);
-        return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string bytes = vdtest::ReadFile(ArchivePath());
+        return std::vector<char>(bytes.begin(), bytes.end());
     }
     void WriteArchive(const std::vector<char>& bytes) const {
         std::ofstream out(ArchivePath(), std::ios::binary | std::ios::trunc);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
 
-    fs::path dir_;
+    vdtest::ScratchDir scratch_{"task_tables_"};
+    const fs::path dir_ = scratch_.Dir();
 };
 
 const std::vector<TableSpec> kTables = {

@@ -12,6 +12,8 @@
 #include "frame/task_state.h"
 #include "platform/environment.h"
 #include "sim/sim.h"
+#include "tests/support/in_process_kernel.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -37,29 +39,17 @@ public:
 class ApplicationTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("frame_app_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        std::filesystem::create_directories(dir_);
         win::SetEnvironmentVariableA("VDAPP", dir_.generic_string().c_str());
         win::SetEnvironmentVariableA("VDROOT", dir_.generic_string().c_str());
         win::SetEnvironmentVariableA("VDHOST", (dir_ / "host").generic_string().c_str());
-        std::vector<sim::TagSpec> specs;
-        std::string error;
-        ASSERT_TRUE(sim::ParseTagList("TEST.STATUS int16 0\nTEST.MSG text \"\"\n", specs, error)) << error;
-        db_ = sim::Database::CreateInProcess(specs, error);
-        ASSERT_TRUE(db_) << error;
-        sim::SetCurrentDatabase(db_.get());
-        kernel_bind_table(sim::Ops());
+        ASSERT_NO_FATAL_FAILURE(vdtest::BindInProcessKernel("TEST.STATUS int16 0\nTEST.MSG text \"\"\n", db_));
     }
     void TearDown() override {
-        sim::ClearFaults();
-        kernel_unbind();
-        sim::SetCurrentDatabase(nullptr);
+        vdtest::UnbindInProcessKernel();
         for (const char* name : {"VDAPP", "VDROOT", "VDHOST"}) win::SetEnvironmentVariableA(name, nullptr);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
-    std::filesystem::path dir_;
+    vdtest::ScratchDir scratch_{"frame_app_"};
+    const std::filesystem::path dir_ = scratch_.Dir();
     std::unique_ptr<sim::Database> db_;
 };
 

@@ -82,10 +82,7 @@ protected:
         g_calls.clear();
     }
     void TearDown() override {
-        KernelAccessState& s = kernel_access_state();
-        for (win::HANDLE h : {s.access_guard, s.id_semaphore, s.second_id_semaphore})
-            if (h != nullptr) win::CloseHandle(h);
-        ClearKernelAccess();
+        vdtest::ResetKernelAccess();
         KernelFixture::TearDown();
     }
 };

@@ -74,10 +74,7 @@ std::int32_t CapturingWrite(TaskId task, const TagRef* refs, std::int32_t count,
 class BoundaryLayoutTest : public KernelFixture {
 protected:
     void TearDown() override {
-        KernelAccessState& s = kernel_access_state();
-        for (win::HANDLE h : {s.access_guard, s.id_semaphore, s.second_id_semaphore})
-            if (h != nullptr) win::CloseHandle(h);
-        ClearKernelAccess();
+        vdtest::ResetKernelAccess();
         KernelFixture::TearDown();
     }
 

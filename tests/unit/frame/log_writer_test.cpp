@@ -86,12 +86,8 @@ TEST_F(LogWriterTest, FirstLineOfTheProcessReplacesTheOldLogThenLinesAppend) {
     WriteLog("second", 1, 0, kEventKindStart, nullptr, 0);
     std::string extra = "extra text";
     WriteLog("third", 1, 0, kEventKindMessage, extra.c_str(), 5);
-    std::vector<std::string> texts = Texts();
-    ASSERT_EQ(texts.size(), 4u);
-    EXPECT_EQ(texts[0], "first");
-    EXPECT_EQ(texts[1], "second");
-    EXPECT_EQ(texts[2], "third");
-    EXPECT_EQ(texts[3], "<bad record:                   extra\r>") << "the extra line: 18 blanks, cut at its length";
+    // The extra line: 18 blanks, cut at its length.
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"first", "second", "third", "<bad record:                   extra\r>"}));
     EXPECT_EQ(Log().find("\r\r"), std::string::npos) << "each record ends in exactly CR LF";
 
     // With the debugger sink on as well, the file records are the same.
@@ -131,14 +127,9 @@ TEST_F(LogWriterTest, LongLinesAreCutAndPercentSignsAreSafe) {
     WriteLog("VALUE", 1, 0, kEventKindMessage, nullptr, 0, 7, "ten");
     WriteLog("MISSING %d", 1, 0, kEventKindMessage, nullptr, 0, 42);  // no entry: the key is the format
     WriteLog(nullptr, 1, 0, kEventKindMessage, nullptr, 0);
-    std::vector<std::string> texts = Texts();
-    ASSERT_EQ(texts.size(), 6u);
-    EXPECT_EQ(texts[0], std::string(kLogLineSize - 1, 'x'));
-    EXPECT_EQ(texts[1], "50% done %s %n");
-    EXPECT_EQ(texts[2], "100% sure");
-    EXPECT_EQ(texts[3], "value 7 of ten");
-    EXPECT_EQ(texts[4], "MISSING 42");
-    EXPECT_EQ(texts[5], "") << "a null key gives an empty line";
+    // A null key gives an empty line.
+    EXPECT_EQ(Texts(), (std::vector<std::string>{std::string(kLogLineSize - 1, 'x'), "50% done %s %n", "100% sure",
+                                                 "value 7 of ten", "MISSING 42", ""}));
     EXPECT_EQ(FormatLogLine("PCT"), "100% sure");
 }
 
@@ -190,12 +181,10 @@ TEST_F(LogWriterTest, EventLogSinkChoosesTheIdentifierByKind) {
     WriteLog("TASK_STOP", 1, 0, kEventKindStop, "ignored", 7);
     WriteLog("status", 2, 2, kEventKindMessage, nullptr, 0);
     WriteLog("with data", 4, 4, kEventKindMessage, "AB", 2);
-    std::vector<std::string> events = Events();
-    ASSERT_EQ(events.size(), 4u);
-    EXPECT_EQ(events[0], "Windows Host Utilities\t0\t0\t0x40000001\t-\tTASK_START");
-    EXPECT_EQ(events[1], "Windows Host Utilities\t0\t0\t0x40000004\t-\tTASK_STOP");
-    EXPECT_EQ(events[2], "Windows Host Utilities\t2\t0\t0x40000007\t-\tstatus");
-    EXPECT_EQ(events[3], "Windows Host Utilities\t4\t0\t0x40000007\t4142\twith data");
+    EXPECT_EQ(Events(), (std::vector<std::string>{"Windows Host Utilities\t0\t0\t0x40000001\t-\tTASK_START",
+                                                  "Windows Host Utilities\t0\t0\t0x40000004\t-\tTASK_STOP",
+                                                  "Windows Host Utilities\t2\t0\t0x40000007\t-\tstatus",
+                                                  "Windows Host Utilities\t4\t0\t0x40000007\t4142\twith data"}));
 
     // The direct report ignores level and switches.
     log_settings() = LogSettings{};

@@ -6,12 +6,12 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "support/archive.h"
 #include "support/archive_writer.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/tags_fixture.h"
 
 namespace fs = std::filesystem;
@@ -98,8 +98,8 @@ TEST_F(TagObjectTest, FailedConstructionGivesNotConfigured) {
 }
 
 TEST_F(TagObjectTest, GlobalIdentifierResolvesThroughTheDomain) {
-    fs::path dir = fs::temp_directory_path() / ("tagobj_dom_" + std::to_string(std::random_device{}()));
-    fs::remove_all(dir);
+    vdtest::ScratchDir scratch("tagobj_dom_");
+    const fs::path& dir = scratch.Dir();
     fs::create_directories(dir / "ct");
     fs::create_directories(dir / "line1" / "ct");
     {
@@ -132,7 +132,6 @@ TEST_F(TagObjectTest, GlobalIdentifierResolvesThroughTheDomain) {
     EXPECT_EQ(TagObject(GlobalTagId{5}).Ref(), kInvalidTagRef);
     copy_fixed(state.vd_app, kEnvDirSize, (dir / "missing").string().c_str());
     EXPECT_EQ(TagObject(GlobalTagId{5}).IsConfigured(), 0);
-    fs::remove_all(dir);
 }
 
 TEST_F(TagObjectTest, TextGettersTellNumbersFromRawBytes) {

@@ -17,6 +17,8 @@
 #include "platform/test_hooks.h"
 #include "platform/environment.h"
 #include "sim/sim.h"
+#include "tests/support/in_process_kernel.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -52,8 +54,6 @@ void RecordingTask::Note(const char* hook) {
 class TaskBaseTest : public ::testing::Test {
 public:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("frame_task_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
         std::filesystem::create_directories(dir_ / "app");
         std::filesystem::create_directories(dir_ / "root");
         win::SetEnvironmentVariableA("VDAPP", (dir_ / "app").generic_string().c_str());
@@ -61,24 +61,14 @@ public:
         win::SetEnvironmentVariableA("VDNAME", "demo");
         win::SetEnvironmentVariableA("VDHOST", (dir_ / "host").generic_string().c_str());
 
-        std::vector<sim::TagSpec> specs;
-        std::string error;
-        ASSERT_TRUE(sim::ParseTagList(kTags, specs, error)) << error;
-        db_ = sim::Database::CreateInProcess(specs, error);
-        ASSERT_TRUE(db_) << error;
-        sim::SetCurrentDatabase(db_.get());
-        kernel_bind_table(sim::Ops());
+        ASSERT_NO_FATAL_FAILURE(vdtest::BindInProcessKernel(kTags, db_));
         other_ = db_->AttachObserver("OTHER");
         ASSERT_GE(other_, 0);
     }
     void TearDown() override {
-        sim::ClearFaults();
-        kernel_unbind();
-        sim::SetCurrentDatabase(nullptr);
+        vdtest::UnbindInProcessKernel();
         for (const char* name : {"VDAPP", "VDROOT", "VDNAME", "VDHOST"})
             win::SetEnvironmentVariableA(name, nullptr);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
 
     std::int32_t Status() {
@@ -99,7 +89,8 @@ public:
     }
     std::size_t Attached() { return db_->Tasks().size(); }
 
-    std::filesystem::path dir_;
+    vdtest::ScratchDir scratch_{"frame_task_"};
+    const std::filesystem::path dir_ = scratch_.Dir();
     std::unique_ptr<sim::Database> db_;
     TaskId other_ = -1;
 };
@@ -143,21 +134,20 @@ TEST_F(TaskBaseTest, StartRunStopInOrder) {
 }
 
 TEST_F(TaskBaseTest, StartFailuresCleanUpAndReturnTheirCodes) {
-    {
+    // A failed attach gives its own code negated; a failed environment
+    // record detaches again.
+    struct Case {
+        int op;
+        std::int32_t error, rc;
+        int code;
+    };
+    for (const Case& c : {Case{kOpAttach, 0, -3, 3}, Case{kOpTaskEnvironment, 5, -1, kStartCodeNoEnvironment}}) {
         RecordingTask task;
-        sim::InjectFault(kOpAttach, 1, 0, -3);
-        EXPECT_EQ(task.Start(), 3);
+        sim::InjectFault(c.op, 1, c.error, c.rc);
+        EXPECT_EQ(task.Start(), c.code) << kernel_op_name(c.op);
         EXPECT_TRUE(task.hooks.empty());
         EXPECT_EQ(task_state().task_id, kNoTask);
         EXPECT_EQ(Attached(), 0u);
-    }
-    {
-        RecordingTask task;
-        sim::InjectFault(kOpTaskEnvironment, 1, 5, -1);
-        EXPECT_EQ(task.Start(), kStartCodeNoEnvironment);
-        EXPECT_TRUE(task.hooks.empty());
-        EXPECT_EQ(task_state().task_id, kNoTask);
-        EXPECT_EQ(Attached(), 0u);  // detached again
     }
 }
 

@@ -13,6 +13,7 @@
 #include "frame/kernel.h"
 #include "frame/trigger_list.h"
 #include "sim/sim.h"
+#include "tests/support/in_process_kernel.h"
 
 namespace {
 
@@ -43,13 +44,7 @@ std::int32_t OverstatingNextChanged(TaskId task, const TagRef* refs, std::int32_
 class TriggerListTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::vector<sim::TagSpec> specs;
-        std::string error;
-        ASSERT_TRUE(sim::ParseTagList(kTags, specs, error)) << error;
-        db_ = sim::Database::CreateInProcess(specs, error);
-        ASSERT_TRUE(db_) << error;
-        sim::SetCurrentDatabase(db_.get());
-        kernel_bind_table(sim::Ops());
+        ASSERT_NO_FATAL_FAILURE(vdtest::BindInProcessKernel(kTags, db_));
         task_ = kernel_attach("TASKA", "Task A", "app", "dom", "usr");
         other_ = kernel_attach("TASKB", "Task B", "app", "dom", "usr");
         ASSERT_GE(task_, 0);
@@ -61,9 +56,7 @@ protected:
         if (list_ != nullptr) {
             EXPECT_EQ(trigger_list_destroy(list_), kTlOk);
         }
-        sim::ClearFaults();
-        kernel_unbind();
-        sim::SetCurrentDatabase(nullptr);
+        vdtest::UnbindInProcessKernel();
         current_ = nullptr;
     }
 

@@ -12,6 +12,7 @@
 
 #include "platform/files.h"
 #include "support/environment.h"
+#include "tests/support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -82,28 +83,21 @@ Bytes seq(std::size_t n, unsigned char start) {
 
 class ArchiveTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("ct_archive_" + std::to_string(rd()));
-    fs::create_directories(dir_);
-  }
   void TearDown() override {
     if (ct_.context) ct_discard(&ct_);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
   std::string file(const std::string& name, const Bytes& bytes) {
-    std::ofstream out(dir_ / name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    vdtest::WriteFile(dir_ / name, std::string(bytes.begin(), bytes.end()));
     return name;
   }
   Bytes read(const std::string& name) {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    const std::string text = vdtest::ReadFile(dir_ / name);
+    return Bytes(text.begin(), text.end());
   }
   std::string base() const { return dir_.string(); }
 
-  fs::path dir_;
+  vdtest::ScratchDir scratch_{"ct_archive_"};
+  const fs::path dir_ = scratch_.Dir();
   CtArchive ct_{};
 };
 

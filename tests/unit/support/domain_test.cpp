@@ -2,13 +2,13 @@
 
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "support/archive.h"
 #include "support/archive_writer.h"
+#include "tests/support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -17,13 +17,7 @@ namespace {
 class DomainTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("ct_domain_" + std::to_string(rd()));
     fs::create_directories(dir_ / "ct");
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
   // domain.ct: one 44-byte record per (name, parent).
@@ -63,7 +57,8 @@ class DomainTest : public ::testing::Test {
   }
 
   std::string base() const { return dir_.string(); }
-  fs::path dir_;
+  vdtest::ScratchDir scratch_{"ct_domain_"};
+  const fs::path dir_ = scratch_.Dir();
   std::vector<std::uint32_t> refs_;
 };
 

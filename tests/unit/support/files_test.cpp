@@ -5,11 +5,11 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <set>
 #include <string>
 
 #include "support/environment.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -23,25 +23,20 @@ struct Record {
 class FilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::random_device rd;
-        dir_ = std::filesystem::temp_directory_path() / ("vdfiles_" + std::to_string(rd()));
-        std::filesystem::create_directories(dir_);
         env_set("VDHOST", (dir_ / ".host").generic_string().c_str());
     }
     void TearDown() override {
         env_set("VDHOST", nullptr);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
     std::string Path(const std::string& relative = "") const {
         std::string p = dir_.generic_string();
         return relative.empty() ? p : p + "/" + relative;
     }
     void Write(const std::string& relative, const std::string& content) const {
-        std::filesystem::create_directories((dir_ / relative).parent_path());
-        std::ofstream(dir_ / relative, std::ios::binary) << content;
+        vdtest::WriteFile(dir_ / relative, content);
     }
-    std::filesystem::path dir_;
+    vdtest::ScratchDir scratch_{"vdfiles_"};
+    const std::filesystem::path dir_ = scratch_.Dir();
 };
 
 TEST(FilePackTime, PacksFieldsIntoTheirBits) {

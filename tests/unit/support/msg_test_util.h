@@ -6,23 +6,19 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include "support/catalog.h"
 #include "support/environment.h"
 #include "support/language.h"
 #include "support/message_lookup.h"
+#include "tests/support/scratch_dir.h"
 
 namespace msgtest {
 
 class ScratchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::random_device rd;
-        dir_ = std::filesystem::temp_directory_path() /
-               ("vdmsg_" + std::to_string(rd()) + "_" + std::to_string(rd()));
-        std::filesystem::create_directories(dir_);
         env_set("VDHOST", Path(".host").c_str());
         for (const char* name : {"VDPATH", "VDROOT", "VDCODEPAGE"}) env_set(name, nullptr);
         codepage_reset();
@@ -35,8 +31,6 @@ protected:
         msg_set_translation(0);
         codepage_reset();
         for (const char* name : {"VDPATH", "VDROOT", "VDCODEPAGE", "VDHOST"}) env_set(name, nullptr);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
 
     // Scratch path of a relative name, with "/" separators.
@@ -46,18 +40,12 @@ protected:
     }
 
     void Write(const std::string& relative, const std::string& content) const {
-        std::filesystem::path p = dir_ / relative;
-        std::filesystem::create_directories(p.parent_path());
-        std::ofstream out(p, std::ios::binary);
-        out << content;
+        vdtest::WriteFile(dir_ / relative, content);
     }
+    std::string Read(const std::string& relative) const { return vdtest::ReadFile(dir_ / relative); }
 
-    std::string Read(const std::string& relative) const {
-        std::ifstream in(dir_ / relative, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-    std::filesystem::path dir_;
+    vdtest::ScratchDir scratch_{"vdmsg_"};
+    const std::filesystem::path dir_ = scratch_.Dir();
 };
 
 }  // namespace msgtest

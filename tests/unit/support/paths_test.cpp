@@ -7,11 +7,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include "platform/files.h"
 #include "support/environment.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -31,13 +31,6 @@ std::string Format(const PathRecord* record) {
     return out;
 }
 
-// "/" and `count` times `c`.
-std::string Rooted(std::size_t count, char c) {
-    std::string out(count + 1, c);
-    out[0] = '/';
-    return out;
-}
-
 std::string RoundTrip(const char* text) {
     Record r(path_parse(nullptr, text));
     return r.p == nullptr ? "<null>" : Format(r.p);
@@ -46,17 +39,12 @@ std::string RoundTrip(const char* text) {
 class PathsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::random_device rd;
-        dir_ = std::filesystem::temp_directory_path() / ("vdpaths_" + std::to_string(rd()));
-        std::filesystem::create_directories(dir_);
         env_set("VDHOST", (dir_ / ".host").generic_string().c_str());
     }
     void TearDown() override {
         for (const char* name : {"VDHOST", "VDT_DIR", "VDT_EMPTY", "VDT_LONG", "VDPATH", "TMP", "TMPDIR", "TEMP"}) {
             env_set(name, nullptr);
         }
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
     std::string Path(const std::string& relative = "") const {
         std::string p = dir_.generic_string();
@@ -66,24 +54,42 @@ protected:
         std::filesystem::create_directories((dir_ / relative).parent_path());
         std::ofstream(dir_ / relative) << "x";
     }
-    std::filesystem::path dir_;
+    vdtest::ScratchDir scratch_{"vdpaths_"};
+    const std::filesystem::path dir_ = scratch_.Dir();
 };
 
-TEST_F(PathsTest, DriveShareAndNodeFormsRoundTrip) {
+TEST_F(PathsTest, DriveShareHostAndBracketFormsParseAndFormat) {
+    struct Case {
+        const char* text;
+        const char* node;
+        const char* device;
+        const char* directory;
+        const char* name;
+        const char* formatted;  // nullptr: not checked
+    };
+    const Case cases[] = {
+        {"C:\\vd\\msg", "", "C", "/vd", "msg", "C:\\vd\\msg"},
+        {"\\\\host\\share\\file.txt", "host", "", "/share", "file.txt", "\\\\host\\share\\file.txt"},
+        // The relative directory is kept apart from the host name.
+        {"host!dir\\file", "host", "", "dir", "file", "\\\\host\\dir\\file"},
+        {"a!b!c\\x", "a.b", "", "c", "x", nullptr},
+        {"file.txt@server", "server", "", "", "file.txt", "\\\\server\\file.txt"},
+        {"[dir.sub]file.txt", "", "", "/dir/sub", "file.txt", nullptr},
+        {"[.sub]x", "", "", "sub", "x", nullptr},
+        {"[]x", "", "", "", "x", nullptr},
+        {"node::dev:[a<b>]n", "node", "dev", "/a/b", "n", nullptr},
+    };
+    for (const Case& c : cases) {
+        Record r(path_parse(nullptr, c.text));
+        ASSERT_NE(r.p, nullptr) << c.text;
+        EXPECT_STREQ(r->node, c.node) << c.text;
+        EXPECT_STREQ(r->device, c.device) << c.text;
+        EXPECT_STREQ(r->directory, c.directory) << c.text;
+        EXPECT_STREQ(r->name, c.name) << c.text;
+        if (c.formatted != nullptr) EXPECT_EQ(Format(r.p), c.formatted) << c.text;
+    }
     Record drive(path_parse(nullptr, "C:\\vd\\msg"));
-    ASSERT_NE(drive.p, nullptr);
-    EXPECT_STREQ(drive->device, "C");
-    EXPECT_STREQ(drive->directory, "/vd");
-    EXPECT_STREQ(drive->name, "msg");
-    EXPECT_STREQ(drive->node, "");
     EXPECT_EQ(drive->is_directory, -1);
-    EXPECT_EQ(Format(drive.p), "C:\\vd\\msg");
-
-    Record share(path_parse(nullptr, "\\\\host\\share\\file.txt"));
-    EXPECT_STREQ(share->node, "host");
-    EXPECT_STREQ(share->directory, "/share");
-    EXPECT_STREQ(share->name, "file.txt");
-    EXPECT_EQ(Format(share.p), "\\\\host\\share\\file.txt");
 
     for (const char* text : {"C:\\", "C:", "D:\\a\\b\\c.ct", "\\root\\x", "rel\\sub\\f.txt", "name.txt", "C:name",
                              "\\\\host\\share", "//host/share/x"}) {
@@ -93,42 +99,6 @@ TEST_F(PathsTest, DriveShareAndNodeFormsRoundTrip) {
         }
         EXPECT_EQ(RoundTrip(text), expected) << text;
     }
-}
-
-TEST_F(PathsTest, HostMarksGiveTheNode) {
-    Record bang(path_parse(nullptr, "host!dir\\file"));
-    EXPECT_STREQ(bang->node, "host");
-    EXPECT_STREQ(bang->directory, "dir");
-    EXPECT_STREQ(bang->name, "file");
-    // The relative directory is kept apart from the host name.
-    EXPECT_EQ(Format(bang.p), "\\\\host\\dir\\file");
-
-    Record two(path_parse(nullptr, "a!b!c\\x"));
-    EXPECT_STREQ(two->node, "a.b");
-    EXPECT_STREQ(two->directory, "c");
-    EXPECT_STREQ(two->name, "x");
-
-    Record at(path_parse(nullptr, "file.txt@server"));
-    EXPECT_STREQ(at->name, "file.txt");
-    EXPECT_STREQ(at->node, "server");
-    EXPECT_EQ(Format(at.p), "\\\\server\\file.txt");
-}
-
-TEST_F(PathsTest, BracketForm) {
-    Record abs(path_parse(nullptr, "[dir.sub]file.txt"));
-    EXPECT_STREQ(abs->directory, "/dir/sub");
-    EXPECT_STREQ(abs->name, "file.txt");
-    Record rel(path_parse(nullptr, "[.sub]x"));
-    EXPECT_STREQ(rel->directory, "sub");
-    EXPECT_STREQ(rel->name, "x");
-    Record empty(path_parse(nullptr, "[]x"));
-    EXPECT_STREQ(empty->directory, "");
-    EXPECT_STREQ(empty->name, "x");
-    Record full(path_parse(nullptr, "node::dev:[a<b>]n"));
-    EXPECT_STREQ(full->node, "node");
-    EXPECT_STREQ(full->device, "dev");
-    EXPECT_STREQ(full->directory, "/a/b");
-    EXPECT_STREQ(full->name, "n");
 }
 
 TEST_F(PathsTest, FormattingRules) {

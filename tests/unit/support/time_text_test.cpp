@@ -5,12 +5,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 
 #include "platform/environment.h"
 #include "support/trace.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -54,23 +54,17 @@ TEST(TimeText, FixedForms) {
 class HostStateTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::random_device rd;
-        dir_ = std::filesystem::temp_directory_path() / ("vdtt_" + std::to_string(rd()));
-        std::filesystem::create_directories(dir_ / "state");
-        win::SetEnvironmentVariableA("VDHOST", (dir_ / "state").generic_string().c_str());
         regional_settings_forget();
     }
     void TearDown() override {
         regional_settings_forget();
         trace_close();
-        win::SetEnvironmentVariableA("VDHOST", nullptr);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
     void WriteState(const std::string& name, const std::string& text) {
-        std::ofstream(dir_ / "state" / name, std::ios::binary) << text;
+        vdtest::WriteFile(dir_ / "state" / name, text);
     }
-    std::filesystem::path dir_;
+    vdtest::ScratchDir scratch_{"vdtt_", true};
+    const std::filesystem::path dir_ = scratch_.Dir();
 };
 
 TEST_F(HostStateTest, RegionalSeparatorsReadOnceWithDefaults) {

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
+#include "tests/support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -42,25 +42,13 @@ const char* const kTags = "# tags\nTRIG 4 0\nFREE 4 0\n\nSTOP 0 0 # stop tag\n";
 class CtTextTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("ct_text_" + std::to_string(rd()));
-    fs::create_directories(dir_);
     write("tags.lst", kTags);
     std::string error;
     ASSERT_TRUE(cttext::load_tags(path("tags.lst"), tags_, error)) << error;
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  void write(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ / name, std::ios::binary) << text;
-  }
-  std::string slurp(const std::string& name) {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  void write(const std::string& name, const std::string& text) { vdtest::WriteFile(dir_ / name, text); }
+  std::string slurp(const std::string& name) { return vdtest::ReadFile(dir_ / name); }
   // Parses, writes, reopens and dumps with the text itself as layouts.
   std::string round_trip(const std::string& text, const cttext::TagList* tags) {
     std::string error;
@@ -84,7 +72,8 @@ class CtTextTest : public ::testing::Test {
     return error;
   }
 
-  fs::path dir_;
+  vdtest::ScratchDir scratch_{"ct_text_"};
+  const fs::path dir_ = scratch_.Dir();
   cttext::TagList tags_;
 };
 

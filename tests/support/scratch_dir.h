@@ -1,8 +1,7 @@
-// Helpers of the commands tests: a scratch directory that serves as the
-// simulated host's state directory, and file reading.
+// File helpers of the tests: a fresh scratch directory per test (removed
+// at the end), optionally the simulated host's state directory, and reading
+// and writing whole files.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -14,7 +13,7 @@
 
 #include "platform/environment.h"
 
-namespace cmdtest {
+namespace vdtest {
 
 inline std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -23,7 +22,7 @@ inline std::string ReadFile(const std::filesystem::path& path) {
 
 inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
     std::vector<std::string> lines;
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) lines.push_back(line);
     return lines;
@@ -34,31 +33,36 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& text
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// A fresh directory per test; VDHOST points at its "state" subdirectory.
+// A fresh directory named `prefix` plus a stamp and a counter. Kept short:
+// an application directory under it must stay within the 63 characters the
+// task keeps of VDAPP. With `host_state`, VDHOST points at its "state"
+// subdirectory while it lives.
 class ScratchDir {
 public:
-    ScratchDir() {
-        // Short: the application directory under it must stay within the
-        // 63 characters the task keeps of VDAPP.
+    explicit ScratchDir(const std::string& prefix = "vdt", bool host_state = false) : host_state_(host_state) {
         static std::atomic<int> counter{0};
         static const unsigned stamp = static_cast<unsigned>(
             std::chrono::steady_clock::now().time_since_epoch().count() & 0xFFFFFF);
-        std::string name = "vdc" + std::to_string(stamp) + "_" + std::to_string(counter++);
-        dir_ = std::filesystem::temp_directory_path() / name;
+        dir_ = std::filesystem::temp_directory_path() /
+               (prefix + std::to_string(stamp) + "_" + std::to_string(counter++));
         std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_ / "state");
-        win::SetEnvironmentVariableA("VDHOST", State().generic_string().c_str());
+        std::filesystem::create_directories(host_state_ ? State() : dir_);
+        if (host_state_) win::SetEnvironmentVariableA("VDHOST", State().generic_string().c_str());
     }
     ~ScratchDir() {
-        win::SetEnvironmentVariableA("VDHOST", nullptr);
+        if (host_state_) win::SetEnvironmentVariableA("VDHOST", nullptr);
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
     }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
     const std::filesystem::path& Dir() const { return dir_; }
     std::filesystem::path State() const { return dir_ / "state"; }
 
 private:
     std::filesystem::path dir_;
+    bool host_state_;
 };
 
-}  // namespace cmdtest
+}  // namespace vdtest

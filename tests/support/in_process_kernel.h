@@ -1,0 +1,45 @@
+// The stand-in kernel in-process over a tag list, bound as the frame's
+// kernel, and the clean-up every test of a bound kernel needs: faults
+// cleared, the kernel unbound, the kernel access lock's semaphores closed.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/kernel.h"
+#include "frame/kernel_access.h"
+#include "platform/handle.h"
+#include "sim/sim.h"
+
+namespace vdtest {
+
+// Creates the database of `tag_list` into `db` and binds it; wrap the call
+// in ASSERT_NO_FATAL_FAILURE.
+inline void BindInProcessKernel(const std::string& tag_list, std::unique_ptr<sim::Database>& db) {
+    std::vector<sim::TagSpec> specs;
+    std::string error;
+    ASSERT_TRUE(sim::ParseTagList(tag_list, specs, error)) << error;
+    db = sim::Database::CreateInProcess(specs, error);
+    ASSERT_TRUE(db) << error;
+    sim::SetCurrentDatabase(db.get());
+    kernel_bind_table(sim::Ops());
+}
+
+inline void UnbindInProcessKernel() {
+    sim::ClearFaults();
+    kernel_unbind();
+    sim::SetCurrentDatabase(nullptr);
+}
+
+// Closes the lock's semaphores and forgets its owners.
+inline void ResetKernelAccess() {
+    KernelAccessState& s = kernel_access_state();
+    for (win::HANDLE h : {s.access_guard, s.id_semaphore, s.second_id_semaphore})
+        if (h != nullptr) win::CloseHandle(h);
+    ClearKernelAccess();
+}
+
+}  // namespace vdtest
