@@ -68,6 +68,12 @@ bool MqttSession::Start(std::string& error) {
         int rc = mosquitto_tls_set(client_, settings_.ca_file.c_str(), nullptr,
                                    settings_.cert_file.empty() ? nullptr : settings_.cert_file.c_str(),
                                    settings_.key_file.empty() ? nullptr : settings_.key_file.c_str(), nullptr);
+        if (rc == MOSQ_ERR_NOT_SUPPORTED) {
+            // The Windows builds link the library without TLS: say so
+            // rather than fall back to a plain connection.
+            error = "this build has no TLS support: CaFile, CertFile and KeyFile cannot be used";
+            return false;
+        }
         if (rc != MOSQ_ERR_SUCCESS) {
             error = std::string("TLS files refused: ") + mosquitto_strerror(rc);
             return false;

@@ -49,12 +49,12 @@ function(vd_add_subfolders)
   endforeach()
 endfunction()
 
-# vd_unit_test(NAME SOURCES a.cpp ... LIBS lib ...)
+# vd_unit_test(NAME SOURCES a.cpp ... LIBS lib ... [WRAP script])
 # A GoogleTest program whose cases are registered with CTest one by one.
 # Cross builds run it through CMAKE_CROSSCOMPILING_EMULATOR (wine64 for
 # Windows, qemu-i386 for 32-bit Linux).
 function(vd_unit_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "WRAP" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
   if(VD_EMULATED)
@@ -68,7 +68,13 @@ function(vd_unit_test name)
   set(env "VD_SOURCE_DIR=${PROJECT_SOURCE_DIR};VD_BINARY_DIR=${PROJECT_BINARY_DIR}")
   if(CMAKE_CROSSCOMPILING AND WIN32)
     # One CTest entry per program: every start under wine64 costs a second.
-    add_test(NAME ${name} COMMAND ${name})
+    # WRAP: a host-side script that runs the emulated program (for example
+    # beside a Linux broker it drives).
+    if(T_WRAP)
+      add_test(NAME ${name} COMMAND ${T_WRAP} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+    else()
+      add_test(NAME ${name} COMMAND ${name})
+    endif()
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
   else()
     gtest_discover_tests(${name}

@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
 # Lays out the deployable Windows package and zips it:
-#   dist/vdwinut-<version>-<arch>/{bin,sample,INSTALL.txt} and dist/vdwinut-<version>-<arch>.zip
+#   dist/vdwinut-<version>-<arch>/{bin,sample,licenses,INSTALL.txt} and dist/vdwinut-<version>-<arch>.zip
+# with the plant bus task vdmqtt.exe and its tool vdbus.exe beside vdwinut.
 #   package.sh [i686|x86_64]      default i686, the product
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 arch=${1:-i686}
 case "$arch" in i686|x86_64) ;; *) echo "package.sh: arch is i686 or x86_64" >&2; exit 2 ;; esac
-scripts/install-deps.sh host windows
+scripts/install-deps.sh host windows windows-mqtt
 
 # The sample's archives are built by the host's ctbuild (the text form and
 # the archive bytes are the same on every build).
 cmake --preset host-release >/dev/null
 cmake --build --preset host-release -j"$(nproc)" --target ctbuild >/dev/null
-cmake --preset "win-$arch" >/dev/null
-cmake --build --preset "win-$arch" -j"$(nproc)" --target vdwinut vdkernel vdrt ctbuild ctdump VdMsgZAR >/dev/null
+cmake --preset "win-$arch" -DVD_BUS=ON >/dev/null
+cmake --build --preset "win-$arch" -j"$(nproc)" --target vdwinut vdkernel vdrt ctbuild ctdump VdMsgZAR vdmqtt vdbus >/dev/null
 
 version=$(sed -n 's/^project(vdwinut VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 name="vdwinut-$version-$arch"
@@ -23,10 +24,25 @@ build="$root/build/win-$arch"
 rm -rf "$out" "$root/dist/$name.zip"
 mkdir -p "$out/bin"
 cp "$build/app/vdwinut.exe" "$build/sim/VDKERNEL.dll" "$build/tools/vdrt/vdrt.exe" \
-   "$build/tools/ctbuild/ctbuild.exe" "$build/tools/ctdump/ctdump.exe" "$build/tools/vdmsg/VdMsgZAR.dll" "$out/bin/"
+   "$build/tools/ctbuild/ctbuild.exe" "$build/tools/ctdump/ctdump.exe" "$build/tools/vdmsg/VdMsgZAR.dll" \
+   "$build/bus/vdmqtt.exe" "$build/bus/vdbus.exe" "$out/bin/"
+# The sample holds both tasks' archives and settings (app/plant/ct/*.ct,
+# app/net/*.ini, root/bin/*.ini) and the archives' text forms.
 scripts/setup-example.sh "$out/sample" "$root/build/host-release" >/dev/null
-cp examples/app/plant/ct/VDWINUT.ct.txt "$out/sample/app/plant/ct/"
+cp examples/app/plant/ct/VDWINUT.ct.txt examples/app/plant/ct/VDMQTT.ct.txt "$out/sample/app/plant/ct/"
+for f in sample/app/plant/ct/VDMQTT.ct sample/app/net/VDMQTT.ini sample/root/bin/VDMQTT.ini; do
+  [ -f "$out/$f" ] || { echo "package.sh: the sample lacks $f" >&2; exit 1; }
+done
 sed 's/$/\r/' packaging/INSTALL.txt >"$out/INSTALL.txt"
+# The MQTT client library is linked into vdmqtt.exe and vdbus.exe: its
+# licence texts go with them.
+mkdir -p "$out/licenses/mosquitto"
+for f in "$root/build/deps/$arch/share/doc/mosquitto"/*; do
+  base=$(basename "$f")
+  case "$base" in *.txt) ;; *) base=$base.txt ;; esac
+  sed 's/$/\r/' "$f" >"$out/licenses/mosquitto/$base"
+done
+[ -f "$out/licenses/mosquitto/LICENSE.txt" ] || { echo "package.sh: no licence texts of the MQTT library" >&2; exit 1; }
 
 # The product imports Windows system libraries only.
 objdump=$arch-w64-mingw32-objdump
@@ -36,6 +52,16 @@ for dll in $imports; do
     kernel32.dll|user32.dll|advapi32.dll|version.dll|msvcrt.dll|api-ms-win-*|ucrtbase.dll|shell32.dll|gdi32.dll) ;;
     *) echo "package.sh: vdwinut.exe imports $dll" >&2; exit 1 ;;
   esac
+done
+
+# The bus programs add the Winsock library, and nothing else.
+for exe in vdmqtt.exe vdbus.exe; do
+  for dll in $("$objdump" -p "$out/bin/$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u); do
+    case "$dll" in
+      kernel32.dll|user32.dll|advapi32.dll|version.dll|msvcrt.dll|api-ms-win-*|ucrtbase.dll|shell32.dll|gdi32.dll|ws2_32.dll) ;;
+      *) echo "package.sh: $exe imports $dll" >&2; exit 1 ;;
+    esac
+  done
 done
 
 (cd "$root/dist" && cmake -E tar cf "$name.zip" --format=zip "$name")

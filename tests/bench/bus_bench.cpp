@@ -134,14 +134,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot set up the runtime\n");
         return 1;
     }
-    bustest::TestBroker broker;
+    const std::unique_ptr<bustest::TestBroker> broker = bustest::TestBroker::Make();
     std::string error;
-    if (!broker.Start(rt.dir, "", error)) {
+    if (!broker->Start(rt.dir, "", error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
     std::ofstream(rt.dir / "app" / "net" / "VDMQTT.ini")
-        << "[Debug]\nDebugLevel=0\n[Task]\nDriver2Ids=1\n[Broker]\nPort=" << broker.port()
+        << "[Debug]\nDebugLevel=0\n[Task]\nDriver2Ids=1\n[Broker]\nPort=" << broker->port()
         << "\n[Bus]\nTopicPrefix=bench/st1\n";
 
     rt.Start(vdwinut);
@@ -150,14 +150,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     auto bus = sim::ChildProcess::Start({vdmqtt}, error, (rt.dir / "bus.out").string());
-    auto echo = sim::ChildProcess::Start({argv[0], "--echo", std::to_string(broker.port())}, error);
+    auto echo = sim::ChildProcess::Start({argv[0], "--echo", std::to_string(broker->port())}, error);
     if (!bus || !echo) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
 
     BusClient::Options o;
-    o.port = broker.port();
+    o.port = broker->port();
     BusClient client(o);
     if (!client.Connect(5000, error) || !client.Subscribe("bench/st1/status", 5000) ||
         !client.WaitFor([](const BusClient::Received& m) { return m.payload == "online"; }, 20000)) {
@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
     int code = 0;
     if (!bus->Wait(10000, code)) bus->Kill();
     client.Disconnect();
-    broker.Kill();
+    broker->Kill();
     echo->Wait(5000, code);
     return status;
 }

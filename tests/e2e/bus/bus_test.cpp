@@ -3,6 +3,7 @@
 // the bus. Tags of the sample application; topics under "test/st1".
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -21,6 +22,12 @@ using Received = BusClient::Received;
 constexpr const char* kPrefix = "test/st1/";
 constexpr int kWaitMs = 10000;
 
+// Whether the commands that act on the Windows host itself (the keyboard
+// lock, the event log) are checked: not under wine64, whose keyboard hooks
+// and event log are not a Windows host's (set by the build).
+constexpr bool kHostChecks = VD_BUS_HOST_CHECKS != 0;
+constexpr const char* kNoHostChecks = "run under wine64, whose keyboard hooks and event log stand in for a host's";
+
 std::string T(const std::string& topic) { return kPrefix + topic; }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -28,16 +35,18 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 class BusRuntime : public TaskRuntime {
 protected:
     void SetUp() override {
+        const std::string unavailable = TestBroker::Unavailable();
+        if (!unavailable.empty()) GTEST_SKIP() << unavailable;
         TaskRuntime::SetUp();
-        if (HasFatalFailure()) return;
+        if (HasFatalFailure() || IsSkipped()) return;
         std::string error;
-        ASSERT_TRUE(broker_.Start(dir_, BrokerExtra(), error)) << error;
+        ASSERT_TRUE(broker_->Start(dir_, BrokerExtra(), error)) << error;
     }
 
     void TearDown() override {
         StopBus();
         clients_.clear();
-        broker_.Kill();
+        broker_->Kill();
         TaskRuntime::TearDown();
     }
 
@@ -47,7 +56,7 @@ protected:
     // the test prefix, and `broker_keys` (more lines of section Broker).
     void WriteBusSettings(const std::string& broker_keys = "") {
         std::ofstream ini(dir_ / "app" / "net" / "VDMQTT.ini", std::ios::trunc);
-        ini << "[Debug]\nDebugLevel=3\n[Broker]\nPort=" << broker_.port()
+        ini << "[Debug]\nDebugLevel=3\n[Broker]\nPort=" << broker_->port()
             << "\nReconnectMinMs=100\nReconnectMaxMs=800\n"
             << broker_keys << "[Bus]\nTopicPrefix=test/st1\n";
     }
@@ -75,7 +84,7 @@ protected:
     // A client subscribed to everything under the prefix.
     BusClient& Client(int protocol = 5) {
         BusClient::Options o;
-        o.port = broker_.port();
+        o.port = broker_->port();
         o.protocol = protocol;
         clients_.push_back(std::make_unique<BusClient>(o));
         BusClient& c = *clients_.back();
@@ -111,7 +120,7 @@ protected:
         return index >= 0 && db_->GetValue(static_cast<std::uint32_t>(index), v) ? v.real : -9999.0;
     }
 
-    TestBroker broker_;
+    const std::unique_ptr<TestBroker> broker_ = TestBroker::Make();
     std::unique_ptr<sim::ChildProcess> bus_;
     std::vector<std::unique_ptr<BusClient>> clients_;
 };
@@ -242,15 +251,21 @@ TEST_F(BusRuntime, CommandsThroughVdwinutAreAnsweredOnceWithTheirResults) {
     EXPECT_TRUE(Has(Call(c, T("screensaver/set-timeout/call"), "750"), "\"values\":[750]"));
     EXPECT_EQ(Int("SS_SETTIME_VALUE"), 750);
     EXPECT_TRUE(Has(Call(c, T("screensaver/query-timeout/call")), "\"result\":\"done\",\"values\":[750]"));
-    // Value mode: the payload is the trigger value (lock, then unlock).
-    EXPECT_TRUE(Has(Call(c, T("keyboard/alt-tab/lock/call"), "1"), "\"values\":[1]"));
-    EXPECT_TRUE(Has(Call(c, T("keyboard/alt-tab/lock/call"), "0"), "\"values\":[0]"));
-    // Count mode: every command changes the trigger, the text goes first.
-    EXPECT_TRUE(Has(Call(c, T("eventlog/write/call"), "Bus says hello"), "\"values\":[1]"));
-    EXPECT_TRUE(Has(Call(c, T("eventlog/write/call"), "Bus says hello"), "\"values\":[2]"));
-    ASSERT_EQ(Vdrt("eventlog"), 0);
-    const std::string events = ReadFile(dir_ / "vdrt.out");
-    EXPECT_NE(events.find("Bus says hello"), events.rfind("Bus says hello")) << events;
+    if (kHostChecks) {
+        // Value mode: the payload is the trigger value (lock, then unlock).
+        std::string answer = Call(c, T("keyboard/alt-tab/lock/call"), "1");
+        EXPECT_TRUE(Has(answer, "\"values\":[1]")) << answer;
+        answer = Call(c, T("keyboard/alt-tab/lock/call"), "0");
+        EXPECT_TRUE(Has(answer, "\"values\":[0]")) << answer;
+        // Count mode: every command changes the trigger, the text goes first.
+        EXPECT_TRUE(Has(Call(c, T("eventlog/write/call"), "Bus says hello"), "\"values\":[1]"));
+        EXPECT_TRUE(Has(Call(c, T("eventlog/write/call"), "Bus says hello"), "\"values\":[2]"));
+        ASSERT_EQ(Vdrt("eventlog"), 0);
+        const std::string events = ReadFile(dir_ / "vdrt.out");
+        EXPECT_NE(events.find("Bus says hello"), events.rfind("Bus says hello")) << events;
+    } else {
+        std::printf("[  NOTE    ] keyboard lock and event log commands not checked: %s\n", kNoHostChecks);
+    }
 
     // An MQTT 3.1.1 client asks on <topic>/call/<id> and hears on
     // <topic>/reply/<id>, once.
@@ -260,15 +275,22 @@ TEST_F(BusRuntime, CommandsThroughVdwinutAreAnsweredOnceWithTheirResults) {
     ASSERT_TRUE(old.WaitForTopic(T("disk/free/query/reply/req-7"), kWaitMs, &answer));
     EXPECT_TRUE(Has(answer.payload, "\"result\":\"done\"")) << answer.payload;
 
-    // A command nobody handles is answered with the timeout, once.
+    // A command nobody handles is answered with the timeout, once. (The
+    // reply above reaches `c` too, under the prefix: it must be in before
+    // the clear, or it would count as a second answer.)
+    ASSERT_TRUE(c.WaitForTopic(T("disk/free/query/reply/req-7"), kWaitMs));
     c.Clear();
     const std::string timeout = Call(c, T("line/ping/call"));
     EXPECT_TRUE(Has(timeout, "{\"result\":\"timeout\",\"values\":[]")) << timeout;
     EXPECT_TRUE(WaitMessage("line/ping/call ended without done: timeout"));
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     int answers = 0;
-    for (const Received& m : c.Messages()) answers += Has(m.payload, "\"result\"") ? 1 : 0;
-    EXPECT_EQ(answers, 1);
+    std::string seen;
+    for (const Received& m : c.Messages()) {
+        answers += Has(m.payload, "\"result\"") ? 1 : 0;
+        seen += m.topic + " = " + m.payload + "\n";
+    }
+    EXPECT_EQ(answers, 1) << seen;
     int replies = 0;
     for (const Received& m : old.Messages()) replies += m.topic == T("disk/free/query/reply/req-7") ? 1 : 0;
     EXPECT_EQ(replies, 1);
@@ -281,15 +303,15 @@ TEST_F(BusRuntime, ABrokerRestartIsFollowedByReconnectResubscribeAndRepublish) {
         ASSERT_TRUE(WaitPayload(c, T("status"), "online"));
     }
     clients_.clear();
-    const int port = broker_.port();
-    broker_.Kill();
+    const int port = broker_->port();
+    broker_->Kill();
     EXPECT_TRUE(WaitMessage("Connection to the broker lost")) << Text("VDMQTT.MSG");
     EXPECT_EQ(Int("VDMQTT.STATUS"), 2);
     // Changed while the broker is away; the new broker keeps nothing.
     ASSERT_EQ(Vdrt("set LINE_SPEED 99.5"), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::string error;
-    ASSERT_TRUE(broker_.Start(dir_, "", error, port)) << error;
+    ASSERT_TRUE(broker_->Start(dir_, "", error, port)) << error;
 
     BusClient& c = Client();
     EXPECT_TRUE(WaitPayload(c, T("status"), "online"));
@@ -337,6 +359,12 @@ TEST_F(BusRuntime, AStopRequestEndsTheBridgeCleanlyWithOfflinePublished) {
 // and write only its status.
 class SecuredBus : public BusRuntime {
 protected:
+    void SetUp() override {
+        if (std::string(VD_MOSQUITTO_PASSWD).empty())
+            GTEST_SKIP() << "no mosquitto_passwd this program can run (under wine it is a Linux program)";
+        BusRuntime::SetUp();
+    }
+
     std::string BrokerExtra() override {
         const std::string passwd = (dir_ / "passwd").string();
         EXPECT_EQ(sim::RunProgram({VD_MOSQUITTO_PASSWD, "-c", "-b", passwd, "station1", "secret"}), 0);
@@ -345,7 +373,7 @@ protected:
     }
 
     int Attempts() {
-        std::string log = broker_.Log();
+        std::string log = broker_->Log();
         int n = 0;
         for (std::size_t at = log.find("New connection from"); at != std::string::npos;
              at = log.find("New connection from", at + 1))
@@ -363,7 +391,7 @@ TEST_F(SecuredBus, AWrongPasswordIsReportedAndRetriedWithGrowingPauses) {
     // Pauses of 100, 200, 400, then 800 ms: a handful of attempts, not hundreds.
     const int attempts = Attempts() - before;
     EXPECT_GE(attempts, 2);
-    EXPECT_LE(attempts, 9) << broker_.Log();
+    EXPECT_LE(attempts, 9) << broker_->Log();
     EXPECT_EQ(Int("VDMQTT.STATUS"), 2);
 }
 
@@ -374,7 +402,7 @@ TEST_F(SecuredBus, MessagesTheAccessListRefusesAreReportedOncePerTopic) {
     std::ofstream(dir_ / "pwfile") << "secret\n";
     StartBus("User=station1\nPasswordFile=" + (dir_ / "pwfile").string() + "\n", false);
     BusClient::Options o;
-    o.port = broker_.port();
+    o.port = broker_->port();
     o.user = "station1";
     o.password = "secret";
     BusClient reader(o);

@@ -1,122 +1,39 @@
-// A real broker for the bus tests and the bench: Debian's mosquitto on a
-// free loopback port, with a configuration file written here, its log in a
-// file, stopped (killed) when the object goes.
+// A real broker for the bus tests and the bench: the Linux mosquitto on a
+// loopback port, its log in files, stopped (killed) when the object goes.
+// The host build starts it as a child process (local_broker.cpp); the
+// Windows build, run under wine64, asks a host-side driver to do it
+// (driven_broker.cpp, broker_driver.sh).
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <pwd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "sim/process.h"
-#include "tests/support/scratch_dir.h"
 
 namespace bustest {
 
 namespace fs = std::filesystem;
 
-// A loopback port nobody listens on right now (0 when none can be had).
-inline int FreePort() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0) return 0;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    socklen_t n = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
-inline bool Accepts(int port) {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    return ok;
-}
-
-using vdtest::ReadFile;
-
 class TestBroker {
 public:
-    ~TestBroker() { Kill(); }
+    // The broker of this build; Unavailable() says why none can be had
+    // (empty when one can).
+    static std::unique_ptr<TestBroker> Make();
+    static std::string Unavailable();
 
-    // Writes `dir`/broker.conf (the listener, anonymous access unless
-    // `extra` says otherwise, then `extra`) and starts the broker; waits up
-    // to 5 s until it accepts connections. `port` 0 picks a free one; the
-    // same port again restarts a killed broker.
-    bool Start(const fs::path& dir, const std::string& extra, std::string& error, int port = 0) {
-        dir_ = dir;
-        if (port == 0) port = FreePort();
-        port_ = port;
-        const passwd* me = ::getpwuid(::geteuid());
-        const fs::path log = dir / ("broker" + std::to_string(++starts_) + ".log");
-        std::ofstream conf(dir / "broker.conf");
-        // The log file is written line by line (standard output would be
-        // buffered).
-        conf << "listener " << port << " 127.0.0.1\n"
-             << "persistence false\nset_tcp_nodelay true\nconnection_messages true\nlog_dest file " << log.string()
-             << "\n";
-        // Run as ourselves (as root the broker would switch to its own user,
-        // which cannot read the test's files).
-        if (me != nullptr) conf << "user " << me->pw_name << "\n";
-        if (extra.find("allow_anonymous") == std::string::npos) conf << "allow_anonymous true\n";
-        conf << extra;
-        conf.close();
-        process_ = sim::ChildProcess::Start({Program(), "-c", (dir / "broker.conf").string()}, error,
-                                            (dir / "broker.out").string());
-        if (!process_) return false;
-        for (int i = 0; i < 250; ++i) {
-            if (Accepts(port_)) return true;
-            if (!process_->Running()) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        error = "the broker did not start: " + Log() + ReadFile(dir / "broker.out");
-        return false;
-    }
+    virtual ~TestBroker() = default;
 
-    void Kill() {
-        if (process_) process_->Kill();
-        process_.reset();
-    }
-
-    int port() const { return port_; }
-
+    // Starts the broker with its listener, anonymous access unless `extra`
+    // says otherwise, then the configuration lines `extra`; waits up to 5 s
+    // until it accepts connections. `port` 0 picks a free one; the same
+    // port again restarts a killed broker. `dir` is the test's folder.
+    virtual bool Start(const fs::path& dir, const std::string& extra, std::string& error, int port = 0) = 0;
+    // Ends the broker at once, as a crash would.
+    virtual void Kill() = 0;
+    virtual int port() const = 0;
     // Everything the broker logged in its runs so far.
-    std::string Log() const {
-        std::string all;
-        for (int i = 1; i <= starts_; ++i) all += ReadFile(dir_ / ("broker" + std::to_string(i) + ".log"));
-        return all;
-    }
-
-    static std::string Program() {
-        for (const char* p : {"/usr/sbin/mosquitto", "/usr/bin/mosquitto"})
-            if (fs::exists(p)) return p;
-        return "mosquitto";
-    }
-
-private:
-    fs::path dir_;
-    int port_ = 0;
-    int starts_ = 0;
-    std::unique_ptr<sim::ChildProcess> process_;
+    virtual std::string Log() const = 0;
 };
 
 }  // namespace bustest

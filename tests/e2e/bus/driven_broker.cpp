@@ -1,0 +1,114 @@
+// The test broker in the Windows build: the tests run under wine64, the
+// broker is the Linux mosquitto, started and killed by broker_driver.sh on
+// the host side. The two talk through files in the folder the driver names
+// in VD_BROKER_CONTROL: this side writes "request" (its verb, "start" or
+// "kill", the port, then the extra configuration lines), the driver answers
+// in "reply" ("ok PORT" or "error TEXT") and keeps the logs there
+// (broker1.log, broker2.log, ...). Each file appears by a rename, whole.
+#include "tests/e2e/bus/test_broker.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace bustest {
+
+namespace {
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+fs::path ControlDir() {
+    const char* dir = std::getenv("VD_BROKER_CONTROL");
+    return dir != nullptr ? fs::path(dir) : fs::path();
+}
+
+class DrivenBroker final : public TestBroker {
+public:
+    ~DrivenBroker() override { Kill(); }
+
+    bool Start(const fs::path&, const std::string& extra, std::string& error, int port) override {
+        std::string reply;
+        if (!Ask("start\n" + std::to_string(port) + "\n" + extra, reply, error)) return false;
+        ++starts_;
+        if (reply.rfind("ok ", 0) != 0) {
+            error = "the broker did not start: " + reply + Log();
+            return false;
+        }
+        port_ = std::atoi(reply.c_str() + 3);
+        running_ = port_ > 0;
+        if (!running_) error = "the driver gave no port: " + reply;
+        return running_;
+    }
+
+    void Kill() override {
+        if (!running_) return;
+        std::string reply, error;
+        Ask("kill\n", reply, error);
+        running_ = false;
+    }
+
+    int port() const override { return port_; }
+
+    std::string Log() const override {
+        std::string all;
+        for (int i = 1; i <= starts_; ++i) all += Slurp(ControlDir() / ("broker" + std::to_string(i) + ".log"));
+        return all;
+    }
+
+private:
+    // One request and its reply, waiting at most 15 s.
+    static bool Ask(const std::string& request, std::string& reply, std::string& error) {
+        const fs::path dir = ControlDir();
+        std::error_code ec;
+        fs::remove(dir / "reply", ec);
+        {
+            std::ofstream out(dir / "request.tmp", std::ios::binary | std::ios::trunc);
+            out << request;
+            if (!out) {
+                error = "cannot write to the broker driver's folder " + dir.string();
+                return false;
+            }
+        }
+        fs::rename(dir / "request.tmp", dir / "request", ec);
+        if (ec) {
+            error = "cannot hand the request to the broker driver: " + ec.message();
+            return false;
+        }
+        for (int i = 0; i < 750; ++i) {
+            if (fs::exists(dir / "reply", ec)) {
+                reply = Slurp(dir / "reply");
+                fs::remove(dir / "reply", ec);
+                while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        error = "the broker driver did not answer within 15 s";
+        return false;
+    }
+
+    int port_ = 0;
+    int starts_ = 0;
+    bool running_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<TestBroker> TestBroker::Make() { return std::make_unique<DrivenBroker>(); }
+
+std::string TestBroker::Unavailable() {
+    const fs::path dir = ControlDir();
+    std::error_code ec;
+    if (dir.empty() || !fs::is_directory(dir, ec))
+        return "no broker driver: run the tests through tests/e2e/bus/broker_driver.sh (VD_BROKER_CONTROL unset)";
+    return "";
+}
+
+}  // namespace bustest

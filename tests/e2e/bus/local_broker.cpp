@@ -1,0 +1,124 @@
+// The test broker in the host build: Debian's mosquitto started here as a
+// child process on a free loopback port.
+#include "tests/e2e/bus/test_broker.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace bustest {
+
+namespace {
+
+// A loopback port nobody listens on right now (0 when none can be had).
+int FreePort() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return 0;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    socklen_t n = sizeof a;
+    int port = 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n) == 0)
+        port = ntohs(a.sin_port);
+    ::close(s);
+    return port;
+}
+
+bool Accepts(int port) {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+
+class LocalBroker final : public TestBroker {
+public:
+    ~LocalBroker() override { Kill(); }
+
+    bool Start(const fs::path& dir, const std::string& extra, std::string& error, int port) override {
+        dir_ = dir;
+        if (port == 0) port = FreePort();
+        port_ = port;
+        const passwd* me = ::getpwuid(::geteuid());
+        const fs::path log = dir / ("broker" + std::to_string(++starts_) + ".log");
+        std::ofstream conf(dir / "broker.conf");
+        // The log file is written line by line (standard output would be
+        // buffered).
+        conf << "listener " << port << " 127.0.0.1\n"
+             << "persistence false\nset_tcp_nodelay true\nconnection_messages true\nlog_dest file " << log.string()
+             << "\n";
+        // Run as ourselves (as root the broker would switch to its own user,
+        // which cannot read the test's files).
+        if (me != nullptr) conf << "user " << me->pw_name << "\n";
+        if (extra.find("allow_anonymous") == std::string::npos) conf << "allow_anonymous true\n";
+        conf << extra;
+        conf.close();
+        process_ = sim::ChildProcess::Start({Program(), "-c", (dir / "broker.conf").string()}, error,
+                                            (dir / "broker.out").string());
+        if (!process_) return false;
+        for (int i = 0; i < 250; ++i) {
+            if (Accepts(port_)) return true;
+            if (!process_->Running()) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        error = "the broker did not start: " + Log() + Slurp(dir / "broker.out");
+        return false;
+    }
+
+    void Kill() override {
+        if (process_) process_->Kill();
+        process_.reset();
+    }
+
+    int port() const override { return port_; }
+
+    std::string Log() const override {
+        std::string all;
+        for (int i = 1; i <= starts_; ++i) all += Slurp(dir_ / ("broker" + std::to_string(i) + ".log"));
+        return all;
+    }
+
+    static std::string Program() {
+        for (const char* p : {"/usr/sbin/mosquitto", "/usr/bin/mosquitto"})
+            if (fs::exists(p)) return p;
+        return "mosquitto";
+    }
+
+private:
+    fs::path dir_;
+    int port_ = 0;
+    int starts_ = 0;
+    std::unique_ptr<sim::ChildProcess> process_;
+};
+
+}  // namespace
+
+std::unique_ptr<TestBroker> TestBroker::Make() { return std::make_unique<LocalBroker>(); }
+
+std::string TestBroker::Unavailable() { return ""; }
+
+}  // namespace bustest
