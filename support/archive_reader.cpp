@@ -26,11 +26,7 @@ int ct_open(CtArchive* ct, const char* base_dir, const char* name) {
     delete c;
     return rc;
   }
-  ct->signature = signature;
-  ct->version = version;
-  ct->table_count = count;
-  std::memset(&ct->entry, 0, sizeof ct->entry);
-  ct->context = c;
+  attach_handle(ct, c, signature, version, count);
   return CT_OK;
 }
 

@@ -188,6 +188,15 @@ void reset_handle(CtArchive* ct) {
   std::memset(&ct->entry, 0, sizeof ct->entry);
 }
 
+void attach_handle(CtArchive* ct, CtFileContext* c, std::uint16_t signature, std::uint16_t version,
+                   std::uint32_t table_count) {
+  ct->signature = signature;
+  ct->version = version;
+  ct->table_count = table_count;
+  std::memset(&ct->entry, 0, sizeof ct->entry);
+  ct->context = c;
+}
+
 int read_header(CtStream& s, std::uint16_t* signature, std::uint16_t* version,
                 std::uint32_t* table_count) {
   unsigned char head[8];

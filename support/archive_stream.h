@@ -45,6 +45,9 @@ bool name_matches(const char (&stored)[CT_NAME_SIZE], const char* name);
 // Closes every stream of the context and removes the spill files.
 void close_all(CtFileContext* c);
 void reset_handle(CtArchive* ct);
+// Gives the handle its open context and header, no table selected.
+void attach_handle(CtArchive* ct, CtFileContext* c, std::uint16_t signature, std::uint16_t version,
+                   std::uint32_t table_count);
 // Reads and checks the header of the open stream.
 int read_header(CtStream& s, std::uint16_t* signature, std::uint16_t* version, std::uint32_t* table_count);
 int check_open(const CtArchive* ct);

@@ -118,11 +118,7 @@ int ct_create(CtArchive* ct, const char* base_dir, const char* name) {
     delete c;
     return rc;
   }
-  ct->signature = CT_SIGNATURE;
-  ct->version = CT_VERSION;
-  ct->table_count = 0;
-  std::memset(&ct->entry, 0, sizeof ct->entry);
-  ct->context = c;
+  attach_handle(ct, c, CT_SIGNATURE, CT_VERSION, 0);
   return CT_OK;
 }
 
@@ -178,11 +174,7 @@ int ct_update(CtArchive* ct, const char* base_dir, const char* name) {
     if ((rc = stream_write(c->index_spill, 8 + 28ull * i, raw, sizeof raw)) != CT_OK) return fail(rc);
   }
   stream_close(c->stream);
-  ct->signature = signature;
-  ct->version = version;
-  ct->table_count = count;
-  std::memset(&ct->entry, 0, sizeof ct->entry);
-  ct->context = c;
+  attach_handle(ct, c, signature, version, count);
   return CT_OK;
 }
 
