@@ -13,7 +13,6 @@
 #include <fstream>
 #include <future>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -172,25 +171,6 @@ inline long RssKb(int pid) {
     while (std::getline(in, line))
         if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
     return -1;
-}
-
-// User plus system CPU time of a process in clock ticks (fields 14 and 15
-// of /proc/<pid>/stat; USER_HZ is 100 on Linux), or -1.
-inline long CpuTicks(int pid) {
-    const std::string text = vdtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    std::size_t close = text.rfind(')');  // the command name may hold blanks
-    if (close == std::string::npos) return -1;
-    std::istringstream fields(text.substr(close + 2));
-    std::string f;
-    long utime = -1, stime = -1;
-    for (int i = 3; fields >> f; ++i) {
-        if (i == 14) utime = std::strtol(f.c_str(), nullptr, 10);
-        if (i == 15) {
-            stime = std::strtol(f.c_str(), nullptr, 10);
-            break;
-        }
-    }
-    return utime < 0 || stime < 0 ? -1 : utime + stime;
 }
 
 // CPU time of a process in nanoseconds (first field of /proc/<pid>/schedstat), or -1.

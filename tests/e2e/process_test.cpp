@@ -47,21 +47,6 @@ TEST_F(ProcessTest, RunsTriggersAndStopsOnRequest) {
     EXPECT_NE(ReadFile(dir_ / "task.out").find("started in"), std::string::npos);
 }
 
-TEST_F(ProcessTest, PollingModeHandlesTriggersToo) {
-    {
-        std::ofstream ini(dir_ / "app" / "net" / "VDWINUT.ini", std::ios::app);
-        ini << "\n[Task]\nPollingMode=1\n";
-    }
-    StartTask();
-    ASSERT_TRUE(WaitFor("VDWINUT.STATUS", 1)) << ReadFile(dir_ / "task.err");
-    ExpectRunningText();
-    ASSERT_EQ(Vdrt("set DISK_FREE_TRIG 1"), 0);
-    EXPECT_TRUE(WaitFor("DISK_FREE_DONE", 1));
-    ASSERT_EQ(Vdrt("stop VDWINUT"), 0);
-    EXPECT_EQ(TaskExit(), Reported(0));
-    ExpectStoppedText();
-}
-
 // A keyboard row and an event-log row, bound at start-up and run on
 // changes made by another process.
 TEST_F(ProcessTest, KeyboardAndEventLogRowsRunOnChangesFromOutside) {
