@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "msg_test_util.h"
+#include "scratch_fixture.h"
 
 namespace {
 
-using msgtest::ScratchTest;
+using supporttest::ScratchTest;
 
 // Parses one line; "" key when the line holds no entry.
 std::pair<std::string, std::string> Parse(std::string line) {

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "msg_test_util.h"
+#include "scratch_fixture.h"
 #include "platform/codepage.h"
 
 namespace {
 
-using msgtest::ScratchTest;
+using supporttest::ScratchTest;
 
 class Language : public ScratchTest {};
 
