@@ -367,12 +367,8 @@ TEST_F(ArchiveTest, WriterLaysOutTheFileAndReadsBackByteForByte) {
   EXPECT_EQ(ct_append_records(&ct_, &one, 1, 1), CT_ERR_TABLE);
   ASSERT_EQ(ct_add_table(&ct_, 4, "ELEVENCHARS", nullptr, 0, 0), CT_OK);
   ASSERT_EQ(ct_close(&ct_), CT_OK);
+  EXPECT_EQ(read("n.ct"), make_archive(0x0300, {{3, "NODATA", {}, 0, 0, {}, true}, {4, "ELEVENCHAR", {}, 0, 0, {}}}));
   ASSERT_EQ(ct_open(&ct_, base().c_str(), "n.ct"), CT_OK);
-  ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
-  EXPECT_EQ(ct_.entry.offset, 0u);
-  ASSERT_EQ(ct_select(&ct_, 1), CT_OK);
-  EXPECT_EQ(std::memcmp(ct_.entry.name, "ELEVENCHAR", 10), 0);
-  EXPECT_EQ(ct_.entry.offset, 8u + 2 * 28);
   EXPECT_EQ(ct_add_table(&ct_, 1, "X", nullptr, 0, 0), CT_ERR_NOT_OPEN);  // read mode
 }
 

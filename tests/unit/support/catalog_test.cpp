@@ -104,24 +104,18 @@ TEST(CatalogTranslation, OemTablesFollowThePublishedCodePages) {
         EXPECT_EQ(t437[i], i);
         EXPECT_EQ(t850[i], i);
     }
-    // Characters both pages have.
-    EXPECT_EQ(t437[0xC4], 0x8E);  // A diaeresis
-    EXPECT_EQ(t437[0xFC], 0x81);  // u diaeresis
-    EXPECT_EQ(t437[0xDF], 0xE1);  // sharp s
-    EXPECT_EQ(t437[0xA3], 0x9C);  // pound sign
-    EXPECT_EQ(t437[0xE9], 0x82);  // e acute
-    EXPECT_EQ(t850[0xE9], 0x82);
-    EXPECT_EQ(t437[0xA0], 0xFF);  // no-break space
-    // Only in 850.
-    EXPECT_EQ(t850[0xD8], 0x9D);  // O stroke
-    EXPECT_EQ(t850[0xA9], 0xB8);  // copyright sign
-    EXPECT_EQ(t850[0xE3], 0xC6);  // a tilde
-    EXPECT_EQ(t850[0xC0], 0xB7);  // A grave
-    // 437 lacks them: the base letter, or "~".
-    EXPECT_EQ(t437[0xC0], 'A');
-    EXPECT_EQ(t437[0xE3], 'a');
-    EXPECT_EQ(t437[0x80], '~');  // euro sign
-    EXPECT_EQ(t850[0x81], '~');  // undefined in Windows-1252
+    // {page, Windows-1252 character, OEM character}: characters both pages
+    // have, ones only 850 has, and what stands in for a missing one (the
+    // base letter, or "~").
+    const struct {
+        unsigned page;
+        int ansi, oem;
+    } cases[] = {
+        {437, 0xC4, 0x8E}, {437, 0xFC, 0x81}, {437, 0xDF, 0xE1}, {437, 0xA3, 0x9C}, {437, 0xE9, 0x82},
+        {850, 0xE9, 0x82}, {437, 0xA0, 0xFF}, {850, 0xD8, 0x9D}, {850, 0xA9, 0xB8}, {850, 0xE3, 0xC6},
+        {850, 0xC0, 0xB7}, {437, 0xC0, 'A'},  {437, 0xE3, 'a'},  {437, 0x80, '~'},  {850, 0x81, '~'},
+    };
+    for (const auto& c : cases) EXPECT_EQ(msg_oem_table(c.page)[c.ansi], c.oem) << c.page << " " << std::hex << c.ansi;
 }
 
 TEST(CatalogTranslation, ActiveTableMapsTextsOnly) {

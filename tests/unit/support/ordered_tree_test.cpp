@@ -154,8 +154,7 @@ TEST(OrderedTree, RebalanceAtTheSetCountsOnly) {
     EXPECT_EQ(tree_rebalance(plain), 0);
     EXPECT_EQ(tree_height(plain), 9);  // 300 nodes: 2^9 - 1 >= 300
     ExpectConsistent(plain);
-    std::vector<int> expected(values.begin(), values.end());
-    EXPECT_EQ(Walk(plain), expected);
+    EXPECT_EQ(Walk(plain), values);
 
     OrderedTree* empty = tree_new(CompareInts);
     EXPECT_EQ(tree_rebalance(empty), 0);

@@ -26,31 +26,25 @@ class PathsTest : public supporttest::ScratchTest {};
 TEST_F(PathsTest, DriveShareHostAndBracketFormsParseAndFormat) {
     struct Case {
         const char* text;
-        const char* node;
-        const char* device;
-        const char* directory;
-        const char* name;
+        const char* fields;     // node|device|directory|name
         const char* formatted;  // nullptr: not checked
     };
     const Case cases[] = {
-        {"C:\\vd\\msg", "", "C", "/vd", "msg", "C:\\vd\\msg"},
-        {"\\\\host\\share\\file.txt", "host", "", "/share", "file.txt", "\\\\host\\share\\file.txt"},
+        {"C:\\vd\\msg", "|C|/vd|msg", "C:\\vd\\msg"},
+        {"\\\\host\\share\\file.txt", "host||/share|file.txt", "\\\\host\\share\\file.txt"},
         // The relative directory is kept apart from the host name.
-        {"host!dir\\file", "host", "", "dir", "file", "\\\\host\\dir\\file"},
-        {"a!b!c\\x", "a.b", "", "c", "x", nullptr},
-        {"file.txt@server", "server", "", "", "file.txt", "\\\\server\\file.txt"},
-        {"[dir.sub]file.txt", "", "", "/dir/sub", "file.txt", nullptr},
-        {"[.sub]x", "", "", "sub", "x", nullptr},
-        {"[]x", "", "", "", "x", nullptr},
-        {"node::dev:[a<b>]n", "node", "dev", "/a/b", "n", nullptr},
+        {"host!dir\\file", "host||dir|file", "\\\\host\\dir\\file"},
+        {"a!b!c\\x", "a.b||c|x", nullptr},
+        {"file.txt@server", "server|||file.txt", "\\\\server\\file.txt"},
+        {"[dir.sub]file.txt", "||/dir/sub|file.txt", nullptr},
+        {"[.sub]x", "||sub|x", nullptr},
+        {"[]x", "|||x", nullptr},
+        {"node::dev:[a<b>]n", "node|dev|/a/b|n", nullptr},
     };
     for (const Case& c : cases) {
         Record r(path_parse(nullptr, c.text));
         ASSERT_NE(r.p, nullptr) << c.text;
-        EXPECT_STREQ(r->node, c.node) << c.text;
-        EXPECT_STREQ(r->device, c.device) << c.text;
-        EXPECT_STREQ(r->directory, c.directory) << c.text;
-        EXPECT_STREQ(r->name, c.name) << c.text;
+        EXPECT_EQ(std::string(r->node) + "|" + r->device + "|" + r->directory + "|" + r->name, c.fields) << c.text;
         EXPECT_EQ(r->is_directory, -1) << c.text;  // not known until listed or checked
         if (c.formatted != nullptr) EXPECT_EQ(Format(r.p), c.formatted) << c.text;
     }
