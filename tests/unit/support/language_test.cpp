@@ -51,9 +51,7 @@ TEST_F(Language, InstalledLanguagesAreTheDirectoriesUnderDll) {
     EXPECT_EQ(lang_list(&count), nullptr);
     EXPECT_EQ(count, 0);
     env_set("VDROOT", Path("root").c_str());
-    std::filesystem::create_directories(dir_ / "root" / "DLL" / "de");
-    std::filesystem::create_directories(dir_ / "root" / "DLL" / "en");
-    std::filesystem::create_directories(dir_ / "root" / "DLL" / ".cache");
+    for (const char* name : {"de", "en", ".cache"}) std::filesystem::create_directories(dir_ / "root" / "DLL" / name);
     Write("root/DLL/readme.txt", "not a language");
     char** list = lang_list(&count);
     ASSERT_NE(list, nullptr);
