@@ -2,38 +2,19 @@
 // searches by name and type, rewrites it through the update path, and uses
 // it as domain.ct and global.ct for the domain lookup.
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
-#include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/archive.h"
 #include "support/archive_writer.h"
+#include "tests/fuzz/fuzz_scratch.h"
 
 namespace {
 
-const std::filesystem::path& work_dir() {
-  static const std::filesystem::path dir = [] {
-    // One directory per process: parallel fuzzing jobs must not share files.
-    std::random_device rd;
-    auto d = std::filesystem::temp_directory_path() / ("fuzz_archive_" + std::to_string(rd()));
-    return d;
-  }();
-  return dir;
-}
-
-void put(const std::filesystem::path& p, const std::uint8_t* data, std::size_t size) {
-  std::FILE* f = std::fopen(p.string().c_str(), "wb");
-  if (!f) return;
-  if (size) std::fwrite(data, 1, size, f);
-  std::fclose(f);
-}
-
 void walk(CtArchive* ct) {
   std::vector<unsigned char> buffer;
-  for (std::uint32_t i = 0; i < ct->table_count && i < 64; ++i) {
-    if (ct_select(ct, i) != CT_OK) break;
+  for (std::uint32_t i = 0; i < ct->table_count && i < 64 && ct_select(ct, i) == CT_OK; ++i) {
     const CtEntry e = ct->entry;
     std::size_t want = e.header_size > e.record_size ? e.header_size : e.record_size;
     buffer.resize(want <= 4096 ? want : 16);  // a large size also tests the buffer check
@@ -52,13 +33,10 @@ void walk(CtArchive* ct) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // Created and removed in every run: the fuzzer may end the process without running exit handlers.
-  const auto& dir = work_dir();
+  const auto& dir = fuzz::WorkDir("fuzz_archive_");
   const std::string base = dir.string();
-  std::error_code ec;
-  std::filesystem::create_directories(dir / "ct", ec);
-  std::filesystem::create_directories(dir / "d" / "ct", ec);
-  put(dir / "a.ct", data, size);
-
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  fuzz::Put(dir / "a.ct", bytes);
   CtArchive ct{};
   if (ct_open(&ct, base.c_str(), "a.ct") == CT_OK) {
     walk(&ct);
@@ -77,12 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       ct_close(&ct);
     }
   }
-
-  put(dir / "ct" / "domain.ct", data, size);
-  put(dir / "d" / "ct" / "global.ct", data, size);
+  fuzz::Put(dir / "ct" / "domain.ct", bytes);
+  fuzz::Put(dir / "d" / "ct" / "global.ct", bytes);
   std::uint32_t ids[3] = {0, 5, 0x01010101}, refs[3];
   char domain[32] = "D";
   ct_resolve_globals(refs, 3, ids, base.c_str(), domain);
+  std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   return 0;
 }

@@ -5,25 +5,29 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "support/environment.h"
 #include "support/paths.h"
 
 namespace {
 
-template <std::size_t N>
-void CheckField(const char (&field)[N]) {
-    if (::strnlen(field, N) >= N) std::abort();
+void CheckRecord(const PathRecord* r) {
+    using Field = std::pair<const char*, std::size_t>;
+    for (const auto& [field, n] : {Field{r->node, sizeof r->node}, Field{r->device, sizeof r->device},
+                                   Field{r->directory, sizeof r->directory}, Field{r->name, sizeof r->name},
+                                   Field{r->name_pattern, sizeof r->name_pattern}, Field{r->type, sizeof r->type},
+                                   Field{r->type_pattern, sizeof r->type_pattern}})
+        if (::strnlen(field, n) >= n) std::abort();
 }
 
-void CheckRecord(const PathRecord* r) {
-    CheckField(r->node);
-    CheckField(r->device);
-    CheckField(r->directory);
-    CheckField(r->name);
-    CheckField(r->name_pattern);
-    CheckField(r->type);
-    CheckField(r->type_pattern);
+// `out` of `size` bytes, filled by `write` into its first `limit`: terminated
+// there and untouched behind.
+template <std::size_t N, typename Write>
+void CheckBounded(char (&out)[N], std::size_t limit, Write write) {
+    std::memset(out, 0x5A, N);
+    write(out, limit);
+    if (::strnlen(out, limit) >= limit || (limit < N && out[limit] != 0x5A)) std::abort();
 }
 
 }  // namespace
@@ -39,30 +43,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string text(reinterpret_cast<const char*>(data), size);
     text = text.c_str();  // stop at an embedded NUL as a C caller would
 
-    char expanded[64];
-    std::memset(expanded, 0x5A, sizeof expanded);
-    path_expand(text.c_str(), expanded, 48);
-    if (::strnlen(expanded, 48) >= 48 || expanded[48] != 0x5A) std::abort();
-
+    char expanded[64], small[17], resolved[kPathResolveSize + 4];
+    CheckBounded(expanded, 48, [&](char* out, std::size_t n) { path_expand(text.c_str(), out, n); });
     PathRecord* r = path_parse(nullptr, text.c_str());
     if (r == nullptr) return 0;
     CheckRecord(r);
-    char small[17];
-    path_format(r, small, sizeof small);
-    if (::strnlen(small, sizeof small) >= sizeof small) std::abort();
-    char* whole = path_format(r, nullptr, 0);
-    if (whole != nullptr) {
+    CheckBounded(small, sizeof small, [&](char* out, std::size_t n) { path_format(r, out, n); });
+    if (char* whole = path_format(r, nullptr, 0)) {
         // The formatted text parses again within bounds.
-        PathRecord* again = path_parse(nullptr, whole);
-        if (again != nullptr) {
+        if (PathRecord* again = path_parse(nullptr, whole)) {
             CheckRecord(again);
             path_free(again);
         }
         std::free(whole);
     }
-
-    PathRecord* other = path_set_directory(nullptr, text.c_str());
-    if (other != nullptr) {
+    if (PathRecord* other = path_set_directory(nullptr, text.c_str())) {
         path_append_directory(other, text.c_str());
         path_set_extension(other, text.c_str());
         path_set_type(other, text.c_str());
@@ -72,13 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     path_set_extension(r, "txt");
     CheckRecord(r);
-
-    char resolved[kPathResolveSize + 4];
-    std::memset(resolved, 0x5A, sizeof resolved);
-    path_resolve(resolved, "C:\\base", text.c_str());
-    if (::strnlen(resolved, kPathResolveSize) >= kPathResolveSize || resolved[kPathResolveSize] != 0x5A) {
-        std::abort();
-    }
+    CheckBounded(resolved, kPathResolveSize,
+                 [&](char* out, std::size_t) { path_resolve(out, "C:\\base", text.c_str()); });
     char base[9], ext[5];
     path_split_name(text.c_str(), base, sizeof base, ext, sizeof ext);
     path_free(r);

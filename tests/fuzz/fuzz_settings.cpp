@@ -4,11 +4,8 @@
 // of exactly the given size, then runs the task's settings rules
 // (LoadSettings, ReadSetting, ReadIntSetting) over both copies.
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,40 +16,9 @@
 #include "frame/task_state.h"
 #include "platform/environment.h"
 #include "platform/profile.h"
+#include "tests/fuzz/fuzz_scratch.h"
 
 namespace {
-
-const std::filesystem::path& work_dir() {
-  static const std::filesystem::path dir = [] {
-    // One directory per process: parallel fuzzing jobs must not share files.
-    std::random_device rd;
-    return std::filesystem::temp_directory_path() / ("fuzz_settings_" + std::to_string(rd()));
-  }();
-  return dir;
-}
-
-void put(const std::filesystem::path& p, std::string_view bytes) {
-  std::FILE* f = std::fopen(p.string().c_str(), "wb");
-  if (!f) return;
-  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
-}
-
-// Names to ask for: the first section header and the first key of the
-// text (as far as they look like ones), and the task's own.
-void names_from(std::string_view text, std::vector<std::string>& sections, std::vector<std::string>& keys) {
-  std::size_t open = text.find('[');
-  if (open != std::string_view::npos) {
-    std::size_t close = text.find(']', open);
-    if (close != std::string_view::npos && close - open < 200) sections.emplace_back(text.substr(open + 1, close - open - 1));
-  }
-  std::size_t eq = text.find('=');
-  if (eq != std::string_view::npos) {
-    std::size_t start = text.rfind('\n', eq);
-    start = start == std::string_view::npos ? 0 : start + 1;
-    if (eq - start < 200) keys.emplace_back(text.substr(start, eq - start));
-  }
-}
 
 // One read into a heap buffer of exactly `size` bytes, so that any write
 // past it is caught; checks the documented result bounds and terminators.
@@ -64,19 +30,15 @@ void read_checked(const char* section, const char* key, const char* deflt, unsig
     if (n != 0) __builtin_trap();
     return;
   }
-  if (n >= size) __builtin_trap();
-  if (buffer[n] != '\0') __builtin_trap();
-  const bool list = section == nullptr || key == nullptr;
+  if (n >= size || buffer[n] != '\0') __builtin_trap();
   // (A value may hold zero bytes of the file itself, so its length is not
-  // checked against the count.)
-  if (list && n > 0) {
-    // A list ends in two zeros: the one after its last name (counted) and
-    // one more; a list that was cut ends in two zeros after size-2. A whole
-    // list may also end exactly there, so at size-2 either form is right.
-    const bool whole = buffer[n - 1] == '\0';
-    const bool cut = n == size - 2 && buffer[n + 1] == '\0';
-    if (!whole && !cut) __builtin_trap();
-  }
+  // checked against the count.) A list ends in two zeros: the one after its
+  // last name (counted) and one more; a list that was cut ends in two zeros
+  // after size-2. A whole list may also end exactly there, so at size-2
+  // either form is right.
+  if ((section == nullptr || key == nullptr) && n > 0 && buffer[n - 1] != '\0' &&
+      !(n == size - 2 && buffer[n + 1] == '\0'))
+    __builtin_trap();
 }
 
 class SettingsTask : public TaskBase {
@@ -86,7 +48,7 @@ public:
 
 SettingsTask& Task() {
   static SettingsTask* task = [] {
-    const std::string base = work_dir().generic_string();
+    const std::string base = fuzz::WorkDir("fuzz_settings_").generic_string();
     win::SetEnvironmentVariableA("VDHOST", (base + "/host").c_str());
     auto* t = new SettingsTask;
     TaskState& st = task_state();
@@ -106,19 +68,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const std::size_t cut = input.find('\xff');
   const std::string_view net = input.substr(0, cut);
-  const std::string_view bin = cut == std::string_view::npos ? std::string_view() : input.substr(cut + 1);
-
-  const auto& dir = work_dir();
-  std::error_code ec;
-  std::filesystem::create_directories(dir / "app" / "net", ec);
-  std::filesystem::create_directories(dir / "root" / "bin", ec);
+  const auto& dir = fuzz::WorkDir("fuzz_settings_");
   const std::string net_file = (dir / "app" / "net" / "VDWINUT.ini").string();
   const std::string bin_file = (dir / "root" / "bin" / "VDWINUT.ini").string();
-  put(net_file, net);
-  put(bin_file, bin);
+  fuzz::Put(net_file, net);
+  fuzz::Put(bin_file, cut == std::string_view::npos ? "" : input.substr(cut + 1));
 
+  // The task's own names, and the first section and key the text names.
   std::vector<std::string> sections{"Debug", "Task", "DiskSpace"}, keys{"DebugLevel", "PollingMode", "UseMB"};
-  names_from(net, sections, keys);
+  const std::size_t open = net.find('['), close = net.find(']', open), eq = net.find('=');
+  if (close != std::string_view::npos && close - open < 200)
+    sections.emplace_back(net.substr(open + 1, close - open - 1));
+  const std::size_t line = eq == std::string_view::npos ? eq : net.rfind('\n', eq) + 1;  // npos + 1 = 0
+  if (eq != std::string_view::npos && eq - line < 200) keys.emplace_back(net.substr(line, eq - line));
+
   const unsigned sizes[] = {0, 1, 2, 3, 8, 80, 4096};
   const unsigned pick = size ? data[0] : 0;
   for (const auto& s : sections) {
@@ -135,13 +98,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (task.IsBlocking() != (task.polling_requests == 0 ? 1 : 0)) __builtin_trap();
   for (const auto& s : sections)
     for (const auto& k : keys) {
-      std::string v = ReadSetting(task, s.c_str(), k.c_str(), "fallback");
-      if (v.size() > kSettingSize - 1) __builtin_trap();
+      if (ReadSetting(task, s.c_str(), k.c_str(), "fallback").size() > kSettingSize - 1) __builtin_trap();
       ReadIntSetting(task, s.c_str(), k.c_str(), -1);
     }
   // The log settings stay in the process; leave no file logging behind for
   // the next input.
   log_settings().log_to_file = 0;
+  std::error_code ec;
   std::filesystem::remove_all(dir / "app", ec);
   std::filesystem::remove_all(dir / "root", ec);
   return 0;

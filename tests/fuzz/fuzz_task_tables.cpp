@@ -5,28 +5,17 @@
 // every type and the binding and handler paths run; every other kernel
 // operation succeeds without effect or reports "no change".
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <random>
 #include <string>
+#include <string_view>
 
 #include "commands/host_utilities_task.h"
 #include "frame/kernel.h"
 #include "frame/task_state.h"
 #include "platform/environment.h"
+#include "tests/fuzz/fuzz_scratch.h"
 
 namespace {
-
-const std::filesystem::path& work_dir() {
-  static const std::filesystem::path dir = [] {
-    // One directory per process: parallel fuzzing jobs must not share files.
-    std::random_device rd;
-    return std::filesystem::temp_directory_path() / ("fuzz_task_tables_" + std::to_string(rd()));
-  }();
-  return dir;
-}
 
 // Tag types by reference: the low bits of the index pick the type; 0xFFFF
 // in the low half names no tag.
@@ -37,29 +26,12 @@ std::int16_t TypeOf(TagRef ref) {
   return kTypes[TagRefIndex(ref) & 7u];
 }
 
-TaskId Attach(const char*, const char*, const char*, const char*, const char*) { return 0; }
 std::int32_t Ok(TaskId) { return 0; }
-std::int32_t StopRequested(TaskId) { return 0; }
-std::int32_t GetEnv(const char*, char* buffer, std::int32_t size) {
-  if (buffer != nullptr && size > 0) buffer[0] = '\0';
-  return 0;
+std::int32_t Refs(TaskId, const TagRef* refs, std::int32_t count) { return refs == nullptr || count < 0 ? -1 : 0; }
+std::int32_t Write(TaskId, const TagRef* refs, std::int32_t count, const void* values) {
+  return refs == nullptr || values == nullptr || count < 0 ? -1 : 0;
 }
-const char* Banner() { return ""; }
-std::int32_t TaskText(TaskId, char* buffer) {
-  if (buffer != nullptr) buffer[0] = '\0';
-  return 0;
-}
-std::int32_t TaskEnv(TaskId, TaskEnvironment* env) {
-  if (env != nullptr) *env = EmptyTaskEnvironment();
-  return 0;
-}
-std::int32_t StartNotice(TaskId, std::int32_t, std::int32_t) { return 0; }
-std::int32_t NextChanged(TaskId, const TagRef*, std::int32_t, std::int32_t*, ValueRecord*) { return -1; }
-std::int32_t LastError(TaskId) { return kKernelErrNoChange; }
-std::int32_t Wait(TaskId, std::int32_t) { return 0; }
-std::int32_t Refs(TaskId, const TagRef* refs, std::int32_t count) {
-  return refs == nullptr || count < 0 ? -1 : 0;
-}
+
 // Reads: every slot zero (a text slot keeps its pointer and capacity, its
 // length becomes 0).
 std::int32_t Read(TaskId, const TagRef* refs, std::int32_t count, void* values) {
@@ -77,36 +49,48 @@ std::int32_t Read(TaskId, const TagRef* refs, std::int32_t count, void* values) 
   }
   return 0;
 }
-std::int32_t Write(TaskId, const TagRef* refs, std::int32_t count, const void* values) {
-  return refs == nullptr || values == nullptr || count < 0 ? -1 : 0;
-}
-std::int32_t TagTypes(const TagRef* refs, std::int32_t count, std::int16_t* types, std::int32_t) {
-  if (refs == nullptr || types == nullptr || count < 0) return -1;
-  for (std::int32_t i = 0; i < count; ++i) types[i] = TypeOf(refs[i]);
-  return 0;
-}
-std::int32_t ShutdownProbe() { return -1; }
 
 const KernelOps kOps = {
-    .attach = Attach, .detach = Ok, .get_env = GetEnv, .banner = Banner, .task_text = TaskText,
-    .task_environment = TaskEnv, .start_notice = StartNotice, .stop_requested = StopRequested,
-    .after_wait = Ok, .lock = Ok, .unlock = Ok, .next_changed = NextChanged, .last_error = LastError,
-    .wait_change = Wait, .arm_wait = Refs, .disarm_wait = Refs, .watch = Refs, .unwatch = Refs,
-    .read = Read, .write = Write, .write_result = Write, .tag_types = TagTypes,
-    .shutdown_probe = ShutdownProbe,
+    .attach = [](const char*, const char*, const char*, const char*, const char*) -> TaskId { return 0; },
+    .detach = Ok,
+    .get_env = [](const char*, char* buffer, std::int32_t size) -> std::int32_t {
+      if (buffer != nullptr && size > 0) buffer[0] = '\0';
+      return 0;
+    },
+    .banner = []() { return ""; },
+    .task_text = [](TaskId, char* buffer) -> std::int32_t {
+      if (buffer != nullptr) buffer[0] = '\0';
+      return 0;
+    },
+    .task_environment = [](TaskId, TaskEnvironment* env) -> std::int32_t {
+      if (env != nullptr) *env = EmptyTaskEnvironment();
+      return 0;
+    },
+    .start_notice = [](TaskId, std::int32_t, std::int32_t) -> std::int32_t { return 0; },
+    .stop_requested = Ok, .after_wait = Ok, .lock = Ok, .unlock = Ok,
+    .next_changed = [](TaskId, const TagRef*, std::int32_t, std::int32_t*, ValueRecord*) -> std::int32_t { return -1; },
+    .last_error = [](TaskId) -> std::int32_t { return kKernelErrNoChange; },
+    .wait_change = [](TaskId, std::int32_t) -> std::int32_t { return 0; },
+    .arm_wait = Refs, .disarm_wait = Refs, .watch = Refs, .unwatch = Refs,
+    .read = Read, .write = Write, .write_result = Write,
+    .tag_types = [](const TagRef* refs, std::int32_t count, std::int16_t* types, std::int32_t) -> std::int32_t {
+      if (refs == nullptr || types == nullptr || count < 0) return -1;
+      for (std::int32_t i = 0; i < count; ++i) types[i] = TypeOf(refs[i]);
+      return 0;
+    },
+    .shutdown_probe = []() -> std::int32_t { return -1; },
 };
 
 HostUtilitiesTask& Task() {
   static HostUtilitiesTask* task = [] {
-    const std::string base = work_dir().generic_string();
+    const std::string base = fuzz::WorkDir("fuzz_task_tables_").generic_string();
     win::SetEnvironmentVariableA("VDHOST", (base + "/host").c_str());
     kernel_bind_table(kOps);
     auto* t = new HostUtilitiesTask("VDWINUT", "Windows Host Utilities");
     TaskState& st = task_state();
     copy_fixed(st.vd_app, kEnvDirSize, base.c_str());
     copy_fixed(st.vd_domain, kEnvDomainSize, "plant");
-    st.task_id = 0;
-    st.second_task_id = 0;
+    st.task_id = st.second_task_id = 0;
     return t;
   }();
   return *task;
@@ -116,13 +100,8 @@ HostUtilitiesTask& Task() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // Created and removed in every run: the fuzzer may end the process without running exit handlers.
-  const auto& dir = work_dir();
-  std::error_code ec;
-  std::filesystem::create_directories(dir / "plant" / "ct", ec);
-  if (std::FILE* f = std::fopen((dir / "plant" / "ct" / "VDWINUT.ct").string().c_str(), "wb")) {
-    if (size) std::fwrite(data, 1, size, f);
-    std::fclose(f);
-  }
+  const auto& dir = fuzz::WorkDir("fuzz_task_tables_");
+  fuzz::Put(dir / "plant" / "ct" / "VDWINUT.ct", std::string_view(reinterpret_cast<const char*>(data), size));
   HostUtilitiesTask& task = Task();
   task.CtLoad();
   // Every row holds a well-formed object: a row is built whole or not at all.
@@ -132,6 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (row == nullptr || std::memchr(row->text, 0, sizeof row->text) == nullptr) __builtin_trap();
   task.RunLoad();
   task.Stop();
+  std::error_code ec;
   std::filesystem::remove_all(dir / "plant", ec);
   return 0;
 }

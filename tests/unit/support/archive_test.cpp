@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
@@ -47,25 +48,19 @@ struct RawTable {
 // An archive laid out by hand in either layout.
 Bytes make_archive(std::uint16_t version, const std::vector<RawTable>& tables) {
   const bool old = version == 0x0200;
+  void (*const put)(Bytes&, std::uint32_t) = old ? put16 : put32;  // the sizes' width
   Bytes b = {'C', 'T'};
   put16(b, version);
-  if (old) put16(b, static_cast<std::uint32_t>(tables.size()));
-  else put32(b, static_cast<std::uint32_t>(tables.size()));
+  put(b, static_cast<std::uint32_t>(tables.size()));
   std::uint32_t at = static_cast<std::uint32_t>(b.size() + tables.size() * (old ? 22 : 28));
   Bytes data;
   for (const RawTable& t : tables) {
     put16(b, t.type);
     put_name(b, t.name);
     put32(b, t.no_data ? 0 : at + static_cast<std::uint32_t>(data.size()));
-    if (old) {
-      put16(b, static_cast<std::uint32_t>(t.header.size()));
-      put16(b, t.record_size);
-      put16(b, t.record_count);
-    } else {
-      put32(b, static_cast<std::uint32_t>(t.header.size()));
-      put32(b, t.record_size);
-      put32(b, t.record_count);
-    }
+    put(b, static_cast<std::uint32_t>(t.header.size()));
+    put(b, t.record_size);
+    put(b, t.record_count);
     if (!t.no_data) {
       data.insert(data.end(), t.header.begin(), t.header.end());
       data.insert(data.end(), t.data.begin(), t.data.end());
@@ -78,6 +73,21 @@ Bytes make_archive(std::uint16_t version, const std::vector<RawTable>& tables) {
 Bytes seq(std::size_t n, unsigned char start) {
   Bytes b(n);
   for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>(start + i);
+  return b;
+}
+
+std::vector<RawTable> sample_tables() {
+  return {
+      {1, "ROWS", seq(4, 0xA0), 6, 3, seq(18, 1)},
+      {2, "KEYS", {}, 2, 2, seq(4, 0x50)},
+      {1, "MORE", seq(2, 0xB0), 1, 1, {0x77}},
+  };
+}
+
+// The sample archive with single bytes changed.
+Bytes patched(std::initializer_list<std::pair<std::size_t, unsigned char>> changes) {
+  Bytes b = make_archive(0x0300, sample_tables());
+  for (auto [at, value] : changes) b[at] = value;
   return b;
 }
 
@@ -95,30 +105,37 @@ class ArchiveTest : public ::testing::Test {
     return Bytes(text.begin(), text.end());
   }
   std::string base() const { return dir_.string(); }
+  int open(const std::string& name, const Bytes& bytes) {
+    return ct_open(&ct_, base().c_str(), file(name, bytes).c_str());
+  }
 
   vdtest::ScratchDir scratch_{"ct_archive_"};
   const fs::path dir_ = scratch_.Dir();
   CtArchive ct_{};
 };
 
-std::vector<RawTable> sample_tables() {
-  return {
-      {1, "ROWS", seq(4, 0xA0), 6, 3, seq(18, 1)},
-      {2, "KEYS", {}, 2, 2, seq(4, 0x50)},
-      {1, "MORE", seq(2, 0xB0), 1, 1, {0x77}},
-  };
+// Table i as type, name, sizes, header and records; "-" when it cannot be
+// selected.
+Bytes contents(CtArchive& ct, std::uint32_t i) {
+  if (ct_select(&ct, i) != CT_OK) return {'-'};
+  const CtEntry e = ct.entry;
+  Bytes b;
+  for (std::uint32_t v : {std::uint32_t{e.type}, e.header_size, e.record_size, e.record_count}) put32(b, v);
+  b.insert(b.end(), e.name, e.name + sizeof e.name);
+  const std::size_t at = b.size();
+  b.resize(at + e.header_size + std::size_t{e.record_size} * e.record_count);
+  EXPECT_EQ(ct_read_header(&ct, b.data() + at, e.header_size), CT_OK);
+  EXPECT_EQ(ct_read_records(&ct, b.data() + at + e.header_size, b.size() - at - e.header_size, 0, e.record_count),
+            CT_OK);
+  return b;
 }
 
 TEST_F(ArchiveTest, OpensAndReadsTablesHeadersAndRecords) {
-  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("a.ct", make_archive(0x0300, sample_tables())).c_str()), CT_OK);
-  EXPECT_EQ(ct_.signature, 0x5443);
+  ASSERT_EQ(open("a.ct", make_archive(0x0300, sample_tables())), CT_OK);
   EXPECT_EQ(ct_.version, 0x0300);
   EXPECT_EQ(ct_.table_count, 3u);
-  EXPECT_EQ(ct_.context->entry_position, 0u);
-  EXPECT_EQ(ct_.context->mode, CT_MODE_READ);
 
   ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
-  EXPECT_EQ(ct_.context->entry_position, 8u);
   EXPECT_EQ(ct_.entry.type, 1);
   EXPECT_STREQ(ct_.entry.name, "ROWS");
   EXPECT_EQ(ct_.entry.offset, 8u + 3 * 28);
@@ -132,7 +149,6 @@ TEST_F(ArchiveTest, OpensAndReadsTablesHeadersAndRecords) {
   EXPECT_EQ(Bytes(rec, rec + 6), seq(6, 13));
 
   ASSERT_EQ(ct_select(&ct_, 1), CT_OK);
-  EXPECT_EQ(ct_.context->entry_position, 8u + 28);
   EXPECT_EQ(ct_read_header(&ct_, nullptr, 0), CT_OK);  // header size 0 reads nothing
   ASSERT_EQ(ct_read_record(&ct_, rec, 2, 1), CT_OK);
   EXPECT_EQ(rec[0], 0x52);
@@ -145,59 +161,30 @@ TEST_F(ArchiveTest, OpensAndReadsTablesHeadersAndRecords) {
 }
 
 TEST_F(ArchiveTest, OldLayoutReadsLikeTheCurrentOne) {
-  auto tables = sample_tables();
-  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("new.ct", make_archive(0x0300, tables)).c_str()), CT_OK);
+  ASSERT_EQ(open("new.ct", make_archive(0x0300, sample_tables())), CT_OK);
   CtArchive old{};
-  ASSERT_EQ(ct_open(&old, base().c_str(), file("old.ct", make_archive(0x0200, tables)).c_str()), CT_OK);
+  ASSERT_EQ(ct_open(&old, base().c_str(), file("old.ct", make_archive(0x0200, sample_tables())).c_str()), CT_OK);
   EXPECT_EQ(old.version, 0x0200);
   EXPECT_EQ(old.table_count, 3u);
   for (std::uint32_t i = 0; i < 3; ++i) {
-    ASSERT_EQ(ct_select(&ct_, i), CT_OK);
-    ASSERT_EQ(ct_select(&old, i), CT_OK);
-    EXPECT_EQ(old.context->entry_position, 6u + 22 * i);
-    EXPECT_EQ(old.entry.type, ct_.entry.type);
-    EXPECT_EQ(std::memcmp(old.entry.name, ct_.entry.name, 10), 0);
-    EXPECT_EQ(old.entry.header_size, ct_.entry.header_size);
-    EXPECT_EQ(old.entry.record_size, ct_.entry.record_size);
-    EXPECT_EQ(old.entry.record_count, ct_.entry.record_count);
-    Bytes a(ct_.entry.header_size + ct_.entry.record_size * ct_.entry.record_count);
-    Bytes b(a.size());
-    ASSERT_EQ(ct_read_header(&ct_, a.data(), a.size()), CT_OK);
-    ASSERT_EQ(ct_read_header(&old, b.data(), b.size()), CT_OK);
-    ASSERT_EQ(ct_read_records(&ct_, a.data() + ct_.entry.header_size, a.size(), 0, ct_.entry.record_count), CT_OK);
-    ASSERT_EQ(ct_read_records(&old, b.data() + old.entry.header_size, b.size(), 0, old.entry.record_count), CT_OK);
-    EXPECT_EQ(a, b);
+    EXPECT_EQ(contents(old, i), contents(ct_, i));
   }
   // 16-bit sizes widen without sign extension.
-  Bytes big = make_archive(0x0200, {{7, "WIDE", {}, 0xFFFF, 1, Bytes(0xFFFF, 9)}});
-  CtArchive wide{};
-  ASSERT_EQ(ct_open(&wide, base().c_str(), file("wide.ct", big).c_str()), CT_OK);
-  ASSERT_EQ(ct_select(&wide, 0), CT_OK);
-  EXPECT_EQ(wide.entry.record_size, 0xFFFFu);
-  ct_close(&wide);
   ct_close(&old);
+  ct_close(&ct_);
+  ASSERT_EQ(open("wide.ct", make_archive(0x0200, {{7, "WIDE", {}, 0xFFFF, 1, Bytes(0xFFFF, 9)}})), CT_OK);
+  ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
+  EXPECT_EQ(ct_.entry.record_size, 0xFFFFu);
 }
 
 TEST_F(ArchiveTest, RefusesBadFilesAndLeavesTheHandleClosed) {
-  Bytes good = make_archive(0x0300, sample_tables());
-  Bytes bad_signature = good;
-  bad_signature[0] = 'X';
-  Bytes v0301 = good, v01ff = good;
-  v0301[2] = 0x01;
-  v0301[3] = 0x03;
-  v01ff[2] = 0xFF;
-  v01ff[3] = 0x01;
-  Bytes v0250 = make_archive(0x0300, sample_tables());
-  v0250[2] = 0x50;
-  v0250[3] = 0x02;  // between 0x0200 and 0x0300: current layout
-
-  EXPECT_EQ(ct_open(&ct_, base().c_str(), file("s.ct", bad_signature).c_str()), CT_ERR_SIGNATURE);
-  EXPECT_EQ(ct_open(&ct_, base().c_str(), file("t.ct", {'C', 'T', 0x00}).c_str()), CT_ERR_READ);
-  EXPECT_EQ(ct_open(&ct_, base().c_str(), file("e.ct", {}).c_str()), CT_ERR_READ);
-  EXPECT_EQ(ct_open(&ct_, base().c_str(), file("h.ct", {'C', 'T', 0x00, 0x03, 0x01}).c_str()), CT_ERR_READ);
-  EXPECT_EQ(ct_open(&ct_, base().c_str(), file("o.ct", {'C', 'T', 0x00, 0x02, 0x01}).c_str()), CT_ERR_READ);
-  EXPECT_EQ(ct_open(&ct_, base().c_str(), file("v1.ct", v0301).c_str()), CT_ERR_VERSION);
-  EXPECT_EQ(ct_open(&ct_, base().c_str(), file("v2.ct", v01ff).c_str()), CT_ERR_VERSION);
+  EXPECT_EQ(open("s.ct", patched({{0, 'X'}})), CT_ERR_SIGNATURE);
+  EXPECT_EQ(open("t.ct", {'C', 'T', 0x00}), CT_ERR_READ);
+  EXPECT_EQ(open("e.ct", {}), CT_ERR_READ);
+  EXPECT_EQ(open("h.ct", {'C', 'T', 0x00, 0x03, 0x01}), CT_ERR_READ);
+  EXPECT_EQ(open("o.ct", {'C', 'T', 0x00, 0x02, 0x01}), CT_ERR_READ);
+  EXPECT_EQ(open("v1.ct", patched({{2, 0x01}, {3, 0x03}})), CT_ERR_VERSION);
+  EXPECT_EQ(open("v2.ct", patched({{2, 0xFF}, {3, 0x01}})), CT_ERR_VERSION);
   EXPECT_EQ(ct_open(&ct_, base().c_str(), "missing.ct"), CT_ERR_OPEN);
   EXPECT_EQ(ct_open(&ct_, base().c_str(), std::string(200, 'n').c_str()), CT_ERR_OPEN);  // path too long
   EXPECT_EQ(ct_open(&ct_, base().c_str(), nullptr), CT_ERR_NULL);
@@ -206,7 +193,7 @@ TEST_F(ArchiveTest, RefusesBadFilesAndLeavesTheHandleClosed) {
   EXPECT_EQ(ct_select(&ct_, 0), CT_ERR_NOT_OPEN);
   EXPECT_EQ(ct_read_record(&ct_, nullptr, 0, 0), CT_ERR_NOT_OPEN);
 
-  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("v3.ct", v0250).c_str()), CT_OK);
+  ASSERT_EQ(open("v3.ct", patched({{2, 0x50}, {3, 0x02}})), CT_OK);  // between 0x0200 and 0x0300: current layout
   ASSERT_EQ(ct_select(&ct_, 2), CT_OK);
   EXPECT_STREQ(ct_.entry.name, "MORE");
   // An absolute name ignores the base directory.
@@ -260,7 +247,7 @@ TEST_F(ArchiveTest, SelectionOutOfRangeOrPastTheFileKeepsTheCurrentTable) {
   Bytes b = make_archive(0x0300, sample_tables());
   b[4] = 5;  // claims five entries, the file holds three and then data
   b.resize(8 + 28 * 3 + 10);
-  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("a.ct", b).c_str()), CT_OK);
+  ASSERT_EQ(open("a.ct", b), CT_OK);
   ASSERT_EQ(ct_select(&ct_, 1), CT_OK);
   EXPECT_EQ(ct_select(&ct_, 5), CT_ERR_TABLE);
   EXPECT_EQ(ct_select(&ct_, 0xFFFFFFFFu), CT_ERR_TABLE);
@@ -271,10 +258,9 @@ TEST_F(ArchiveTest, SelectionOutOfRangeOrPastTheFileKeepsTheCurrentTable) {
   EXPECT_EQ(ct_select(nullptr, 0), CT_ERR_NULL);
 
   // A huge table count does not wrap the entry position into the file.
-  Bytes huge = make_archive(0x0300, sample_tables());
-  huge[4] = huge[5] = huge[6] = huge[7] = 0xFF;
   CtArchive h{};
-  ASSERT_EQ(ct_open(&h, base().c_str(), file("h.ct", huge).c_str()), CT_OK);
+  ASSERT_EQ(ct_open(&h, base().c_str(), file("h.ct", patched({{4, 0xFF}, {5, 0xFF}, {6, 0xFF}, {7, 0xFF}})).c_str()),
+            CT_OK);
   EXPECT_EQ(ct_select(&h, 0x0924924Au), CT_ERR_READ);  // 8 + 28 * i wraps 32 bits to a small value
   EXPECT_EQ(ct_find(&h, "NOPE"), CT_ERR_READ);         // the scan ends at the end of the file
   ct_close(&h);
@@ -284,7 +270,7 @@ TEST_F(ArchiveTest, RecordRangeLimitsAndBufferChecks) {
   std::vector<RawTable> tables = sample_tables();
   tables.push_back({3, "NODATA", {}, 4, 2, {}, true});
   Bytes b = make_archive(0x0300, tables);
-  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("a.ct", b).c_str()), CT_OK);
+  ASSERT_EQ(open("a.ct", b), CT_OK);
   unsigned char rec[64];
   EXPECT_EQ(ct_read_record(&ct_, rec, sizeof rec, 0), CT_ERR_TABLE);  // nothing selected yet
   EXPECT_EQ(ct_read_header(&ct_, rec, sizeof rec), CT_ERR_TABLE);
@@ -306,16 +292,14 @@ TEST_F(ArchiveTest, RecordRangeLimitsAndBufferChecks) {
   // Truncated data and an offset past the end of the file: short reads.
   Bytes cut = make_archive(0x0300, sample_tables());
   cut.resize(cut.size() - 3);  // drops the last table's block
-  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("cut.ct", cut).c_str()), CT_OK);
+  ASSERT_EQ(open("cut.ct", cut), CT_OK);
   ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
   EXPECT_EQ(ct_read_records(&ct_, rec, sizeof rec, 0, 3), CT_OK);
   ASSERT_EQ(ct_select(&ct_, 2), CT_OK);
   EXPECT_EQ(ct_read_record(&ct_, rec, sizeof rec, 0), CT_ERR_READ);
   EXPECT_EQ(ct_read_header(&ct_, rec, sizeof rec), CT_ERR_READ);
   ct_close(&ct_);
-  Bytes far = make_archive(0x0300, sample_tables());
-  far[8 + 12 + 3] = 0x40;  // table 0's offset beyond 1 GiB
-  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("far.ct", far).c_str()), CT_OK);
+  ASSERT_EQ(open("far.ct", patched({{8 + 12 + 3, 0x40}})), CT_OK);  // table 0's offset beyond 1 GiB
   ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
   EXPECT_EQ(ct_read_record(&ct_, rec, sizeof rec, 0), CT_ERR_READ);
 }
@@ -323,7 +307,7 @@ TEST_F(ArchiveTest, RecordRangeLimitsAndBufferChecks) {
 TEST_F(ArchiveTest, FindsByNameAndType) {
   std::vector<RawTable> tables = sample_tables();
   tables.push_back({5, "ABCDEFGHIJ", {}, 1, 1, {0x42}});
-  ASSERT_EQ(ct_open(&ct_, base().c_str(), file("a.ct", make_archive(0x0300, tables)).c_str()), CT_OK);
+  ASSERT_EQ(open("a.ct", make_archive(0x0300, tables)), CT_OK);
   // The stored name has no terminator and is found over its 10 bytes.
   ASSERT_EQ(ct_find(&ct_, "ABCDEFGHIJ"), CT_OK);
   EXPECT_EQ(ct_.entry.type, 5);
@@ -353,7 +337,6 @@ TEST_F(ArchiveTest, FindsByNameAndType) {
 
 TEST_F(ArchiveTest, WriterLaysOutTheFileAndReadsBackByteForByte) {
   ASSERT_EQ(ct_create(&ct_, base().c_str(), "w.ct"), CT_OK);
-  EXPECT_EQ(ct_.context->mode, CT_MODE_CREATE);
   Bytes h1 = seq(4, 0xA0), r1 = seq(18, 1), h3 = seq(2, 0xB0);
   ASSERT_EQ(ct_add_table(&ct_, 1, "ROWS", h1.data(), 4, 6), CT_OK);
   ASSERT_EQ(ct_append_records(&ct_, r1.data(), 6, 1), CT_OK);
@@ -384,19 +367,14 @@ TEST_F(ArchiveTest, WriterLaysOutTheFileAndReadsBackByteForByte) {
   EXPECT_EQ(ct_append_records(&ct_, &one, 1, 1), CT_ERR_TABLE);
   ASSERT_EQ(ct_add_table(&ct_, 4, "ELEVENCHARS", nullptr, 0, 0), CT_OK);
   ASSERT_EQ(ct_close(&ct_), CT_OK);
+  EXPECT_EQ(read("n.ct"), make_archive(0x0300, {{3, "NODATA", {}, 0, 0, {}, true}, {4, "ELEVENCHAR", {}, 0, 0, {}}}));
   ASSERT_EQ(ct_open(&ct_, base().c_str(), "n.ct"), CT_OK);
-  ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
-  EXPECT_EQ(ct_.entry.offset, 0u);
-  ASSERT_EQ(ct_select(&ct_, 1), CT_OK);
-  EXPECT_EQ(std::memcmp(ct_.entry.name, "ELEVENCHAR", 10), 0);
-  EXPECT_EQ(ct_.entry.offset, 8u + 2 * 28);
   EXPECT_EQ(ct_add_table(&ct_, 1, "X", nullptr, 0, 0), CT_ERR_NOT_OPEN);  // read mode
 }
 
 TEST_F(ArchiveTest, UpdateRewritesAndDiscardKeepsTheFile) {
   file("u.ct", make_archive(0x0300, sample_tables()));
   ASSERT_EQ(ct_update(&ct_, base().c_str(), "u.ct"), CT_OK);
-  EXPECT_EQ(ct_.context->mode, CT_MODE_UPDATE);
   EXPECT_EQ(ct_.table_count, 3u);
   // Append to the first table (its block moves behind the others) and add one.
   ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
@@ -425,8 +403,7 @@ TEST_F(ArchiveTest, UpdateRewritesAndDiscardKeepsTheFile) {
 
   file("old.ct", make_archive(0x0200, sample_tables()));
   EXPECT_EQ(ct_update(&ct_, base().c_str(), "old.ct"), CT_ERR_VERSION);
-  Bytes bad = make_archive(0x0300, sample_tables());
-  bad[8 + 12 + 1] = 0x10;  // table 0's data past the end of the file
+  const Bytes bad = patched({{8 + 12 + 1, 0x10}});  // table 0's data past the end of the file
   file("bad.ct", bad);
   EXPECT_EQ(ct_update(&ct_, base().c_str(), "bad.ct"), CT_ERR_READ);
   EXPECT_EQ(ct_.context, nullptr);
@@ -448,13 +425,10 @@ TEST_F(ArchiveTest, ManyRecordsReadInAnyOrder) {
   ASSERT_EQ(ct_open(&ct_, base().c_str(), "m.ct"), CT_OK);
   ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
   ASSERT_EQ(ct_.entry.record_count, count);
+  // Every record in order, then 2000 at random.
   unsigned char rec[size];
-  for (std::uint32_t k = 0; k < count; ++k) {
-    ASSERT_EQ(ct_read_record(&ct_, rec, size, k), CT_OK);
-    ASSERT_EQ(std::memcmp(rec, all.data() + k * size, size), 0) << k;
-  }
-  for (int i = 0; i < 2000; ++i) {
-    std::uint32_t k = rng() % count;
+  for (std::uint32_t i = 0; i < count + 2000; ++i) {
+    const std::uint32_t k = i < count ? i : rng() % count;
     ASSERT_EQ(ct_read_record(&ct_, rec, size, k), CT_OK);
     ASSERT_EQ(std::memcmp(rec, all.data() + k * size, size), 0) << k;
   }

@@ -16,39 +16,38 @@ namespace {
 
 class DomainTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fs::create_directories(dir_ / "ct");
+  // `file` holding one table `name` of `size`-byte records (cut or padded
+  // with zeros).
+  void archive(const std::string& file, const char* name, std::uint32_t size, std::vector<std::string> records) {
+    fs::create_directories((dir_ / file).parent_path());
+    CtArchive ct{};
+    ASSERT_EQ(ct_create(&ct, base().c_str(), file.c_str()), CT_OK);
+    ASSERT_EQ(ct_add_table(&ct, 1, name, nullptr, 0, size), CT_OK);
+    for (std::string& rec : records) {
+      rec.resize(size);
+      ASSERT_EQ(ct_append_records(&ct, rec.data(), size, 1), CT_OK);
+    }
+    ASSERT_EQ(ct_close(&ct), CT_OK);
   }
 
-  // domain.ct: one 44-byte record per (name, parent).
+  // domain.ct: one 44-byte record per (name, parent), 16 bytes each.
   void domains(const std::vector<std::pair<std::string, std::string>>& rows, std::uint32_t size = 44) {
-    CtArchive ct{};
-    ASSERT_EQ(ct_create(&ct, base().c_str(), "ct/domain.ct"), CT_OK);
-    ASSERT_EQ(ct_add_table(&ct, 1, "DOMAIN", nullptr, 0, size), CT_OK);
-    for (const auto& [name, parent] : rows) {
-      std::vector<char> rec(size, 0);
-      std::memcpy(rec.data(), name.data(), std::min<std::size_t>(name.size(), 16));
-      std::memcpy(rec.data() + 16, parent.data(), std::min<std::size_t>(parent.size(), 16));
-      ASSERT_EQ(ct_append_records(&ct, rec.data(), rec.size(), 1), CT_OK);
+    std::vector<std::string> records;
+    for (std::pair<std::string, std::string> row : rows) {
+      row.first.resize(16);
+      records.push_back(row.first + row.second);
     }
-    ASSERT_EQ(ct_close(&ct), CT_OK);
+    archive("ct/domain.ct", "DOMAIN", size, records);
   }
 
-  // <domain>/ct/global.ct: (identifier, reference) records.
+  // <domain>/ct/global.ct: (identifier, reference) records, little-endian.
   void globals(const std::string& domain, const std::vector<std::pair<std::uint32_t, std::uint32_t>>& rows) {
-    fs::create_directories(dir_ / domain / "ct");
-    CtArchive ct{};
-    ASSERT_EQ(ct_create(&ct, base().c_str(), (domain + "/ct/global.ct").c_str()), CT_OK);
-    ASSERT_EQ(ct_add_table(&ct, 1, "GLOBAL", nullptr, 0, 8), CT_OK);
+    std::vector<std::string> records;
     for (const auto& [id, ref] : rows) {
-      unsigned char rec[8];
-      for (int i = 0; i < 4; ++i) {
-        rec[i] = static_cast<unsigned char>(id >> (8 * i));
-        rec[4 + i] = static_cast<unsigned char>(ref >> (8 * i));
-      }
-      ASSERT_EQ(ct_append_records(&ct, rec, 8, 1), CT_OK);
+      const std::uint32_t rec[2] = {id, ref};
+      records.emplace_back(reinterpret_cast<const char*>(rec), sizeof rec);
     }
-    ASSERT_EQ(ct_close(&ct), CT_OK);
+    archive(domain + "/ct/global.ct", "GLOBAL", 8, records);
   }
 
   int resolve(std::vector<std::uint32_t> ids, char* domain) {

@@ -4,40 +4,17 @@
 
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
+#include <utility>
 
-#include "support/environment.h"
-#include "tests/support/scratch_dir.h"
+#include "scratch_fixture.h"
 
 namespace {
 
-struct Record {
-    PathRecord* p;
-    explicit Record(PathRecord* record) : p(record) {}
-    ~Record() { path_free(p); }
-    PathRecord* operator->() const { return p; }
-};
+using supporttest::Record;
 
-class FilesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        env_set("VDHOST", (dir_ / ".host").generic_string().c_str());
-    }
-    void TearDown() override {
-        env_set("VDHOST", nullptr);
-    }
-    std::string Path(const std::string& relative = "") const {
-        std::string p = dir_.generic_string();
-        return relative.empty() ? p : p + "/" + relative;
-    }
-    void Write(const std::string& relative, const std::string& content) const {
-        vdtest::WriteFile(dir_ / relative, content);
-    }
-    vdtest::ScratchDir scratch_{"vdfiles_"};
-    const std::filesystem::path dir_ = scratch_.Dir();
-};
+class FilesTest : public supporttest::ScratchTest {};
 
 TEST(FilePackTime, PacksFieldsIntoTheirBits) {
     EXPECT_EQ(file_pack_time(2006, 3, 5, 14, 7, 9),
@@ -53,33 +30,25 @@ TEST_F(FilesTest, ListingReportsEveryEntry) {
     Write("list/b.txt", "");
     Write("list/c.log", "x");
     std::filesystem::create_directories(dir_ / "list" / "sub");
-
     Record r(path_set_directory(nullptr, Path("list").c_str()));
-    path_set_name_pattern(r.p, "*.txt");
-    std::set<std::string> names;
-    for (int rc = dir_first(r.p); rc == 0; rc = dir_next(r.p)) {
-        names.insert(r->name);
-        EXPECT_EQ(r->is_directory, 0);
-        if (std::string(r->name) == "a.txt") {
-            EXPECT_EQ(r->size, 5u);
+    // Every entry but "." and "..": a directory with "/", a file with its size.
+    auto list = [&r] {
+        std::set<std::string> out;
+        for (int rc = dir_first(r.p); rc == 0; rc = dir_next(r.p)) {
+            EXPECT_NE(r->timestamp, 0u);
+            if (r->name[0] == '.') continue;
+            const int kind = r->is_directory;
+            out.insert(r->name + (kind == 1 ? std::string("/") : kind == 0 ? ":" + std::to_string(r->size) : "?"));
         }
-    }
-    dir_close(r.p);
-    EXPECT_EQ(names, (std::set<std::string>{"a.txt", "b.txt"}));
-
+        EXPECT_EQ(dir_next(r.p), -1);  // stays at the end
+        dir_close(r.p);
+        return out;
+    };
+    path_set_name_pattern(r.p, "*.txt");
+    EXPECT_EQ(list(), (std::set<std::string>{"a.txt:5", "b.txt:0"}));
     path_set_name_pattern(r.p, "");
-    std::set<std::string> dirs, all;
-    for (int rc = dir_first(r.p); rc == 0; rc = dir_next(r.p)) {
-        all.insert(r->name);
-        if (r->is_directory == 1) dirs.insert(r->name);
-        EXPECT_NE(r->timestamp, 0u);
-    }
-    EXPECT_EQ(dir_next(r.p), -1);  // stays at the end
-    dir_close(r.p);
+    EXPECT_EQ(list(), (std::set<std::string>{"a.txt:5", "b.txt:0", "c.log:1", "sub/"}));
     dir_close(r.p);  // nothing open: no effect
-    EXPECT_TRUE(all.count("c.log") == 1 && all.count("sub") == 1) << all.size();
-    EXPECT_EQ(dirs.count("sub"), 1u);
-    EXPECT_EQ(dirs.count("a.txt"), 0u);
 
     // A listing still open when the record is freed goes with it.
     PathRecord* open = path_set_directory(nullptr, Path("list").c_str());
@@ -105,24 +74,15 @@ TEST_F(FilesTest, StatTellsFilesDirectoriesAndMissing) {
     EXPECT_EQ(path_stat(dir.p), 1);
     Record trailing(path_set_directory(nullptr, (Path("s") + "/").c_str()));
     EXPECT_EQ(path_stat(trailing.p), 1);
-    Record dot(path_parse(nullptr, "."));
-    EXPECT_EQ(path_stat(dot.p), 1);
-    Record root(path_parse(nullptr, "\\"));
-    EXPECT_EQ(path_stat(root.p), 1);
-
-    Record missing(path_parse(nullptr, Path("s/none").c_str()));
-    missing->timestamp = 7;
-    EXPECT_EQ(path_stat(missing.p), -1);
-    EXPECT_EQ(missing->timestamp, 0u);
-
-    // Drive roots go by the drive mask.
-    Record bad_drive(path_parse(nullptr, "Q:\\"));
-    EXPECT_EQ(path_stat(bad_drive.p), -1);
-    EXPECT_EQ(bad_drive->timestamp, 0u);
-    Record not_a_letter(path_parse(nullptr, "1:\\"));
-    EXPECT_EQ(path_stat(not_a_letter.p), -1);
-    Record c_root(path_parse(nullptr, "c:\\"));
-    EXPECT_EQ(path_stat(c_root.p), 1);
+    // Missing, and drive roots by the drive mask: -1 and no timestamp.
+    const std::pair<std::string, int> others[] = {{".", 1}, {"\\", 1}, {"c:\\", 1}, {"Q:\\", -1}, {"1:\\", -1},
+                                                  {Path("s/none"), -1}};
+    for (const auto& [text, kind] : others) {
+        Record r(path_parse(nullptr, text.c_str()));
+        r->timestamp = 7;
+        EXPECT_EQ(path_stat(r.p), kind) << text;
+        EXPECT_TRUE(kind > 0 || r->timestamp == 0u) << text;
+    }
 }
 
 TEST_F(FilesTest, MakeRemoveCreateDelete) {

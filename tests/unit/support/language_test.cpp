@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "msg_test_util.h"
+#include "scratch_fixture.h"
 #include "platform/codepage.h"
 
 namespace {
 
-using msgtest::ScratchTest;
+using supporttest::ScratchTest;
 
 class Language : public ScratchTest {};
 
@@ -51,9 +51,7 @@ TEST_F(Language, InstalledLanguagesAreTheDirectoriesUnderDll) {
     EXPECT_EQ(lang_list(&count), nullptr);
     EXPECT_EQ(count, 0);
     env_set("VDROOT", Path("root").c_str());
-    std::filesystem::create_directories(dir_ / "root" / "DLL" / "de");
-    std::filesystem::create_directories(dir_ / "root" / "DLL" / "en");
-    std::filesystem::create_directories(dir_ / "root" / "DLL" / ".cache");
+    for (const char* name : {"de", "en", ".cache"}) std::filesystem::create_directories(dir_ / "root" / "DLL" / name);
     Write("root/DLL/readme.txt", "not a language");
     char** list = lang_list(&count);
     ASSERT_NE(list, nullptr);

@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "platform/environment.h"
@@ -16,30 +13,20 @@ namespace {
 
 bool SimulatedHost() { return std::filesystem::path::preferred_separator == '/'; }
 
-win::SYSTEMTIME Time(int year, int month, int dow, int day, int h, int m, int s) {
-    win::SYSTEMTIME t{};
-    t.wYear = static_cast<win::WORD>(year);
-    t.wMonth = static_cast<win::WORD>(month);
-    t.wDayOfWeek = static_cast<win::WORD>(dow);
-    t.wDay = static_cast<win::WORD>(day);
-    t.wHour = static_cast<win::WORD>(h);
-    t.wMinute = static_cast<win::WORD>(m);
-    t.wSecond = static_cast<win::WORD>(s);
-    return t;
-}
-
 TEST(TimeText, FixedForms) {
+    // Year, month, day of the week, day, hour, minute, second.
+    const win::SYSTEMTIME t{2006, 3, 0, 5, 14, 7, 9, 0};
     char buf[kDateTextSize];
-    EXPECT_EQ(date_text_of(Time(2006, 3, 0, 5, 14, 7, 9), buf, sizeof buf), 15);
+    EXPECT_EQ(date_text_of(t, buf, sizeof buf), 15);
     EXPECT_STREQ(buf, "Sun Mar  5 2006");
-    date_text_of(Time(1999, 12, 6, 31, 0, 0, 0), buf, sizeof buf);
+    date_text_of({1999, 12, 6, 31, 0, 0, 0, 0}, buf, sizeof buf);
     EXPECT_STREQ(buf, "Sat Dec 31 1999");
-    date_text_of(Time(30827, 13, 9, 1, 0, 0, 0), buf, sizeof buf);
+    date_text_of({30827, 13, 9, 1, 0, 0, 0, 0}, buf, sizeof buf);
     EXPECT_STREQ(buf, "??? ???  1 30827");
-    EXPECT_EQ(time_text_of(Time(2006, 3, 0, 5, 14, 7, 9), buf, sizeof buf), 8);
+    EXPECT_EQ(time_text_of(t, buf, sizeof buf), 8);
     EXPECT_STREQ(buf, "14:07:09");
     char tiny[4];
-    EXPECT_EQ(time_text_of(Time(2006, 3, 0, 5, 14, 7, 9), tiny, sizeof tiny), 3);
+    EXPECT_EQ(time_text_of(t, tiny, sizeof tiny), 3);
     EXPECT_STREQ(tiny, "14:");
 
     // The current time has the same shape.
@@ -97,17 +84,13 @@ TEST_F(HostStateTest, RegionalSeparatorsReadOnceWithDefaults) {
 
 TEST_F(HostStateTest, TraceGoesToTheMappedFileAndRetriesOpening) {
     if (!SimulatedHost()) GTEST_SKIP() << "c: is mapped only on the simulated host";
-    std::filesystem::create_directories(dir_ / "cdrive");
     WriteState("drives.txt", "C: " + (dir_ / "cdrive").string() + "\n");
     trace("lost %d\n", 1);  // c:/temp does not exist yet: nothing happens
-    std::filesystem::create_directories(dir_ / "cdrive" / "temp");
-    std::ofstream(dir_ / "cdrive" / "temp" / "idebug.out") << "old content\n";
+    vdtest::WriteFile(dir_ / "cdrive" / "temp" / "idebug.out", "old content\n");
     trace("first %d %s\n", 2, "x");
     trace("second\n");
-    std::ifstream in(dir_ / "cdrive" / "temp" / "idebug.out");
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), "first 2 x\nsecond\n");  // emptied on open, flushed at once
+    // Emptied on open, flushed at once.
+    EXPECT_EQ(vdtest::ReadFile(dir_ / "cdrive" / "temp" / "idebug.out"), "first 2 x\nsecond\n");
 }
 
 }  // namespace
