@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -26,7 +26,9 @@
 #include "platform/test_hooks.h"
 #include "platform/environment.h"
 #include "platform/handle.h"
+#include "platform/registry.h"
 #include "platform/shutdown.h"
+#include "platform/system_params.h"
 #include "sim/sim.h"
 #include "tools/ctbuild/ct_text.h"
 #include "tests/support/in_process_kernel.h"
@@ -50,6 +52,59 @@ inline std::vector<ExitCall>& ExitCalls() {
 inline int& LockCalls() {
     static int calls = 0;
     return calls;
+}
+
+constexpr char kPolicyKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+constexpr char kDesktopKey[] = "Control Panel\\Desktop";
+
+inline bool KeyExists(const char* path) {
+    win::HKEY key = nullptr;
+    if (win::RegOpenKeyExA(win::HKEY_CURRENT_USER, path, 0, win::KEY_READ, &key) != win::ERROR_SUCCESS) return false;
+    win::RegCloseKey(key);
+    return true;
+}
+
+inline void SetRegText(const char* path, const char* name, const char* text) {
+    win::HKEY key = nullptr;
+    ASSERT_EQ(win::RegCreateKeyExA(win::HKEY_CURRENT_USER, path, 0, nullptr, 0, win::KEY_ALL_ACCESS, nullptr, &key,
+                                   nullptr),
+              win::ERROR_SUCCESS);
+    win::RegSetValueExA(key, name, 0, win::REG_SZ, reinterpret_cast<const win::BYTE*>(text),
+                        static_cast<win::DWORD>(std::strlen(text) + 1));
+    win::RegCloseKey(key);
+}
+
+// A value as text: a string with its stored terminator, "dword:N", or
+// "<no key>" / "<no value>".
+inline std::string GetRegText(const char* path, const char* name) {
+    win::HKEY key = nullptr;
+    if (win::RegOpenKeyExA(win::HKEY_CURRENT_USER, path, 0, win::KEY_READ, &key) != win::ERROR_SUCCESS)
+        return "<no key>";
+    char buffer[64] = {};
+    win::DWORD size = sizeof buffer - 1;
+    win::DWORD type = 0;
+    win::LONG rc = win::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<win::BYTE*>(buffer), &size);
+    win::RegCloseKey(key);
+    if (rc != win::ERROR_SUCCESS) return "<no value>";
+    if (type == win::REG_DWORD) {
+        win::DWORD v;
+        std::memcpy(&v, buffer, sizeof v);
+        return "dword:" + std::to_string(v);
+    }
+    return std::string(buffer, size);
+}
+
+inline void DeleteRegValue(const char* path, const char* name) {
+    win::HKEY key = nullptr;
+    if (win::RegOpenKeyExA(win::HKEY_CURRENT_USER, path, 0, win::KEY_ALL_ACCESS, &key) != win::ERROR_SUCCESS) return;
+    win::RegDeleteValueA(key, name);
+    win::RegCloseKey(key);
+}
+
+inline win::UINT ScreenSaverValue(win::UINT action) {
+    win::UINT v = 12345;
+    EXPECT_TRUE(win::SystemParametersInfoA(action, 0, &v, 0));
+    return v;
 }
 
 inline std::filesystem::path SourceDir() {
@@ -76,9 +131,8 @@ protected:
         const std::filesystem::path examples = SourceDir() / "examples";
         std::filesystem::copy(examples / "app", App(), std::filesystem::copy_options::recursive);
         std::filesystem::copy(examples / "root", Root(), std::filesystem::copy_options::recursive);
-        tag_list_ = ReadFile(examples / "tags.lst");
         std::string error;
-        ASSERT_TRUE(sim::ParseTagList(tag_list_, tags_, error)) << error;
+        ASSERT_TRUE(sim::ParseTagList(ReadFile(examples / "tags.lst"), tags_, error)) << error;
         for (const auto& spec : tags_) tag_names_.names.push_back(spec.name);
         BuildArchive("ct/domain", ReadFile(examples / "app/ct/domain.ct.txt"));
         BuildArchive("plant/ct/global", ReadFile(examples / "app/plant/ct/global.ct.txt"));
@@ -118,12 +172,6 @@ protected:
         std::string error;
         ASSERT_TRUE(cttext::parse(in, name, &tag_names_, false, archive, error)) << error;
         ASSERT_TRUE(cttext::write_archive(archive, path.string(), error)) << error;
-    }
-
-    // Initial value of a tag in the runtime (before Start).
-    void SetInitial(const std::string& name, const std::string& value) {
-        for (auto& spec : tags_)
-            if (spec.name == name) spec.initial = value;
     }
 
     // Replaces the task's rows (before Start).
@@ -215,11 +263,6 @@ protected:
         EXPECT_TRUE(db_->GetValue(Index(name), value)) << name;
         return value.integer;
     }
-    std::string Text(const std::string& name) const {
-        sim::Value value;
-        EXPECT_TRUE(db_->GetValue(Index(name), value)) << name;
-        return value.bytes;
-    }
     // Sets a trigger and lets the task handle the change.
     void Trigger(const std::string& name, std::int64_t v = 1) {
         Set(name, v);
@@ -234,14 +277,7 @@ protected:
         return n;
     }
 
-    SystemCommandRow* CommandRow(std::uint16_t code) const {
-        for (const auto& row : task_->command_rows())
-            if (row->command == code) return row.get();
-        return nullptr;
-    }
-
     vdtest::ScratchDir scratch_{"vdc", true};
-    std::string tag_list_;
     std::vector<sim::TagSpec> tags_;
     cttext::TagList tag_names_;
     std::string task_archive_;

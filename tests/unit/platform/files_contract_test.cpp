@@ -3,8 +3,6 @@
 #include "platform/files.h"
 
 #include <algorithm>
-#include <cstring>
-#include <tuple>
 
 #include "platform/device.h"
 #include "platform/disk.h"
@@ -81,17 +79,6 @@ TEST_F(FilesContract, DirectoriesAndWildcards) {
     EXPECT_TRUE(RemoveDirectoryA(d.c_str()));
 }
 
-TEST(TimeContract, FileTimeToCalendar) {
-    const FILETIME ft{392258688u, 29769822u};  // 2006-03-05 14:07:09 UTC, a Sunday
-    SYSTEMTIME st{};
-    ASSERT_TRUE(FileTimeToSystemTime(&ft, &st));
-    const WORD want[] = {2006, 3, 0, 5, 14, 7, 9};
-    const WORD got[] = {st.wYear, st.wMonth, st.wDayOfWeek, st.wDay, st.wHour, st.wMinute, st.wSecond};
-    EXPECT_TRUE(std::equal(std::begin(want), std::end(want), std::begin(got)));
-    const FILETIME too_late{0xFFFFFFFFu, 0xFFFFFFFFu};
-    EXPECT_FALSE(FileTimeToSystemTime(&too_late, &st));
-}
-
 TEST(EnvironmentContract, SizesAndMissingVariables) {
     ASSERT_TRUE(SetEnvironmentVariableA("VDT_PF", "abcdef"));
     char buffer[8];
@@ -120,54 +107,6 @@ TEST_F(FilesContract, DevicesAndDiskSpace) {
     EXPECT_LE(available.QuadPart, free.QuadPart);
     EXPECT_LE(free.QuadPart, total.QuadPart);
     EXPECT_TRUE(GetDiskFreeSpaceExA("C:\\", nullptr, &total, nullptr)) << "each output may be null";
-}
-
-// The simulated host maps drive letters, devices and disk figures through
-// its state directory.
-TEST_F(FilesContract, HostStateMapsDrivesDevicesAndDisks) {
-    if (!contract::kSimulatedHost) GTEST_SKIP() << "the state directory of the simulated host";
-    EXPECT_EQ(GetLogicalDrives(), 1u << 2) << "C: only";
-    std::filesystem::create_directories(dir_ / "ddrive");
-    Write("drives.txt", "# mapped drives\n\nD: " + (dir_ / "ddrive").string() + "/\n  x: /nowhere\nbad line\n");
-    EXPECT_EQ(GetLogicalDrives(), (1u << 2) | (1u << 3) | (1u << 23));
-    HANDLE h = Open("d:\\note.txt", GENERIC_WRITE, CREATE_ALWAYS);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    CloseHandle(h);
-    EXPECT_TRUE(std::filesystem::exists(dir_ / "ddrive" / "note.txt"));
-    EXPECT_TRUE(CreateDirectoryA("D:\\sub", nullptr));
-    EXPECT_TRUE(std::filesystem::is_directory(dir_ / "ddrive" / "sub"));
-    EXPECT_NE(GetFileAttributesA("D:\\") & FILE_ATTRIBUTE_DIRECTORY, 0u);
-    ULARGE_INTEGER a{}, t{}, f{};
-    ASSERT_TRUE(GetDiskFreeSpaceExA("D:\\", &a, &t, &f)) << "a mapped drive: the figures of its directory";
-    EXPECT_GT(t.QuadPart, 0u);
-    Failed(Open("Q:\\f", GENERIC_READ, OPEN_EXISTING) == INVALID_HANDLE_VALUE, ERROR_PATH_NOT_FOUND, "no drive");
-    EXPECT_EQ(GetFileAttributesA("\\\\server\\share"), INVALID_FILE_ATTRIBUTES) << "no network";
-    std::filesystem::create_directories(dir_ / "cdrive");
-    Write("drives.txt", "C: " + (dir_ / "cdrive").string() + "\n");
-    h = Open("\\rooted.txt", GENERIC_WRITE, CREATE_ALWAYS);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    CloseHandle(h);
-    EXPECT_TRUE(std::filesystem::exists(dir_ / "cdrive" / "rooted.txt")) << "a rooted path follows C:";
-
-    for (const char* bad : {"\\\\.\\..", "\\\\.\\a\\b"})
-        EXPECT_EQ(Open(bad, GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE) << bad;
-    Write("devices/KbFilter", "");
-    h = Open("\\\\.\\KbFilter", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    const BYTE in[] = {0x1e, 0x00, 0xa5};
-    EXPECT_TRUE(DeviceIoControl(h, 0x8300A400u, const_cast<BYTE*>(in), sizeof in, nullptr, 0, nullptr, nullptr));
-    EXPECT_TRUE(CloseHandle(h));
-    EXPECT_EQ(Lines("devices.log"), std::vector<std::string>{"KbFilter code=0x8300A400 in=1e00a5"});
-
-    Write("diskspace.txt", "# figures\ne: 100 300 200\nF: 7 9\nG: notready\nH: garbage here\n");
-    ASSERT_TRUE(GetDiskFreeSpaceExA("e:\\dir", &a, &t, &f));
-    EXPECT_EQ(std::make_tuple(a.QuadPart, t.QuadPart, f.QuadPart), std::make_tuple(100u, 300u, 200u));
-    ASSERT_TRUE(GetDiskFreeSpaceExA("F:\\", &a, &t, &f));
-    EXPECT_EQ(f.QuadPart, 7u) << "the third figure defaults to the first";
-    Failed(!GetDiskFreeSpaceExA("G:\\", &a, &t, &f), ERROR_NOT_READY, "no medium");
-    Failed(!GetDiskFreeSpaceExA("H:\\", &a, &t, &f), ERROR_PATH_NOT_FOUND, "a malformed line counts as absent");
-    for (const char* bad : {static_cast<const char*>(nullptr), "1:\\"})
-        EXPECT_FALSE(GetDiskFreeSpaceExA(bad, &a, &t, &f));
 }
 
 }  // namespace
