@@ -1,10 +1,9 @@
 // A running HostUtilitiesTask over an in-process runtime: the sample
 // application of examples/ copied into a scratch directory (its archives
 // built from their text form), the tags of examples/tags.lst, exit and lock
-// diverted to recording hooks. The task is attached, given its catalogs and
-// settings and its hooks CtLoad and RunLoad are run as start-up runs them;
-// changes reach the rows through the trigger list the rows bound, scanned
-// as the run loop's poll scans it.
+// diverted to recording hooks, pauses on the test clock. The task runs its
+// start-up; changes reach the rows through the trigger list the rows bound,
+// scanned as the run loop's poll scans it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,21 +16,18 @@
 #include <vector>
 
 #include "commands/host_utilities_task.h"
-#include "frame/kernel_access.h"
-#include "frame/settings.h"
 #include "frame/kernel.h"
 #include "frame/task_state.h"
 #include "frame/trigger_list.h"
-#include "support/catalog.h"
 #include "platform/test_hooks.h"
 #include "platform/environment.h"
-#include "platform/handle.h"
 #include "platform/registry.h"
 #include "platform/shutdown.h"
 #include "platform/system_params.h"
 #include "sim/sim.h"
 #include "tools/ctbuild/ct_text.h"
 #include "tests/support/in_process_kernel.h"
+#include "tests/support/runtime_environment.h"
 #include "tests/support/scratch_dir.h"
 
 namespace cmdtest {
@@ -127,6 +123,7 @@ protected:
                 return win::TRUE;
             }};
         win::SetShutdownTestHooks(&hooks);
+        win::test::UseTestClock(true);  // the start-up's pauses
 
         const std::filesystem::path examples = SourceDir() / "examples";
         std::filesystem::copy(examples / "app", App(), std::filesystem::copy_options::recursive);
@@ -138,12 +135,9 @@ protected:
         BuildArchive("plant/ct/global", ReadFile(examples / "app/plant/ct/global.ct.txt"));
         task_archive_ = ReadFile(examples / "app/plant/ct/VDWINUT.ct.txt");
 
-        Env("VDAPP", App().generic_string().c_str());
-        Env("VDROOT", Root().generic_string().c_str());
-        Env("VDPATH", nullptr);
-        Env("VDDOMAIN", "plant");
-        Env("VDNAME", "SAMPLE");
-        Env("VDUSER", "operator");
+        vdtest::SetRuntimeEnvironment({App().generic_string(), Root().generic_string(), "plant", "SAMPLE", "operator",
+                                       "", State().generic_string()});
+        win::SetEnvironmentVariableA("VDPATH", nullptr);
     }
 
     void TearDown() override {
@@ -151,11 +145,10 @@ protected:
         vdtest::UnbindInProcessKernel();
         db_.reset();
         win::SetShutdownTestHooks(nullptr);
+        win::test::UseTestClock(false);
         win::test::ClearFaults();
-        for (const char* name : {"VDAPP", "VDROOT", "VDDOMAIN", "VDNAME", "VDUSER"}) Env(name, nullptr);
+        vdtest::ClearRuntimeEnvironment();
     }
-
-    static void Env(const char* name, const char* value) { win::SetEnvironmentVariableA(name, value); }
 
     std::filesystem::path App() const { return scratch_.Dir() / "app"; }
     std::filesystem::path Root() const { return scratch_.Dir() / "root"; }
@@ -191,21 +184,7 @@ protected:
         sim::SetCurrentDatabase(db_.get());
         kernel_bind_table(sim::Ops());
         task_ = std::make_unique<HostUtilitiesTask>("VDWINUT", "Windows Host Utilities");
-        TaskState& st = task_state();
-        kernel_get_env("VDNAME", st.vd_name, kEnvNameSize);
-        kernel_get_env("VDDOMAIN", st.vd_domain, kEnvDomainSize);
-        kernel_get_env("VDUSER", st.vd_user, kEnvUserSize);
-        kernel_get_env("VDAPP", st.vd_app, kEnvDirSize);
-        kernel_get_env("VDROOT", st.vd_root, kEnvDirSize);
-        st.task_id = kernel_attach(st.task_name, st.task_title, st.vd_name, st.vd_domain, st.vd_user);
-        ASSERT_GE(st.task_id, 0);
-        st.second_task_id = st.task_id;
-        ASSERT_EQ(kernel_task_environment(st.task_id, &st.environment), 0);
-        msg_init("VDWINUT.txt");
-        msg_load((App() / "msg" / "VDWINUT.txt").generic_string().c_str());
-        ASSERT_EQ(LoadSettings(*task_), 0);
-        task_->CtLoad();
-        task_->RunLoad();
+        ASSERT_EQ(task_->Start(), 0);
     }
 
     void Stop() {
