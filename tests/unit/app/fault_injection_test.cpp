@@ -344,45 +344,45 @@ protected:
         return out;
     }
 
-    // The run without faults: every row answers, orderly stop, exit 0. The
-    // calls of that run (kernel operations, or swept Windows calls).
-    std::vector<Call> CleanRun(bool kernel) {
-        const Outcome clean = RunOnce();
-        EXPECT_TRUE(clean.ran);
-        EXPECT_EQ(clean.exit_code, kExitOk);
-        EXPECT_FALSE(clean.hung);
-        EXPECT_EQ(clean.attached_after, 0u);
-        EXPECT_TRUE(clean.all_done);
-        EXPECT_GT(clean.disk_value, 0);
-        EXPECT_EQ(clean.policy_value, 1);
-        clean_keyboard_state_ = clean.keyboard_state;
-        // Windows has no keyboard filter device: its row then says so in
-        // the message tag, which the stop leaves as it is.
-        if (clean.keyboard_state == 1) {
-            EXPECT_EQ(clean.message, "SHUTDOWN");
-        }
-        std::lock_guard<std::mutex> lock(g_rec.mutex);
-        std::vector<Call> calls;
-        for (const Call& c : g_rec.calls)
-            if ((c.op != 0) == kernel) calls.push_back(c);
-        return calls;
-    }
-
     vdtest::ScratchDir scratch_{"frame_faults_"};
     const std::filesystem::path dir_ = scratch_.Dir();
     std::vector<sim::TagSpec> specs_;
-    std::int64_t clean_keyboard_state_ = 0;
 };
 
-TEST_F(FaultInjectionTest, EveryKernelOperationFailingOnceAtEveryPoint) {
-    const std::vector<Call> sequence = CleanRun(true);
-    ASSERT_FALSE(sequence.empty());
-    // The points: the first call of each (phase, preceding op, op).
+TEST_F(FaultInjectionTest, EveryKernelOperationAndWindowsCallFailingOnceAtEveryPoint) {
+    // The run without faults: every row answers, orderly stop, exit 0.
+    const Outcome clean = RunOnce();
+    ASSERT_TRUE(clean.ran);
+    EXPECT_EQ(clean.exit_code, kExitOk);
+    EXPECT_FALSE(clean.hung);
+    EXPECT_EQ(clean.attached_after, 0u);
+    ASSERT_TRUE(clean.all_done);
+    EXPECT_GT(clean.disk_value, 0);
+    EXPECT_EQ(clean.policy_value, 1);
+    // Windows has no keyboard filter device: its row then says so in the
+    // message tag, which the stop leaves as it is.
+    if (clean.keyboard_state == 1) {
+        EXPECT_EQ(clean.message, "SHUTDOWN");
+    }
+    std::vector<Call> kernel_calls, windows_calls;
+    {
+        std::lock_guard<std::mutex> lock(g_rec.mutex);
+        for (const Call& c : g_rec.calls) (c.op != 0 ? kernel_calls : windows_calls).push_back(c);
+    }
+    std::set<std::string> functions;
+    for (const Call& c : windows_calls) functions.insert(c.name);
+    // Each family is reached: the registry, disk, settings and event log on
+    // both builds; the device's open (it has no device on Windows).
+    for (const char* f : {"RegOpenKeyExA", "RegQueryValueExA", "GetDiskFreeSpaceExA", "CreateFileA",
+                          "GetPrivateProfileStringA", "RegisterEventSourceA", "ReportEventA"}) {
+        EXPECT_EQ(functions.count(f), 1u) << f << " is not called in a clean run";
+    }
+
+    // Kernel operations: the first call of each (phase, preceding op, op).
     std::set<std::tuple<std::string, int, int>> seen;
-    int points = 0, failures_at_start = 0;
-    for (const Call& p : sequence) {
+    int failures_at_start = 0;
+    for (const Call& p : kernel_calls) {
         if (!seen.insert({p.phase, p.prev, p.op}).second) continue;
-        ++points;
         const Outcome o = RunOnce(p.op, p.ordinal, p.name);
         SCOPED_TRACE(p.name + " call " + std::to_string(p.ordinal) + " in " + p.phase + " after " +
                      kernel_op_name(p.prev));
@@ -409,22 +409,10 @@ TEST_F(FaultInjectionTest, EveryKernelOperationFailingOnceAtEveryPoint) {
             EXPECT_EQ(o.exit_code, kExitFailure);
         }
     }
-    std::printf("%zu kernel calls in a clean run, %d points\n", sequence.size(), points);
     EXPECT_GE(failures_at_start, 2);  // at least attach and the environment record
-}
 
-TEST_F(FaultInjectionTest, EveryRegistryDiskDeviceSettingsAndEventLogCallFailingOnce) {
-    const std::vector<Call> points = CleanRun(false);
-    std::set<std::string> functions;
-    for (const Call& p : points) functions.insert(p.name);
-    // Each family is reached: the registry, disk, settings and event log on
-    // both builds; the device's open (it has no device on Windows).
-    for (const char* f : {"RegOpenKeyExA", "RegQueryValueExA", "GetDiskFreeSpaceExA", "CreateFileA",
-                          "GetPrivateProfileStringA", "RegisterEventSourceA", "ReportEventA"}) {
-        EXPECT_EQ(functions.count(f), 1u) << f << " is not called in a clean run";
-    }
-    std::printf("%zu swept Windows calls in a clean run, %zu functions\n", points.size(), functions.size());
-    for (const Call& p : points) {
+    // Windows calls: every call.
+    for (const Call& p : windows_calls) {
         const Outcome o = RunOnce(0, p.ordinal, p.name);
         SCOPED_TRACE(p.name + " call " + std::to_string(p.ordinal) + " in " + p.phase);
         EXPECT_TRUE(o.fault_hit);
@@ -442,8 +430,10 @@ TEST_F(FaultInjectionTest, EveryRegistryDiskDeviceSettingsAndEventLogCallFailing
         const bool policy_call = p.phase == "run" && (p.name == "RegOpenKeyExA" || p.name == "RegQueryValueExA");
         EXPECT_EQ(o.policy_value, policy_call ? 0 : 1);
         const bool device_open = p.name == "CreateFileA" && p.phase == "start";
-        EXPECT_EQ(o.keyboard_state, device_open ? 0 : clean_keyboard_state_);
+        EXPECT_EQ(o.keyboard_state, device_open ? 0 : clean.keyboard_state);
     }
+    std::printf("%zu kernel calls (%zu points), %zu swept Windows calls in a clean run\n", kernel_calls.size(),
+                seen.size(), windows_calls.size());
 }
 
 }  // namespace

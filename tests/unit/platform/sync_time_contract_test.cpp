@@ -1,12 +1,11 @@
-// The last error, semaphores, calendar time and the clocks (with the test
-// clock), on both sides.
+// The last error, calendar time and the clocks (with the test clock), on
+// both sides.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <thread>
 
 #include "platform/error.h"
-#include "platform/handle.h"
 #include "platform/sync.h"
 #include "platform/test_hooks.h"
 #include "platform/time.h"
@@ -28,22 +27,6 @@ TEST(ErrorContract, LastErrorIsKeptPerThread) {
     worker.join();
     EXPECT_EQ(mine, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(other, ERROR_ACCESS_DENIED);
-}
-
-TEST(SyncContract, SemaphoreCountsAndRefusesToPassItsMaximum) {
-    HANDLE s = CreateSemaphoreA(nullptr, 1, 2, nullptr);
-    ASSERT_NE(s, nullptr);
-    EXPECT_EQ(WaitForSingleObject(s, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(s, 10), WAIT_TIMEOUT) << "count used up";
-    LONG previous = -1;
-    EXPECT_TRUE(ReleaseSemaphore(s, 2, &previous));
-    EXPECT_EQ(previous, 0);
-    EXPECT_FALSE(ReleaseSemaphore(s, 1, &previous)) << "past the maximum";
-    EXPECT_EQ(GetLastError(), ERROR_TOO_MANY_POSTS);
-    for (DWORD expected : {WAIT_OBJECT_0, WAIT_OBJECT_0, WAIT_TIMEOUT})
-        EXPECT_EQ(WaitForSingleObject(s, 0), expected) << "the refused release changed nothing";
-    EXPECT_TRUE(CloseHandle(s));
-    EXPECT_NE(GetCurrentThreadId(), 0u);
 }
 
 TEST(TimeContract, FileTimeToCalendarAndTheLocalTime) {
