@@ -189,12 +189,7 @@ protected:
 
     void Stop() {
         if (task_ == nullptr) return;
-        TaskState& st = task_state();
-        if (st.task_id != kNoTask) {
-            task_->Stop();
-            kernel_detach(st.task_id);
-            st.task_id = st.second_task_id = kNoTask;
-        }
+        task_->Shutdown();
         task_.reset();
         // The process keeps its lock semaphores for good; a test process
         // that starts many tasks gives them back.
