@@ -1,11 +1,12 @@
-// The last error, calendar time and the clocks (with the test clock), on
-// both sides.
+// The last error, semaphores, calendar time and the clocks (with the test
+// clock), on both sides.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <thread>
 
 #include "platform/error.h"
+#include "platform/handle.h"
 #include "platform/sync.h"
 #include "platform/test_hooks.h"
 #include "platform/time.h"
@@ -27,6 +28,19 @@ TEST(ErrorContract, LastErrorIsKeptPerThread) {
     worker.join();
     EXPECT_EQ(mine, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(other, ERROR_ACCESS_DENIED);
+}
+
+TEST(SyncContract, SemaphoreCountsAndRefusesToPassItsMaximum) {
+    HANDLE s = CreateSemaphoreA(nullptr, 1, 2, nullptr);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(WaitForSingleObject(s, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(s, 10), WAIT_TIMEOUT) << "count used up";
+    LONG previous = -1;
+    EXPECT_TRUE(ReleaseSemaphore(s, 2, &previous));
+    EXPECT_EQ(previous, 0);
+    EXPECT_FALSE(ReleaseSemaphore(s, 1, &previous)) << "past the maximum";
+    EXPECT_EQ(GetLastError(), ERROR_TOO_MANY_POSTS);
+    EXPECT_TRUE(CloseHandle(s));
 }
 
 TEST(TimeContract, FileTimeToCalendarAndTheLocalTime) {
