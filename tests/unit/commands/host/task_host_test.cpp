@@ -27,9 +27,10 @@ TEST_F(TaskTest, DiskCodesCoverDrivesAToZInKilobytes) {
     SetRows(table + "end\n");
     // Free and total of each drive differ, and so do neighbouring drives:
     // a swapped figure or a letter off by one shows. 5 TiB on C: only the
-    // low 32 bits of the kilobytes travel.
+    // low 32 bits of the kilobytes travel; its free space for all users is
+    // not the caller's.
     WriteFile(State() / "diskspace.txt",
-              "A: 1048576 2097152\nB: notready\nC: 3221225472 5497558138880\n"
+              "A: 1048576 2097152\nB: notready\nC: 3221225472 5497558138880 4294967296\n"
               "Y: 4194304 8388608\nZ: 3145728 7340032\n");
     Start();
     for (const auto& r : rows) {
