@@ -1,35 +1,33 @@
 // A running HostUtilitiesTask over an in-process runtime: the sample
 // application of examples/ copied into a scratch directory (its archives
 // built from their text form), the tags of examples/tags.lst, exit and lock
-// diverted to recording hooks. The task is attached, given its catalogs and
-// settings and its hooks CtLoad and RunLoad are run as start-up runs them;
-// changes reach the rows through the trigger list the rows bound, scanned
-// as the run loop's poll scans it.
+// diverted to recording hooks, pauses on the test clock. The task runs its
+// start-up; changes reach the rows through the trigger list the rows bound,
+// scanned as the run loop's poll scans it.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "commands/host_utilities_task.h"
-#include "frame/kernel_access.h"
-#include "frame/settings.h"
 #include "frame/kernel.h"
 #include "frame/task_state.h"
 #include "frame/trigger_list.h"
-#include "support/catalog.h"
 #include "platform/test_hooks.h"
 #include "platform/environment.h"
-#include "platform/handle.h"
+#include "platform/registry.h"
 #include "platform/shutdown.h"
+#include "platform/system_params.h"
 #include "sim/sim.h"
 #include "tools/ctbuild/ct_text.h"
 #include "tests/support/in_process_kernel.h"
+#include "tests/support/runtime_environment.h"
 #include "tests/support/scratch_dir.h"
 
 namespace cmdtest {
@@ -52,6 +50,59 @@ inline int& LockCalls() {
     return calls;
 }
 
+constexpr char kPolicyKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+constexpr char kDesktopKey[] = "Control Panel\\Desktop";
+
+inline bool KeyExists(const char* path) {
+    win::HKEY key = nullptr;
+    if (win::RegOpenKeyExA(win::HKEY_CURRENT_USER, path, 0, win::KEY_READ, &key) != win::ERROR_SUCCESS) return false;
+    win::RegCloseKey(key);
+    return true;
+}
+
+inline void SetRegText(const char* path, const char* name, const char* text) {
+    win::HKEY key = nullptr;
+    ASSERT_EQ(win::RegCreateKeyExA(win::HKEY_CURRENT_USER, path, 0, nullptr, 0, win::KEY_ALL_ACCESS, nullptr, &key,
+                                   nullptr),
+              win::ERROR_SUCCESS);
+    win::RegSetValueExA(key, name, 0, win::REG_SZ, reinterpret_cast<const win::BYTE*>(text),
+                        static_cast<win::DWORD>(std::strlen(text) + 1));
+    win::RegCloseKey(key);
+}
+
+// A value as text: a string with its stored terminator, "dword:N", or
+// "<no key>" / "<no value>".
+inline std::string GetRegText(const char* path, const char* name) {
+    win::HKEY key = nullptr;
+    if (win::RegOpenKeyExA(win::HKEY_CURRENT_USER, path, 0, win::KEY_READ, &key) != win::ERROR_SUCCESS)
+        return "<no key>";
+    char buffer[64] = {};
+    win::DWORD size = sizeof buffer - 1;
+    win::DWORD type = 0;
+    win::LONG rc = win::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<win::BYTE*>(buffer), &size);
+    win::RegCloseKey(key);
+    if (rc != win::ERROR_SUCCESS) return "<no value>";
+    if (type == win::REG_DWORD) {
+        win::DWORD v;
+        std::memcpy(&v, buffer, sizeof v);
+        return "dword:" + std::to_string(v);
+    }
+    return std::string(buffer, size);
+}
+
+inline void DeleteRegValue(const char* path, const char* name) {
+    win::HKEY key = nullptr;
+    if (win::RegOpenKeyExA(win::HKEY_CURRENT_USER, path, 0, win::KEY_ALL_ACCESS, &key) != win::ERROR_SUCCESS) return;
+    win::RegDeleteValueA(key, name);
+    win::RegCloseKey(key);
+}
+
+inline win::UINT ScreenSaverValue(win::UINT action) {
+    win::UINT v = 12345;
+    EXPECT_TRUE(win::SystemParametersInfoA(action, 0, &v, 0));
+    return v;
+}
+
 inline std::filesystem::path SourceDir() {
     const char* dir = std::getenv("VD_SOURCE_DIR");
     return dir != nullptr ? std::filesystem::path(dir) : std::filesystem::path(VD_TEST_SOURCE_DIR);
@@ -72,24 +123,21 @@ protected:
                 return win::TRUE;
             }};
         win::SetShutdownTestHooks(&hooks);
+        win::test::UseTestClock(true);  // the start-up's pauses
 
         const std::filesystem::path examples = SourceDir() / "examples";
         std::filesystem::copy(examples / "app", App(), std::filesystem::copy_options::recursive);
         std::filesystem::copy(examples / "root", Root(), std::filesystem::copy_options::recursive);
-        tag_list_ = ReadFile(examples / "tags.lst");
         std::string error;
-        ASSERT_TRUE(sim::ParseTagList(tag_list_, tags_, error)) << error;
+        ASSERT_TRUE(sim::ParseTagList(ReadFile(examples / "tags.lst"), tags_, error)) << error;
         for (const auto& spec : tags_) tag_names_.names.push_back(spec.name);
         BuildArchive("ct/domain", ReadFile(examples / "app/ct/domain.ct.txt"));
         BuildArchive("plant/ct/global", ReadFile(examples / "app/plant/ct/global.ct.txt"));
         task_archive_ = ReadFile(examples / "app/plant/ct/VDWINUT.ct.txt");
 
-        Env("VDAPP", App().generic_string().c_str());
-        Env("VDROOT", Root().generic_string().c_str());
-        Env("VDPATH", nullptr);
-        Env("VDDOMAIN", "plant");
-        Env("VDNAME", "SAMPLE");
-        Env("VDUSER", "operator");
+        vdtest::SetRuntimeEnvironment({App().generic_string(), Root().generic_string(), "plant", "SAMPLE", "operator",
+                                       "", State().generic_string()});
+        win::SetEnvironmentVariableA("VDPATH", nullptr);
     }
 
     void TearDown() override {
@@ -97,11 +145,10 @@ protected:
         vdtest::UnbindInProcessKernel();
         db_.reset();
         win::SetShutdownTestHooks(nullptr);
+        win::test::UseTestClock(false);
         win::test::ClearFaults();
-        for (const char* name : {"VDAPP", "VDROOT", "VDDOMAIN", "VDNAME", "VDUSER"}) Env(name, nullptr);
+        vdtest::ClearRuntimeEnvironment();
     }
-
-    static void Env(const char* name, const char* value) { win::SetEnvironmentVariableA(name, value); }
 
     std::filesystem::path App() const { return scratch_.Dir() / "app"; }
     std::filesystem::path Root() const { return scratch_.Dir() / "root"; }
@@ -118,12 +165,6 @@ protected:
         std::string error;
         ASSERT_TRUE(cttext::parse(in, name, &tag_names_, false, archive, error)) << error;
         ASSERT_TRUE(cttext::write_archive(archive, path.string(), error)) << error;
-    }
-
-    // Initial value of a tag in the runtime (before Start).
-    void SetInitial(const std::string& name, const std::string& value) {
-        for (auto& spec : tags_)
-            if (spec.name == name) spec.initial = value;
     }
 
     // Replaces the task's rows (before Start).
@@ -143,31 +184,12 @@ protected:
         sim::SetCurrentDatabase(db_.get());
         kernel_bind_table(sim::Ops());
         task_ = std::make_unique<HostUtilitiesTask>("VDWINUT", "Windows Host Utilities");
-        TaskState& st = task_state();
-        kernel_get_env("VDNAME", st.vd_name, kEnvNameSize);
-        kernel_get_env("VDDOMAIN", st.vd_domain, kEnvDomainSize);
-        kernel_get_env("VDUSER", st.vd_user, kEnvUserSize);
-        kernel_get_env("VDAPP", st.vd_app, kEnvDirSize);
-        kernel_get_env("VDROOT", st.vd_root, kEnvDirSize);
-        st.task_id = kernel_attach(st.task_name, st.task_title, st.vd_name, st.vd_domain, st.vd_user);
-        ASSERT_GE(st.task_id, 0);
-        st.second_task_id = st.task_id;
-        ASSERT_EQ(kernel_task_environment(st.task_id, &st.environment), 0);
-        msg_init("VDWINUT.txt");
-        msg_load((App() / "msg" / "VDWINUT.txt").generic_string().c_str());
-        ASSERT_EQ(LoadSettings(*task_), 0);
-        task_->CtLoad();
-        task_->RunLoad();
+        ASSERT_EQ(task_->Start(), 0);
     }
 
     void Stop() {
         if (task_ == nullptr) return;
-        TaskState& st = task_state();
-        if (st.task_id != kNoTask) {
-            task_->Stop();
-            kernel_detach(st.task_id);
-            st.task_id = st.second_task_id = kNoTask;
-        }
+        task_->Shutdown();
         task_.reset();
         // The process keeps its lock semaphores for good; a test process
         // that starts many tasks gives them back.
@@ -215,11 +237,6 @@ protected:
         EXPECT_TRUE(db_->GetValue(Index(name), value)) << name;
         return value.integer;
     }
-    std::string Text(const std::string& name) const {
-        sim::Value value;
-        EXPECT_TRUE(db_->GetValue(Index(name), value)) << name;
-        return value.bytes;
-    }
     // Sets a trigger and lets the task handle the change.
     void Trigger(const std::string& name, std::int64_t v = 1) {
         Set(name, v);
@@ -234,14 +251,7 @@ protected:
         return n;
     }
 
-    SystemCommandRow* CommandRow(std::uint16_t code) const {
-        for (const auto& row : task_->command_rows())
-            if (row->command == code) return row.get();
-        return nullptr;
-    }
-
     vdtest::ScratchDir scratch_{"vdc", true};
-    std::string tag_list_;
     std::vector<sim::TagSpec> tags_;
     cttext::TagList tag_names_;
     std::string task_archive_;

@@ -37,22 +37,6 @@ TEST_F(EventLogContract, ReportsReachTheLogWithTheirFields) {
     EXPECT_NE(text.find("0x40000001"), std::string::npos) << "the readable events are still shown";
 }
 
-TEST_F(EventLogContract, HostChecksSourcesAndHasOnlyTheLocalComputer) {
-    if (!contract::kSimulatedHost) GTEST_SKIP() << "the simulated host's own refusals";
-    EXPECT_EQ(RegisterEventSourceA("\\\\elsewhere", "X"), nullptr);
-    EXPECT_EQ(GetLastError(), RPC_S_SERVER_UNAVAILABLE);
-    EXPECT_EQ(RegisterEventSourceA(nullptr, nullptr), nullptr);
-    const char* s[1] = {"x"};
-    EXPECT_FALSE(ReportEventA(nullptr, 1, 0, 1, nullptr, 1, 0, s, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    HANDLE h = RegisterEventSourceA(nullptr, "X");
-    EXPECT_FALSE(ReportEventA(h, 1, 0, 1, nullptr, 1, 0, nullptr, nullptr)) << "a string announced but missing";
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_TRUE(DeregisterEventSource(h));
-    EXPECT_FALSE(DeregisterEventSource(nullptr));
-    EXPECT_TRUE(Lines("eventlog.txt").empty());
-}
-
 TEST_F(EventLogContract, DebugOutputIsOneLinePerCall) {
     for (const char* text : {"plain line\n", "two\nparts\r\n", "no line end", static_cast<const char*>(nullptr)})
         OutputDebugStringA(text);
