@@ -21,7 +21,7 @@ if grep -q '^VD_BUS:BOOL=ON' "$build/CMakeCache.txt"; then
 fi
 
 out="$build/tests/bench"
-export VD_SOURCE_DIR="$src" VD_BINARY_DIR="$build" VDKERNEL="$build/sim/libvdkernel.so"
+export VD_BINARY_DIR="$build" VDKERNEL="$build/sim/libvdkernel.so"
 status=0
 echo "== ratios"
 "$out/bench_ratios" --vdwinut "$build/app/vdwinut" || status=1

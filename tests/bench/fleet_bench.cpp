@@ -112,13 +112,7 @@ int main(int argc, char** argv) {
         if (opt == "--rounds") rounds = std::max(10, value);
         if (opt == "--idle") idle_s = value;
     }
-    const char* bin = std::getenv("VD_BINARY_DIR");
-    const fs::path build = bin != nullptr ? bin : "build/host-release";
-    const char* src = std::getenv("VD_SOURCE_DIR");
-    fleet::Fleet f({(build / "tools" / "vdrt").string(), (build / "tools" / "ctbuild").string(),
-                    (build / "app" / "vdwinut").string(), (build / "bus" / "vdmqtt").string(),
-                    fs::path(src != nullptr ? src : ".") / "examples"},
-                   0);
+    fleet::Fleet f({VD_VDRT, VD_CTBUILD, VD_VDWINUT, VD_VDMQTT, VD_EXAMPLES}, 0);
     std::string error;
     const auto t0 = Clock::now();
     if (!f.Create(stations, error) || !f.StartAll(30000 + 2000 * stations, error)) {

@@ -166,16 +166,6 @@ bool Fleet::StopAll(int timeout_ms) {
     return clean;
 }
 
-void Fleet::KillBus(std::size_t station) {
-    if (stations[station].bus) stations[station].bus->Kill();
-    stations[station].bus.reset();
-}
-
-bool Fleet::KillBroker() {
-    broker_->Kill();
-    return true;
-}
-
 bool Fleet::StartBroker(std::string& error) { return broker_->Start(dir, "", error, broker_->port()); }
 
 std::unique_ptr<BusClient> Fleet::Client(const std::vector<std::string>& filters, std::string& error) const {

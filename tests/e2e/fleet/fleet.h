@@ -57,9 +57,7 @@ public:
     // Stop requests to every process; true when each ended with code 0
     // within the time (the others are killed).
     bool StopAll(int timeout_ms);
-    void KillBus(std::size_t station);
-    // Ends the broker as a crash would and starts it again on its port.
-    bool KillBroker();
+    // Starts the broker (after broker().Kill()) again on its port.
     bool StartBroker(std::string& error);
 
     // A connected MQTT 5 client, subscribed to `filters`.
