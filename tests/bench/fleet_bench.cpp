@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
     bool echo_ready = false;  // every echo has subscribed
     for (int i = 0; i < 50 && !echo_ready; ++i) {
         answers.clear();
-        echo_ready = fleet::Gather(*caller, "bench/echo/all", "", kAnswers, "ready" + std::to_string(i), n, 500, answers);
+        echo_ready = fleet::Gather(*caller, "bench/echo/all", "", kAnswers, std::to_string(i) + "ready", n, 500, answers);
     }
     std::vector<double> bus_rss0, task_rss0, bus_rss1, task_rss1;
     Resident(f, bus_rss0, task_rss0);
@@ -146,12 +146,12 @@ int main(int argc, char** argv) {
         for (int i = 0; i < (rounds / 5 + kWarmUp); ++i, ++round) {
             double us = 0;
             answers.clear();
-            const std::string c = "e" + std::to_string(round);
+            const std::string c = std::to_string(round) + "e";
             if (!fleet::Gather(*caller, "bench/echo/all", "", kAnswers, c, n, 10000, answers, &us)) ++failed;
             else if (i >= kWarmUp) echo_us.push_back(us);
             answers.clear();
             const std::string lock = std::string(fleet::kBroadcastPrefix) + "/keyboard/alt-tab/lock/call";
-            if (!fleet::Gather(*caller, lock, round % 2 ? "0" : "1", kAnswers, "b" + std::to_string(round), n, 10000,
+            if (!fleet::Gather(*caller, lock, round % 2 ? "0" : "1", kAnswers, std::to_string(round) + "b", n, 10000,
                                answers, &us))
                 ++failed;
             else if (i >= kWarmUp) bus_us.push_back(us);
