@@ -80,11 +80,11 @@ bool Fleet::Create(int count, std::string& error) {
         // The simulated host has the keyboard filter device.
         fs::create_directories(s.dir / "host" / "devices");
         std::ofstream(s.dir / "host" / "devices" / "KbFilter").put('\n');
-        // Reconnections wait a second at first: a test that restarts the
+        // Reconnections wait two seconds at first: a test that restarts the
         // broker subscribes before the stations are back.
         std::ofstream(s.dir / "app" / "net" / "VDMQTT.ini", std::ios::trunc)
             << "[Debug]\nDebugLevel=" << debug_level_ << "\n[Broker]\nPort=" << broker_->port()
-            << "\nReconnectMinMs=1000\nReconnectMaxMs=2000\n[Bus]\nStation=" << s.name << "\n";
+            << "\nReconnectMinMs=2000\nReconnectMaxMs=4000\n[Bus]\nStation=" << s.name << "\n";
         std::ofstream(s.dir / "app" / "net" / "VDWINUT.ini", std::ios::trunc)
             << "[Debug]\nDebugLevel=" << debug_level_ << "\n[DiskSpace]\nUseMB=1\n";
         const std::string db = (s.dir / "runtime.db").string();

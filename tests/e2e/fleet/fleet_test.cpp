@@ -132,7 +132,7 @@ TEST_F(FleetRuntime, ABrokerRestartMidRunLeavesEveryCommandAnsweredExactlyOnce) 
     for (const fleet::Station& s : fleet_.stations) EXPECT_TRUE(s.WaitInt("PING_TRIG", 0, kWaitMs)) << s.name;
     std::string error;
     ASSERT_TRUE(fleet_.StartBroker(error)) << error;
-    // Subscribed before the stations are back (they wait a second first).
+    // Subscribed before the stations are back (they wait two seconds first).
     std::unique_ptr<BusClient> after = fleet_.Client({kAnswers}, error);
     std::unique_ptr<BusClient> status = fleet_.Client({"SAMPLE/plant/+/status"}, error);
     ASSERT_TRUE(after && status) << error;
