@@ -4,6 +4,7 @@
 // killed station.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 
 #include "tests/e2e/fleet/fleet.h"
@@ -26,10 +27,13 @@ protected:
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(fleet_.Create(kStations, error)) << error;
+        BeforeStart();
         ASSERT_TRUE(fleet_.StartAll(kWaitMs, error)) << error;
         caller_ = fleet_.Client({kAnswers, "SAMPLE/plant/+/status"}, error);
         ASSERT_TRUE(caller_) << error;
     }
+
+    virtual void BeforeStart() {}
 
     // One command on a station's own topic; its answer.
     std::string Call(BusClient& c, std::size_t station, const std::string& topic, const std::string& payload,
@@ -167,6 +171,32 @@ TEST_F(FleetRuntime, AKilledStationShowsOfflineByItsLastWillAndTheOthersStillAns
     EXPECT_EQ(stations.count(fleet_.stations[2].prefix), 0u);
     // Nothing reached the killed station's runtime.
     EXPECT_EQ(fleet_.stations[2].Int("KB_TAB_STATE"), 0);
+}
+
+// Station 1's broadcast prefix is its own prefix: it takes no broadcasts,
+// else its own commands would arrive twice. Station 2's holds a wildcard:
+// the default is used.
+class FleetWithBadBroadcastPrefixes : public FleetRuntime {
+    void BeforeStart() override {
+        std::ofstream(fleet_.stations[0].dir / "app" / "net" / "VDMQTT.ini", std::ios::app)
+            << "BroadcastPrefix=SAMPLE/plant/st1\n";
+        std::ofstream(fleet_.stations[1].dir / "app" / "net" / "VDMQTT.ini", std::ios::app)
+            << "BroadcastPrefix=SAMPLE/+/all\n";
+    }
+};
+
+TEST_F(FleetWithBadBroadcastPrefixes, AnOverlappingOneIsOffAndAWildcardFallsBackToTheDefault) {
+    std::set<std::string> stations;
+    for (const Answer& a : Broadcast("1", "w1", kStations - 1)) stations.insert(a.station);
+    EXPECT_EQ(stations.size(), std::size_t{kStations - 1});
+    EXPECT_EQ(stations.count(fleet_.stations[0].prefix), 0u);
+    EXPECT_EQ(stations.count(fleet_.stations[1].prefix), 1u);
+    std::vector<Answer> answers;
+    EXPECT_TRUE(Gather(*caller_, fleet_.stations[0].prefix + kLock, "1", kAnswers, "own", 1, kWaitMs, answers));
+    for (BusClient::Received& m : caller_->Take(500))
+        if (m.topic == kAnswers) answers.push_back({fleet::StationOf(m.payload), m.correlation, m.payload});
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_TRUE(Has(answers[0].payload, "{\"result\":\"done\",\"values\":[1]")) << answers[0].payload;
 }
 
 }  // namespace
