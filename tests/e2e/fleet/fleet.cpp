@@ -99,14 +99,6 @@ bool Fleet::Create(int count, std::string& error) {
     return true;
 }
 
-bool Fleet::Spawn(Station& s, const std::string& program, const char* out, std::unique_ptr<sim::ChildProcess>& slot,
-                  std::string& error) {
-    SetEnvironment(s);  // the child inherits the station's variables
-    slot = sim::ChildProcess::Start({program}, error, (s.dir / out).string());
-    if (!slot) error = s.name + ": " + error;
-    return slot != nullptr;
-}
-
 std::set<std::size_t> Fleet::All() const {
     std::set<std::size_t> all;
     for (std::size_t i = 0; i < stations.size(); ++i) all.insert(i);
@@ -116,10 +108,16 @@ std::set<std::size_t> Fleet::All() const {
 bool Fleet::StartAll(int timeout_ms, std::string& error) {
     std::unique_ptr<BusClient> watch = Client({"SAMPLE/plant/+/status"}, error);
     if (!watch) return false;
+    auto spawn = [&](Station& s, const std::string& program, const char* out, std::unique_ptr<sim::ChildProcess>& slot) {
+        SetEnvironment(s);  // the child inherits the station's variables
+        slot = sim::ChildProcess::Start({program}, error, (s.dir / out).string());
+        if (!slot) error = s.name + ": " + error;
+        return slot != nullptr;
+    };
     for (Station& s : stations)
-        if (!Spawn(s, programs_.vdwinut, "task.out", s.task, error)) return false;
+        if (!spawn(s, programs_.vdwinut, "task.out", s.task)) return false;
     for (Station& s : stations)
-        if (!Spawn(s, programs_.vdmqtt, "bus.out", s.bus, error)) return false;
+        if (!spawn(s, programs_.vdmqtt, "bus.out", s.bus)) return false;
     for (const Station& s : stations) {
         if (!s.WaitInt("VDWINUT.STATUS", 1, timeout_ms)) {
             error = s.name + ": vdwinut does not run";

@@ -74,8 +74,6 @@ public:
     fs::path dir;
 
 private:
-    bool Spawn(Station& s, const std::string& program, const char* out, std::unique_ptr<sim::ChildProcess>& slot,
-               std::string& error);
     void SetEnvironment(const Station& s) const;
 
     Programs programs_;
@@ -84,10 +82,11 @@ private:
 };
 
 // Publishes one MQTT 5 command on `topic` with `response_topic` and
-// `correlation`; answers arriving on `client` are read into `answers`
-// until `expected` distinct stations have answered or `timeout_ms` passed.
-// Microseconds to the last answer in *micros. Answers carry the station
-// in their JSON ("station"); a bare echo answers with its name alone.
+// `correlation`, then appends every message on `response_topic` to
+// `answers` until `expected` distinct stations have answered with that
+// correlation (true) or `timeout_ms` passed. Microseconds to the last of
+// them in *micros. A station names itself in its JSON ("station"); a
+// bare echo answers with its name alone.
 bool Gather(BusClient& client, const std::string& topic, const std::string& payload, const std::string& response_topic,
             const std::string& correlation, std::size_t expected, int timeout_ms, std::vector<Answer>& answers,
             double* micros = nullptr);

@@ -1,7 +1,7 @@
 // The plant bus across a fleet of five stations on one broker: broadcasts
 // reach every station and are answered once by each, naming it; each
-// station's own commands and state stay its own; a broker restart and a
-// killed station.
+// station's own commands and state stay its own; a broker restart, a
+// killed station, bad broadcast prefixes.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -12,13 +12,12 @@
 namespace {
 
 using fleet::Answer;
-using fleet::Fleet;
-using fleet::Gather;
 
 constexpr int kStations = 5;
 constexpr int kWaitMs = 20000;
 const std::string kAnswers = "fleettest/answers";
 const std::string kLock = "/keyboard/alt-tab/lock/call";
+const std::string kAll = std::string(fleet::kBroadcastPrefix) + kLock;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -32,44 +31,38 @@ protected:
         caller_ = fleet_.Client({kAnswers, "SAMPLE/plant/+/status"}, error);
         ASSERT_TRUE(caller_) << error;
     }
-
     virtual void BeforeStart() {}
 
-    // One command on a station's own topic; its answer.
-    std::string Call(BusClient& c, std::size_t station, const std::string& topic, const std::string& payload,
-                     const std::string& correlation) {
+    // A command answered on kAnswers: every answer until `expected`
+    // stations have answered, then those of `settle_ms` more (a second
+    // answer of anyone would be in).
+    std::vector<Answer> Send(const std::string& topic, const std::string& payload, const std::string& correlation,
+                             int expected, int settle_ms = 500) {
         std::vector<Answer> answers;
-        Gather(c, fleet_.stations[station].prefix + topic, payload, kAnswers, correlation, 1, kWaitMs, answers);
-        for (const Answer& a : answers)
-            if (a.correlation == correlation) return a.payload;
-        return "(no answer)";
-    }
-
-    // A broadcast of the keyboard lock; every answer that came within half
-    // a second after the `expected` first ones.
-    std::vector<Answer> Broadcast(const std::string& payload, const std::string& correlation, int expected) {
-        std::vector<Answer> answers;
-        EXPECT_TRUE(Gather(*caller_, std::string(fleet::kBroadcastPrefix) + kLock, payload, kAnswers, correlation,
-                           expected, kWaitMs, answers));
-        for (BusClient::Received& m : caller_->Take(500))
+        EXPECT_TRUE(fleet::Gather(*caller_, topic, payload, kAnswers, correlation, expected, kWaitMs, answers)) << topic;
+        for (BusClient::Received& m : caller_->Take(settle_ms))
             if (m.topic == kAnswers) answers.push_back({fleet::StationOf(m.payload), m.correlation, m.payload});
         return answers;
     }
 
-    Fleet fleet_{{VD_VDRT, VD_CTBUILD, VD_VDWINUT, VD_VDMQTT, VD_EXAMPLES}};
+    static std::set<std::string> Stations(const std::vector<Answer>& answers) {
+        std::set<std::string> stations;
+        for (const Answer& a : answers) stations.insert(a.station);
+        return stations;
+    }
+
+    fleet::Fleet fleet_{{VD_VDRT, VD_CTBUILD, VD_VDWINUT, VD_VDMQTT, VD_EXAMPLES}};
     std::unique_ptr<BusClient> caller_;
 };
 
 TEST_F(FleetRuntime, ABroadcastIsAnsweredOnceByEveryStationAndOwnCommandsStaySeparate) {
-    const std::vector<Answer> answers = Broadcast("1", "b1", kStations);
-    std::set<std::string> stations;
+    const std::vector<Answer> answers = Send(kAll, "1", "b1", kStations);
     for (const Answer& a : answers) {
         EXPECT_EQ(a.correlation, "b1");
         EXPECT_TRUE(Has(a.payload, "{\"result\":\"done\",\"values\":[1]")) << a.payload;
-        stations.insert(a.station);
     }
     EXPECT_EQ(answers.size(), std::size_t{kStations});
-    EXPECT_EQ(stations.size(), std::size_t{kStations});
+    const std::set<std::string> stations = Stations(answers);
     for (const fleet::Station& s : fleet_.stations) {
         EXPECT_EQ(stations.count(s.prefix), 1u) << s.prefix;
         EXPECT_EQ(s.Int("KB_TAB_STATE"), 1) << s.name;
@@ -83,7 +76,7 @@ TEST_F(FleetRuntime, ABroadcastIsAnsweredOnceByEveryStationAndOwnCommandsStaySep
     std::string error;
     ASSERT_TRUE(old.Connect(kWaitMs, error)) << error;
     ASSERT_TRUE(old.Subscribe("SAMPLE/plant/+/keyboard/alt-tab/lock/reply/r9", kWaitMs));
-    ASSERT_TRUE(old.Publish(std::string(fleet::kBroadcastPrefix) + kLock + "/r9", "0"));
+    ASSERT_TRUE(old.Publish(kAll + "/r9", "0"));
     std::map<std::string, std::string> replies;  // topic -> payload
     for (int i = 0; i < 100 && replies.size() < std::size_t{kStations}; ++i)
         for (const BusClient::Received& m : old.Take(100)) replies[m.topic] = m.payload;
@@ -103,9 +96,10 @@ TEST_F(FleetRuntime, ABroadcastIsAnsweredOnceByEveryStationAndOwnCommandsStaySep
     // Each station's own command: its own value, in its own runtime only.
     for (std::size_t i = 0; i < fleet_.stations.size(); ++i) {
         const std::string value = std::to_string(301 + 7 * i);
-        const std::string answer = Call(*caller_, i, "/screensaver/set-timeout/call", value, "own" + value);
-        EXPECT_TRUE(Has(answer, "\"values\":[" + value + "]")) << answer;
-        EXPECT_FALSE(Has(answer, "station")) << answer;
+        const auto own = Send(fleet_.stations[i].prefix + "/screensaver/set-timeout/call", value, value, 1, 0);
+        ASSERT_EQ(own.size(), 1u);
+        EXPECT_TRUE(Has(own[0].payload, "\"values\":[" + value + "]")) << own[0].payload;
+        EXPECT_FALSE(Has(own[0].payload, "station")) << own[0].payload;
     }
     for (std::size_t i = 0; i < fleet_.stations.size(); ++i)
         EXPECT_EQ(fleet_.stations[i].Int("SS_SETTIME_VALUE"), static_cast<std::int64_t>(301 + 7 * i));
@@ -148,12 +142,11 @@ TEST_F(FleetRuntime, ABrokerRestartMidRunLeavesEveryCommandAnsweredExactlyOnce) 
     std::string seen;
     for (const auto& [correlation, payloads] : answers)
         for (const std::string& p : payloads) seen += correlation + ": " + p + "\n";
-    for (const char* tag : {"before", "open", "after"}) {
+    for (const std::string tag : {"before", "open", "after"}) {
         for (std::size_t i = 0; i < fleet_.stations.size(); ++i) {
             const std::vector<std::string>& got = answers[tag + std::to_string(i)];
             ASSERT_EQ(got.size(), 1u) << tag << i << "\n" << seen;
-            EXPECT_TRUE(Has(got[0], std::string("\"result\":\"") + (tag == std::string("open") ? "timeout" : "done")))
-                << got[0];
+            EXPECT_TRUE(Has(got[0], tag == "open" ? "\"result\":\"timeout\"" : "\"result\":\"done\"")) << got[0];
         }
     }
     EXPECT_EQ(answers.size(), 3 * std::size_t{kStations});
@@ -163,14 +156,11 @@ TEST_F(FleetRuntime, ABrokerRestartMidRunLeavesEveryCommandAnsweredExactlyOnce) 
 TEST_F(FleetRuntime, AKilledStationShowsOfflineByItsLastWillAndTheOthersStillAnswer) {
     fleet_.stations[2].bus->Kill();
     EXPECT_TRUE(fleet_.WaitStatus(*caller_, {2}, "offline", kWaitMs));
-    const std::vector<Answer> answers = Broadcast("1", "k1", kStations - 1);
-    std::set<std::string> stations;
-    for (const Answer& a : answers) stations.insert(a.station);
+    const std::vector<Answer> answers = Send(kAll, "1", "k1", kStations - 1);
     EXPECT_EQ(answers.size(), std::size_t{kStations - 1});
-    EXPECT_EQ(stations.size(), std::size_t{kStations - 1});
-    EXPECT_EQ(stations.count(fleet_.stations[2].prefix), 0u);
-    // Nothing reached the killed station's runtime.
-    EXPECT_EQ(fleet_.stations[2].Int("KB_TAB_STATE"), 0);
+    EXPECT_EQ(Stations(answers).size(), std::size_t{kStations - 1});
+    EXPECT_EQ(Stations(answers).count(fleet_.stations[2].prefix), 0u);
+    EXPECT_EQ(fleet_.stations[2].Int("KB_TAB_STATE"), 0);  // nothing reached its runtime
 }
 
 // Station 1's broadcast prefix is its own prefix: it takes no broadcasts,
@@ -178,25 +168,19 @@ TEST_F(FleetRuntime, AKilledStationShowsOfflineByItsLastWillAndTheOthersStillAns
 // the default is used.
 class FleetWithBadBroadcastPrefixes : public FleetRuntime {
     void BeforeStart() override {
-        std::ofstream(fleet_.stations[0].dir / "app" / "net" / "VDMQTT.ini", std::ios::app)
-            << "BroadcastPrefix=SAMPLE/plant/st1\n";
-        std::ofstream(fleet_.stations[1].dir / "app" / "net" / "VDMQTT.ini", std::ios::app)
-            << "BroadcastPrefix=SAMPLE/+/all\n";
+        std::ofstream(fleet_.stations[0].dir / "app/net/VDMQTT.ini", std::ios::app) << "BroadcastPrefix=SAMPLE/plant/st1\n";
+        std::ofstream(fleet_.stations[1].dir / "app/net/VDMQTT.ini", std::ios::app) << "BroadcastPrefix=SAMPLE/+/all\n";
     }
 };
 
 TEST_F(FleetWithBadBroadcastPrefixes, AnOverlappingOneIsOffAndAWildcardFallsBackToTheDefault) {
-    std::set<std::string> stations;
-    for (const Answer& a : Broadcast("1", "w1", kStations - 1)) stations.insert(a.station);
+    const std::set<std::string> stations = Stations(Send(kAll, "1", "w1", kStations - 1));
     EXPECT_EQ(stations.size(), std::size_t{kStations - 1});
     EXPECT_EQ(stations.count(fleet_.stations[0].prefix), 0u);
     EXPECT_EQ(stations.count(fleet_.stations[1].prefix), 1u);
-    std::vector<Answer> answers;
-    EXPECT_TRUE(Gather(*caller_, fleet_.stations[0].prefix + kLock, "1", kAnswers, "own", 1, kWaitMs, answers));
-    for (BusClient::Received& m : caller_->Take(500))
-        if (m.topic == kAnswers) answers.push_back({fleet::StationOf(m.payload), m.correlation, m.payload});
-    ASSERT_EQ(answers.size(), 1u);
-    EXPECT_TRUE(Has(answers[0].payload, "{\"result\":\"done\",\"values\":[1]")) << answers[0].payload;
+    const std::vector<Answer> own = Send(fleet_.stations[0].prefix + kLock, "1", "own", 1);
+    ASSERT_EQ(own.size(), 1u);
+    EXPECT_TRUE(Has(own[0].payload, "{\"result\":\"done\",\"values\":[1]")) << own[0].payload;
 }
 
 }  // namespace
