@@ -136,6 +136,14 @@ std::vector<BusClient::Received> BusClient::Messages() const {
     return messages_;
 }
 
+std::vector<BusClient::Received> BusClient::Take(int timeout_ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return !messages_.empty(); });
+    std::vector<Received> taken;
+    taken.swap(messages_);
+    return taken;
+}
+
 void BusClient::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     messages_.clear();

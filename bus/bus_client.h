@@ -58,6 +58,9 @@ public:
     // Waits until more than `count` messages have been received.
     bool WaitForMore(std::size_t count, int timeout_ms);
     std::vector<Received> Messages() const;
+    // Waits up to `timeout_ms` for a message, then hands over every message
+    // received so far and forgets them: for callers that count many.
+    std::vector<Received> Take(int timeout_ms);
     void Clear();
     // Publishes an MQTT 5 command on `topic` with a response topic of its own
     // and fresh correlation data, and waits for the answer carrying that

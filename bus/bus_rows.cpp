@@ -98,7 +98,9 @@ bool DecodeCommandRow(const std::uint8_t* rec, TagTypeQuery type_of, CommandRow&
         }
         row.results.push_back(result);
     }
-    row.mode = Word(rec + 28);
+    const std::uint16_t mode_word = Word(rec + 28);
+    row.mode = static_cast<std::uint16_t>(mode_word & kCommandModeMask);
+    row.broadcast = (mode_word & kCommandBroadcast) != 0;
     row.timeout_ms = Dword(rec + 30);
     row.topic = Field(rec + 34, kRowTopicSize);
     if (!row.trigger.Configured() || !BusCarriesType(row.trigger.type)) {
@@ -113,8 +115,8 @@ bool DecodeCommandRow(const std::uint8_t* rec, TagTypeQuery type_of, CommandRow&
         reason = "argument tag not configured or a block";
         return false;
     }
-    if (row.mode > kCommandCount) {
-        reason = "mode must be 0 (value), 1 (pulse) or 2 (count)";
+    if (row.mode > kCommandCount || (mode_word & ~(kCommandModeMask | kCommandBroadcast)) != 0) {
+        reason = "mode must be 0 (value), 1 (pulse) or 2 (count), plus 256 for broadcasts";
         return false;
     }
     if (row.mode != kCommandValue && !Integer(row.trigger.type)) {

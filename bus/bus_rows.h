@@ -10,7 +10,8 @@
 //   tag       done tag (the handler writes 1 when it is finished)
 //   tag       argument tag, or none: where a command's payload goes
 //   tag x4    result tags, or none (answered in this order)
-//   u16       mode: 0 value, 1 pulse, 2 count (see CommandMode)
+//   u16       mode: 0 value, 1 pulse, 2 count (see CommandMode), plus
+//             256 (kCommandBroadcast) when the row also takes broadcasts
 //   u32       timeout in ms (0: the "CommandTimeoutMs" setting)
 //   text48    topic under the prefix
 #pragma once
@@ -47,6 +48,14 @@ enum CommandMode : std::uint16_t {
     kCommandCount = 2,
 };
 
+// A flag bit of the mode word: the row also answers the fleet's broadcast
+// "<broadcast prefix>/<topic>/call". A bit of the existing word keeps the
+// 82-byte row of stored archives; those hold 0 there, and a bridge that
+// does not know the bit refuses the row (mode above 2) rather than quietly
+// leave the station out of a broadcast.
+inline constexpr std::uint16_t kCommandBroadcast = 0x0100;
+inline constexpr std::uint16_t kCommandModeMask = 0x00FF;
+
 struct TagPoint {
     TagRef ref = kInvalidTagRef;
     std::int16_t type = kTagNotConfigured;
@@ -62,7 +71,8 @@ struct TagRow {
 struct CommandRow {
     TagPoint trigger, done, argument;
     std::vector<TagPoint> results;
-    std::uint16_t mode = kCommandValue;
+    std::uint16_t mode = kCommandValue;  // without the broadcast bit
+    bool broadcast = false;
     std::uint32_t timeout_ms = 0;
     std::string topic;
 };

@@ -255,12 +255,22 @@ void MqttSession::OnConnectThunk(mosquitto*, void* self, int rc, int, const mosq
         session->backoff_ms_ = std::max(1, session->settings_.reconnect_min_ms);
         session->refused_topics_.clear();
         session->in_flight_.clear();
+        session->subscriptions_.clear();
     }
     // Our own messages are not sent back to us, nor retained messages of
     // the topics (the bridge publishes state; it does not read it back).
-    const std::string filter = session->settings_.prefix + "/#";
-    mosquitto_subscribe_v5(session->client_, nullptr, filter.c_str(), session->settings_.qos,
-                           MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEVER, nullptr);
+    std::vector<std::string> filters = {session->settings_.prefix + "/#"};
+    filters.insert(filters.end(), session->settings_.broadcast_filters.begin(),
+                   session->settings_.broadcast_filters.end());
+    for (const std::string& filter : filters) {
+        // The broker's answer is read on this thread, after this callback.
+        int mid = 0;
+        if (mosquitto_subscribe_v5(session->client_, &mid, filter.c_str(), session->settings_.qos,
+                                   MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEVER, nullptr) != MOSQ_ERR_SUCCESS)
+            continue;
+        std::lock_guard<std::mutex> lock(session->mutex_);
+        session->subscriptions_[mid] = filter;
+    }
     session->Publish("status", kOnline, true);
     // The listener republishes after this loop pass, once the client has
     // queued again what was in flight when the last connection ended:
@@ -323,12 +333,22 @@ void MqttSession::OnPublishThunk(mosquitto*, void* self, int mid, int reason, co
                                      (topic.empty() ? std::string("a topic") : topic) + ": " + ReasonText(reason));
 }
 
-void MqttSession::OnSubscribeThunk(mosquitto*, void* self, int, int count, const int* granted,
+void MqttSession::OnSubscribeThunk(mosquitto*, void* self, int mid, int count, const int* granted,
                                    const mosquitto_property*) {
     auto* session = static_cast<MqttSession*>(self);
+    std::string filter;
+    {
+        std::lock_guard<std::mutex> lock(session->mutex_);
+        auto it = session->subscriptions_.find(mid);
+        if (it != session->subscriptions_.end()) {
+            filter = it->second;
+            session->subscriptions_.erase(it);
+        }
+    }
     for (int i = 0; i < count && granted != nullptr; ++i) {
         if (granted[i] >= 0x80)
             session->listener_.OnProblem("BUSSUBREFUSED",
-                                         session->settings_.prefix + "/#: " + ReasonText(granted[i]));
+                                         (filter.empty() ? session->settings_.prefix + "/#" : filter) + ": " +
+                                             ReasonText(granted[i]));
     }
 }

@@ -2,7 +2,7 @@
 //
 // One network thread of its own connects, runs the client's loop and
 // calls the listener: on every connection (after subscribing to
-// "<prefix>/#", publishing the retained "online" status and requeueing what
+// "<prefix>/#" and the broadcast filters, publishing the retained "online" status and requeueing what
 // was in flight when the previous connection ended), for every
 // incoming message, for every problem (broker unreachable, connection
 // lost, refused by the broker, subscription or message refused), and after
@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 struct mosquitto;
 
@@ -34,6 +35,8 @@ struct BrokerSettings {
     int keepalive_s = 30;
     int qos = 1;
     std::string prefix;  // topics are "<prefix>/..."
+    std::string broadcast_prefix;  // empty: the station takes no broadcasts
+    std::vector<std::string> broadcast_filters;  // subscribed besides "<prefix>/#"
     std::string ca_file, cert_file, key_file;  // TLS when ca_file is set
     int reconnect_min_ms = 500;
     int reconnect_max_ms = 30000;
@@ -124,4 +127,5 @@ private:
     SteadyTime next_timer_ = SteadyTime::max();
     std::map<int, std::string> in_flight_;    // message id -> topic, QoS 1 and 2
     std::set<std::string> refused_topics_;    // reported once per connection
+    std::map<int, std::string> subscriptions_;  // message id -> filter, until the broker answers
 };

@@ -137,6 +137,22 @@ BrokerSettings PlantBusTask::ReadBrokerSettings() {
         s.prefix.clear();
     }
     if (s.prefix.empty()) s.prefix = DefaultPrefix(state.vd_name, state.vd_domain, station.c_str());
+    s.broadcast_prefix = text("Bus", "BroadcastPrefix");
+    if (!s.broadcast_prefix.empty() && !ValidPrefix(s.broadcast_prefix)) {
+        const std::string report = "BroadcastPrefix=" + Shown(s.broadcast_prefix) +
+                                   " holds a wildcard, a blank or an empty level; the default is used";
+        StatusMessage(kLevelError, "BUSSETTINGS", report.c_str());
+        s.broadcast_prefix.clear();
+    }
+    if (s.broadcast_prefix.empty()) s.broadcast_prefix = DefaultBroadcastPrefix(state.vd_name, state.vd_domain);
+    if (PrefixesOverlap(s.prefix, s.broadcast_prefix)) {
+        // A broadcast would also be the station's own command (and arrive
+        // twice): such a station takes no broadcasts.
+        const std::string report = "BroadcastPrefix " + Shown(s.broadcast_prefix) + " overlaps TopicPrefix " +
+                                   Shown(s.prefix) + "; this station takes no broadcasts";
+        StatusMessage(kLevelError, "BUSSETTINGS", report.c_str());
+        s.broadcast_prefix.clear();
+    }
     s.client_id = text("Broker", "ClientId");
     if (s.client_id.empty())
         s.client_id = "vdmqtt-" + TopicLevel(state.vd_name) + "-" + TopicLevel(state.vd_domain) + "-" +
@@ -145,6 +161,15 @@ BrokerSettings PlantBusTask::ReadBrokerSettings() {
     default_timeout_ms_ =
         static_cast<std::uint32_t>(number("Bus", "CommandTimeoutMs", 5000, 1, static_cast<int>(kMaxCommandTimeoutMs)));
     return s;
+}
+
+std::string PlantBusTask::DefaultBroadcastPrefix(const char* app, const char* domain) {
+    return TopicLevel(app) + "/" + TopicLevel(domain) + "/all";
+}
+
+bool PlantBusTask::PrefixesOverlap(std::string_view a, std::string_view b) {
+    if (a.size() > b.size()) std::swap(a, b);
+    return b.compare(0, a.size(), a) == 0 && (b.size() == a.size() || b[a.size()] == '/');
 }
 
 // ---- loading ----------------------------------------------------------------
@@ -217,6 +242,14 @@ void PlantBusTask::Bind(TagRef ref, ChangeFunction function, std::size_t row) {
 
 void PlantBusTask::RunLoad() {
     broker_ = ReadBrokerSettings();
+    if (!broker_.broadcast_prefix.empty()) {
+        for (const CommandRow& row : rows_.commands) {
+            if (!row.broadcast) continue;
+            const std::string call = broker_.broadcast_prefix + "/" + row.topic + "/call";
+            broker_.broadcast_filters.push_back(call);
+            broker_.broadcast_filters.push_back(call + "/+");
+        }
+    }
     const TaskState& state = task_state();
     if (state.second_task_id == state.task_id) {
         // Without a second registration the network thread shares the main
@@ -324,17 +357,34 @@ void PlantBusTask::OnProblem(const char* key, const std::string& detail) {
     problem_reported_ = true;
 }
 
+std::string PlantBusTask::StationField(bool broadcast) const {
+    return broadcast ? ",\"station\":" + JsonString(broker_.prefix) : std::string();
+}
+
 void PlantBusTask::Refuse(const std::string& topic, const std::string& reason, const std::string& reply,
-                          const std::string* correlation) {
+                          const std::string* correlation, bool broadcast) {
     const std::string shown = Shown(topic);
     StatusMessage(kLevelError, "BUSBADMSG", shown.c_str(), reason.c_str());
     if (session_ == nullptr) return;
     session_->Publish("error", "{\"topic\":" + JsonString(topic) + ",\"reason\":" + JsonString(reason) + "}", false);
     if (!reply.empty())
-        session_->PublishTo(reply, "{\"result\":\"refused\",\"reason\":" + JsonString(reason) + "}", false, correlation);
+        session_->PublishTo(reply,
+                            "{\"result\":\"refused\",\"reason\":" + JsonString(reason) + StationField(broadcast) + "}",
+                            false, correlation);
 }
 
 void PlantBusTask::OnMessage(const BusMessage& message) {
+    const std::string& broadcast = broker_.broadcast_prefix;
+    if (!broadcast.empty() && message.topic.size() > broadcast.size() + 1 &&
+        message.topic.compare(0, broadcast.size(), broadcast) == 0 && message.topic[broadcast.size()] == '/') {
+        // Only the call topics of the broadcast rows are subscribed there.
+        const TopicRequest request = ClassifyTopic(std::string_view(message.topic).substr(broadcast.size() + 1));
+        auto it = rows_.command_by_topic.find(request.base);
+        if (request.kind == TopicRequest::kCall && it != rows_.command_by_topic.end() &&
+            rows_.commands[it->second].broadcast)
+            HandleCall(message, request.base, request.request_id, true);
+        return;
+    }
     const std::string& prefix = broker_.prefix;
     if (message.topic.size() <= prefix.size() + 1 || message.topic.compare(0, prefix.size(), prefix) != 0 ||
         message.topic[prefix.size()] != '/')
@@ -343,7 +393,7 @@ void PlantBusTask::OnMessage(const BusMessage& message) {
     switch (request.kind) {
         case TopicRequest::kOwn: return;  // status, errors and answers
         case TopicRequest::kSet: HandleSet(message.topic, request.base, message.payload); return;
-        case TopicRequest::kCall: HandleCall(message, request.base, request.request_id); return;
+        case TopicRequest::kCall: HandleCall(message, request.base, request.request_id, false); return;
         case TopicRequest::kState:
             if (rows_.tag_by_topic.count(request.base) != 0)
                 Refuse(message.topic, "a state topic of the bridge: write to " + Shown(request.base) + "/set");
@@ -377,11 +427,12 @@ void PlantBusTask::HandleSet(const std::string& topic, const std::string& base, 
     if (rc != 0) Refuse(topic, KernelReason("the value", rc));
 }
 
-void PlantBusTask::HandleCall(const BusMessage& message, const std::string& base, const std::string& request_id) {
+void PlantBusTask::HandleCall(const BusMessage& message, const std::string& base, const std::string& request_id,
+                              bool broadcast) {
     std::string reply;
     if (!message.response_topic.empty()) {
         if (!ValidPrefix(message.response_topic)) {
-            Refuse(message.topic, "the response topic holds a wildcard or an empty level");
+            Refuse(message.topic, "the response topic holds a wildcard or an empty level", {}, nullptr, broadcast);
             return;
         }
         reply = message.response_topic;
@@ -394,7 +445,7 @@ void PlantBusTask::HandleCall(const BusMessage& message, const std::string& base
     const std::string* correlation = message.has_correlation ? &message.correlation : nullptr;
     auto it = rows_.command_by_topic.find(base);
     if (it == rows_.command_by_topic.end()) {
-        Refuse(message.topic, "unknown command", reply, correlation);
+        Refuse(message.topic, "unknown command", reply, correlation, broadcast);
         return;
     }
     const std::size_t index = it->second;
@@ -405,16 +456,16 @@ void PlantBusTask::HandleCall(const BusMessage& message, const std::string& base
     std::string reason;
     if (row.argument.Configured()) {
         if (!ParsePayload(row.argument.type, message.payload, argument, reason)) {
-            Refuse(message.topic, reason, reply, correlation);
+            Refuse(message.topic, reason, reply, correlation, broadcast);
             return;
         }
     } else if (row.mode == kCommandValue) {
         if (!ParsePayload(row.trigger.type, message.payload, fire, reason)) {
-            Refuse(message.topic, reason, reply, correlation);
+            Refuse(message.topic, reason, reply, correlation, broadcast);
             return;
         }
     } else if (!BlankOnly(message.payload)) {
-        Refuse(message.topic, "this command takes no value", reply, correlation);
+        Refuse(message.topic, "this command takes no value", reply, correlation, broadcast);
         return;
     }
 
@@ -431,12 +482,13 @@ void PlantBusTask::HandleCall(const BusMessage& message, const std::string& base
             command.has_correlation = message.has_correlation;
             command.correlation = message.correlation;
             command.label = Shown(message.topic);
+            command.broadcast = broadcast;
             command.start = now;
             command.deadline = now + std::chrono::milliseconds(row.timeout_ms != 0 ? row.timeout_ms : default_timeout_ms_);
         }
     }
     if (!reason.empty()) {
-        Refuse(message.topic, reason, reply, correlation);
+        Refuse(message.topic, reason, reply, correlation, broadcast);
         return;
     }
     auto fail = [&](const std::string& why) {
@@ -444,7 +496,7 @@ void PlantBusTask::HandleCall(const BusMessage& message, const std::string& base
             std::lock_guard<std::mutex> lock(commands_mutex_);
             commands_.erase(index);
         }
-        Refuse(message.topic, why, reply, correlation);
+        Refuse(message.topic, why, reply, correlation, broadcast);
     };
 
     // The done tag is cleared first, so that the handler's 1 is a change.
@@ -508,7 +560,8 @@ void PlantBusTask::FinishCommand(std::size_t index, OpenCommand command, const c
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - command.start).count();
     char elapsed[32];
     std::snprintf(elapsed, sizeof elapsed, "%.3f", ms);
-    const std::string answer = std::string("{\"result\":\"") + result + "\",\"values\":" + values + ",\"ms\":" + elapsed + "}";
+    const std::string answer = std::string("{\"result\":\"") + result + "\",\"values\":" + values + ",\"ms\":" + elapsed +
+                               StationField(command.broadcast) + "}";
     if (session_ != nullptr)
         session_->PublishTo(command.reply_topic, answer, false, command.has_correlation ? &command.correlation : nullptr);
     if (!done)

@@ -41,6 +41,10 @@ public:
     BrokerSettings ReadBrokerSettings();
     // "<VDNAME>/<VDDOMAIN>/<station>", each part made topic-safe.
     static std::string DefaultPrefix(const char* app, const char* domain, const char* station);
+    // "<VDNAME>/<VDDOMAIN>/all": where a caller reaches every station.
+    static std::string DefaultBroadcastPrefix(const char* app, const char* domain);
+    // Whether one prefix is the other or lies under it.
+    static bool PrefixesOverlap(std::string_view a, std::string_view b);
 
 private:
     enum class CommandState { kPreparing, kArmed, kFinishing };
@@ -50,6 +54,7 @@ private:
         std::string correlation;
         bool has_correlation = false;
         std::string label;  // the command topic, for reports
+        bool broadcast = false;  // the answer names the station
         std::chrono::steady_clock::time_point start, deadline;
     };
 
@@ -65,11 +70,13 @@ private:
     SteadyTime OnTimer(SteadyTime now) override;
 
     void HandleSet(const std::string& topic, const std::string& base, const std::string& payload);
-    void HandleCall(const BusMessage& message, const std::string& base, const std::string& request_id);
+    void HandleCall(const BusMessage& message, const std::string& base, const std::string& request_id, bool broadcast);
     // Reports a refused message (status message and error topic) and, when
     // `reply` names a topic, answers it with the reason.
     void Refuse(const std::string& topic, const std::string& reason, const std::string& reply = {},
-                const std::string* correlation = nullptr);
+                const std::string* correlation = nullptr, bool broadcast = false);
+    // ',"station":"<prefix>"' for the answer to a broadcast, else empty.
+    std::string StationField(bool broadcast) const;
     // Takes an armed command out (any thread); false when another thread
     // has it or there is none.
     bool TakeCommand(std::size_t row, OpenCommand& out, bool only_expired, SteadyTime now);

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Builds the host release and runs the speed figures: the ratio benchmark
 # (trigger latency, start-up, archive read, idle CPU), the archive read
-# bench, the load test and, where the plant bus is built, the bus bench
-# (command round trip against a bare echo through the same broker, idle CPU).
-#   scripts/bench.sh [load test seconds]        (default 60)
+# bench, the load test and, where the plant bus is built, the fleet bench: one
+# station, then a fleet of stations on one broker (a broadcast against as many
+# bare clients, idle CPU, sustained commands, resident memory).
+#   scripts/bench.sh [seconds] [stations]   (load test and sustained run,
+#                                            default 60; fleet size, default 50)
 set -euo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
+stations="${2:-50}"
 build="$src/build/host-release"
 cd "$src"
 cmake --preset host-release >/dev/null
@@ -14,7 +17,7 @@ cmake --build "$build" --target bench_ratios load_test -j"$(nproc)"
 bus=0
 if grep -q '^VD_BUS:BOOL=ON' "$build/CMakeCache.txt"; then
   bus=1
-  cmake --build "$build" --target bus_bench -j"$(nproc)"
+  cmake --build "$build" --target fleet_bench -j"$(nproc)"
 fi
 
 out="$build/tests/bench"
@@ -25,7 +28,9 @@ echo "== ratios"
 echo "== load test, ${seconds} s"
 "$out/load_test" --vdwinut "$build/app/vdwinut" --seconds "$seconds" || status=1
 if [ $bus = 1 ]; then
-  echo "== plant bus"
-  "$out/bus_bench" || status=1
+  echo "== plant bus, one station"
+  "$out/fleet_bench" --stations 1 --seconds 10 --rounds 500 || status=1
+  echo "== plant bus, fleet of ${stations} stations, ${seconds} s sustained"
+  "$out/fleet_bench" --stations "$stations" --seconds "$seconds" || status=1
 fi
 exit $status

@@ -95,6 +95,7 @@ public:
     }
 
     int port() const override { return port_; }
+    int pid() const override { return process_ ? process_->Pid() : 0; }
 
     std::string Log() const override {
         std::string all;

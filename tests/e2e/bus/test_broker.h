@@ -32,6 +32,8 @@ public:
     // Ends the broker at once, as a crash would.
     virtual void Kill() = 0;
     virtual int port() const = 0;
+    // The broker's process id where this side started it, else 0.
+    virtual int pid() const { return 0; }
     // Everything the broker logged in its runs so far.
     virtual std::string Log() const = 0;
 };

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bus/bus_rows.h"
+#include "bus/plant_bus_task.h"
 
 namespace {
 
@@ -94,6 +95,34 @@ TEST(BusRows, CommandRowFieldsComeFromTheirPlaces) {
     EXPECT_FALSE(DecodeCommandRow(CommandRecord(1, 4, kInvalidTagRef, 0, kMaxCommandTimeoutMs + 1, "a").data(),
                                   &FakeType, row, reason));
     EXPECT_FALSE(DecodeCommandRow(CommandRecord(1, 4, 10, 0, 0, "a").data(), &FakeType, row, reason));
+}
+
+TEST(BusRows, TheBroadcastBitMarksARowAndKeepsItsMode) {
+    CommandRow row;
+    std::string reason;
+    ASSERT_TRUE(DecodeCommandRow(CommandRecord(1, 4, kInvalidTagRef, kCommandBroadcast | kCommandPulse, 0, "a").data(),
+                                 &FakeType, row, reason)) << reason;
+    EXPECT_TRUE(row.broadcast);
+    EXPECT_EQ(row.mode, kCommandPulse);
+    ASSERT_TRUE(DecodeCommandRow(CommandRecord(1, 4, kInvalidTagRef, kCommandCount, 0, "a").data(), &FakeType, row,
+                                 reason));
+    EXPECT_FALSE(row.broadcast);
+    // Other bits, and a bad mode beside the broadcast bit, are refused.
+    for (std::uint16_t mode : {0x0200, 0x8000, 0x0103, 0x0180}) {
+        EXPECT_FALSE(DecodeCommandRow(CommandRecord(1, 4, kInvalidTagRef, mode, 0, "a").data(), &FakeType, row, reason))
+            << mode;
+        EXPECT_NE(reason.find("256 for broadcasts"), std::string::npos) << reason;
+    }
+}
+
+TEST(BusRows, ABroadcastPrefixMayNotOverlapTheStationsOwn) {
+    EXPECT_EQ(PlantBusTask::DefaultBroadcastPrefix("SAMPLE", "pla nt"), "SAMPLE/pla_nt/all");
+    for (auto [a, b] : std::vector<std::pair<const char*, const char*>>{
+             {"S/p/all", "S/p/all"}, {"S/p", "S/p/all"}, {"S/p/all/x", "S/p/all"}})
+        EXPECT_TRUE(PlantBusTask::PrefixesOverlap(a, b) && PlantBusTask::PrefixesOverlap(b, a)) << a << " " << b;
+    for (auto [a, b] : std::vector<std::pair<const char*, const char*>>{
+             {"S/p/all", "S/p/allx"}, {"S/p/st1", "S/p/all"}, {"S/p/al", "S/p/all"}})
+        EXPECT_FALSE(PlantBusTask::PrefixesOverlap(a, b) || PlantBusTask::PrefixesOverlap(b, a)) << a << " " << b;
 }
 
 TEST(BusRows, RowTopicsLeaveRoomForTheBridgesOwn) {
