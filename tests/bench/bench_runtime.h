@@ -173,12 +173,19 @@ inline long RssKb(int pid) {
     return -1;
 }
 
-// CPU time of a process in nanoseconds (first field of /proc/<pid>/schedstat), or -1.
+// CPU time of all threads of a process in nanoseconds (first field of each
+// /proc/<pid>/task/<tid>/schedstat), or -1.
 inline long long CpuNs(int pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
-    long long ns = -1;
-    in >> ns;
-    return in ? ns : -1;
+    long long total = 0;
+    std::error_code ec;
+    fs::directory_iterator it("/proc/" + std::to_string(pid) + "/task", ec);
+    if (ec) return -1;
+    for (const auto& task : it) {
+        std::ifstream in(task.path() / "schedstat");
+        long long ns = 0;
+        if (in >> ns) total += ns;
+    }
+    return total;
 }
 
 // Sets tag `index` (16-bit) as nobody's own write.

@@ -63,20 +63,6 @@ int Echo(int port, std::string name) {
     return 0;
 }
 
-// CPU time of all threads of a process in nanoseconds, or -1.
-long long ProcessCpuNs(int pid) {
-    long long total = 0;
-    std::error_code ec;
-    fs::directory_iterator it("/proc/" + std::to_string(pid) + "/task", ec);
-    if (ec) return -1;
-    for (const auto& task : it) {
-        std::ifstream in(task.path() / "schedstat");
-        long long ns = 0;
-        if (in >> ns) total += ns;
-    }
-    return total;
-}
-
 struct Spread {
     double mean = 0, max = 0;
 };
@@ -164,10 +150,10 @@ int main(int argc, char** argv) {
     // 2. Idle: connected, nothing changes.
     std::this_thread::sleep_for(std::chrono::seconds(1));
     auto cpu = [&](std::vector<long long>& v) {
-        v = {ProcessCpuNs(f.broker().pid())};
+        v = {CpuNs(f.broker().pid())};
         for (const fleet::Station& s : f.stations) {
-            v.push_back(ProcessCpuNs(s.bus->Pid()));
-            v.push_back(ProcessCpuNs(s.task->Pid()));
+            v.push_back(CpuNs(s.bus->Pid()));
+            v.push_back(CpuNs(s.task->Pid()));
         }
     };
     std::vector<long long> c0, c1;
