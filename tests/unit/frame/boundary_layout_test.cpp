@@ -74,12 +74,6 @@ protected:
     }
 };
 
-TEST(BoundaryLayout, BuildHasThePointerWidthItClaims) {
-    EXPECT_EQ(sizeof(ValueRecord), kRecord.size);
-    EXPECT_EQ(sizeof(TaskEnvironment), 268u);
-    EXPECT_EQ(sizeof(HandlerWord), kPointer);
-}
-
 TEST_F(BoundaryLayoutTest, ChangedValuesLandAtTheRecordsOffsets) {
     const struct {
         const char* name;
