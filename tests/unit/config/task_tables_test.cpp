@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -51,15 +50,6 @@ protected:
             }
         }
         ASSERT_EQ(ct_close(&ct), CT_OK);
-    }
-
-    std::vector<char> ReadArchive() const {
-        const std::string bytes = vdtest::ReadFile(ArchivePath());
-        return std::vector<char>(bytes.begin(), bytes.end());
-    }
-    void WriteArchive(const std::vector<char>& bytes) const {
-        std::ofstream out(ArchivePath(), std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
 
     vdtest::ScratchDir scratch_{"task_tables_"};
@@ -177,65 +167,22 @@ TEST_F(TaskTablesTest, ZeroSizeTableFirstGivesNoBuffer) {
     EXPECT_EQ(StatusText(), "");
 }
 
-TEST_F(TaskTablesTest, DamagedArchivesAreRefusedWithoutHarm) {
+// Cut and malformed archives are refused by the archive reader (its own
+// tests) and reported per record by the task (TruncatedArchiveBuildsNoRow...);
+// the record size in the index is the reader's own to check.
+TEST_F(TaskTablesTest, AbsurdRecordSizeIsRefusedWithoutHarm) {
     Build(kTables);
-    const std::vector<char> good = ReadArchive();
-    ASSERT_GT(good.size(), 8u + 5 * 28);
-
-    // Cut inside the data: the index is whole, the last records are missing.
-    std::vector<char> cut(good.begin(), good.end() - 6);
-    WriteArchive(cut);
-    {
-        TaskConfigReader reader("VDWINUT");
-        ASSERT_EQ(reader.is_open, 1u);
-        ASSERT_EQ(reader.SelectTable(4), 0);
-        EXPECT_NE(reader.ReadRecord(0), nullptr);
-        EXPECT_EQ(StatusText(), "");
-        EXPECT_EQ(reader.LastReadResult(), CT_OK);
-        reader.ReadRecord(1);
-        EXPECT_EQ(StatusText(), "CTRECORD 4 1");
-        EXPECT_NE(reader.LastReadResult(), CT_OK) << "a part record is not a record";
-    }
-
-    // Cut inside the index: the later entries cannot be selected.
-    cut.assign(good.begin(), good.begin() + 8 + 2 * 28 + 5);
-    WriteArchive(cut);
-    {
-        TaskConfigReader reader("VDWINUT");
-        ASSERT_EQ(reader.is_open, 1u);
-        EXPECT_EQ(reader.table_count, 5u);
-        EXPECT_EQ(reader.SelectTable(1), 0);
-        EXPECT_NE(reader.SelectTable(2), 0);
-        EXPECT_EQ(StatusText(), "CTINDEX 2");
-        EXPECT_EQ(reader.TableType(), 2);
-    }
-
-    // Cut inside the header, or not an archive at all: not open.
-    cut.assign(good.begin(), good.begin() + 5);
-    WriteArchive(cut);
-    {
-        TaskConfigReader reader("VDWINUT");
-        EXPECT_EQ(reader.is_open, 0u);
-        EXPECT_EQ(reader.table_count, 0u);
-        EXPECT_EQ(reader.archive.context, nullptr);
-    }
-    WriteArchive(std::vector<char>(64, 'x'));
-    EXPECT_EQ(TaskConfigReader("VDWINUT").is_open, 0u);
-
-    // An absurd record size in the index: the read fails, nothing overruns.
-    std::vector<char> huge = good;
+    std::string huge = vdtest::ReadFile(ArchivePath());
     const std::uint32_t size = 0xFFFFFFF0u;
-    std::memcpy(huge.data() + 8 + 0 * 28 + 20, &size, 4);
-    WriteArchive(huge);
-    {
-        TaskConfigReader reader("VDWINUT");
-        ASSERT_EQ(reader.SelectTable(0), 0);
-        ClearStatus();
-        EXPECT_EQ(reader.ReadRecord(0), nullptr);
-        EXPECT_EQ(StatusText(), "NOMEMORY");
-        EXPECT_EQ(reader.record_capacity, 0u);
-        EXPECT_EQ(reader.LastReadResult(), CT_ERR_NOMEM);
-    }
+    huge.replace(8 + 0 * 28 + 20, 4, reinterpret_cast<const char*>(&size), 4);
+    vdtest::WriteFile(ArchivePath(), huge);
+    TaskConfigReader reader("VDWINUT");
+    ASSERT_EQ(reader.SelectTable(0), 0);
+    ClearStatus();
+    EXPECT_EQ(reader.ReadRecord(0), nullptr);
+    EXPECT_EQ(StatusText(), "NOMEMORY");
+    EXPECT_EQ(reader.record_capacity, 0u);
+    EXPECT_EQ(reader.LastReadResult(), CT_ERR_NOMEM);
 }
 
 }  // namespace

@@ -118,16 +118,17 @@ TEST_F(BatchTransferTest, WriteBufferIsPackedByType) {
     EXPECT_EQ(c.op, kOpWrite);
     EXPECT_TRUE(c.refs == (std::vector<TagRef>{Ref("i16"), Ref("real"), Ref("text"), Ref("i32"), Ref("i16b")}))
         << "blocks and unusable tags are left out";
-    ASSERT_EQ(c.bytes.size(), 2 + 8 + kPackedTextSlot + 4 + 2);
+    // int16 | real | text: pointer, capacity, length | int32 | int16; the
+    // offsets written out for 4- and 8-byte pointers.
+    constexpr std::size_t kPointer = sizeof(void*) == 4 ? 4 : 8;
+    ASSERT_EQ(c.bytes.size(), 20 + kPointer);
     EXPECT_EQ(At<std::int16_t>(c.bytes, 0), -9);
     EXPECT_EQ(At<double>(c.bytes, 2), 1000.0);
-    PackedText pt = At<PackedText>(c.bytes, 10);
-    EXPECT_EQ(pt.text, text.Record().Text());
-    EXPECT_EQ(pt.capacity, 80);
-    EXPECT_EQ(pt.length, 3) << "the current length, not the capacity";
-    EXPECT_EQ(At<std::int32_t>(c.bytes, 10 + kPackedTextSlot), -100000);
-    EXPECT_EQ(At<std::int16_t>(c.bytes, 14 + kPackedTextSlot), 300);
-
+    EXPECT_EQ(At<char*>(c.bytes, 10), text.Record().Text());
+    EXPECT_EQ(At<std::uint16_t>(c.bytes, 10 + kPointer), 80);
+    EXPECT_EQ(At<std::uint16_t>(c.bytes, 12 + kPointer), 3) << "the current length, not the capacity";
+    EXPECT_EQ(At<std::int32_t>(c.bytes, 14 + kPointer), -100000);
+    EXPECT_EQ(At<std::int16_t>(c.bytes, 18 + kPointer), 300);
     EXPECT_EQ(Db("i16"), "-9");
     EXPECT_EQ(Db("text"), "123");
     EXPECT_EQ(Db("i32"), "-100000");
@@ -158,39 +159,34 @@ TEST_F(BatchTransferTest, FailuresReportTheKernelsCode) {
     TagObject i16(Ref("i16")), text(Ref("text"));
     text.SetInt(77);
     TagObject* tags[] = {&i16, &text};
-    ClearStatus();
-
-    // A failed read leaves the tags as they were.
-    sim::InjectFault(kOpRead, 1, kKernelErrUnknownTag);
-    EXPECT_EQ(BatchRead(tags, 2), kKernelErrUnknownTag);
-    EXPECT_EQ(StatusText(), "VDERROR 3");
+    using Transfer = std::int32_t (*)(TagObject* const*, std::int32_t);
+    const struct {
+        int op;
+        std::int32_t error, result;
+        Transfer call;
+        const char* status;
+    } rows[] = {
+        {kOpRead, kKernelErrUnknownTag, -1, &BatchRead, "VDERROR 3"},
+        {kOpWrite, kKernelErrTooLong, -1, &BatchWrite, "VDERROR 6"},
+        {kOpWriteResult, kKernelErrNotAttached, -1, &BatchWriteResult, "VDERROR 1"},
+        // Code 2 of a write is returned without a message; of a read it is reported.
+        {kOpWrite, 2, -1, &BatchWrite, ""},
+        {kOpRead, 2, -1, &BatchRead, "VDERROR 2"},
+        // A failed call for which the kernel keeps no code is still a failure.
+        {kOpWrite, 0, -5, &BatchWrite, "VDERROR -5"},
+        {kOpRead, 0, -4, &BatchRead, "VDERROR -4"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(kernel_op_name(r.op) + std::string(" ") + r.status);
+        ClearStatus();
+        sim::InjectFault(r.op, 1, r.error, r.result);
+        EXPECT_EQ(r.call(tags, 2), r.error != 0 ? r.error : r.result);
+        EXPECT_EQ(StatusText(), r.status);
+    }
+    // A failed read leaves the tags as they were; the failed writes changed nothing.
     EXPECT_EQ(i16.AsInt(), 0);
     EXPECT_STREQ(text.AsText(), "77");
-
-    sim::InjectFault(kOpWrite, 1, kKernelErrTooLong);
-    EXPECT_EQ(BatchWrite(tags, 2), kKernelErrTooLong);
-    EXPECT_EQ(StatusText(), "VDERROR 6");
-    sim::InjectFault(kOpWriteResult, 1, kKernelErrNotAttached);
-    EXPECT_EQ(BatchWriteResult(tags, 2), kKernelErrNotAttached);
-    EXPECT_EQ(StatusText(), "VDERROR 1");
     EXPECT_EQ(Db("text"), "hello");
-
-    // Code 2 of a write is returned without a message; of a read it is reported.
-    ClearStatus();
-    sim::InjectFault(kOpWrite, 1, 2);
-    EXPECT_EQ(BatchWrite(tags, 2), 2);
-    EXPECT_EQ(StatusText(), "");
-    sim::InjectFault(kOpRead, 1, 2);
-    EXPECT_EQ(BatchRead(tags, 2), 2);
-    EXPECT_EQ(StatusText(), "VDERROR 2");
-
-    // A failed call for which the kernel keeps no code is still a failure.
-    sim::InjectFault(kOpWrite, 1, 0, -1);
-    EXPECT_NE(BatchWrite(tags, 2), 0);
-    EXPECT_EQ(StatusText(), "VDERROR -1");
-    sim::InjectFault(kOpRead, 1, 0, -1);
-    EXPECT_NE(BatchRead(tags, 2), 0);
-    EXPECT_EQ(i16.AsInt(), 0);
     EXPECT_EQ(BatchWrite(tags, 2), 0) << "the faults are used up";
 }
 

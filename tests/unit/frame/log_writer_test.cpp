@@ -133,64 +133,38 @@ TEST_F(LogWriterTest, LongLinesAreCutAndPercentSignsAreSafe) {
     EXPECT_EQ(FormatLogLine("PCT"), "100% sure");
 }
 
-TEST_F(LogWriterTest, HostileCatalogTextsReadOnlyTheArgumentsPassed) {
+TEST_F(LogWriterTest, EverySinkGetsItsRecordsAndHostileCatalogTextsReadOnlyTheArgumentsPassed) {
     AllSinks(4);
     msg_insert(msg_root_slot(), "TASK_START", "%s (%s) in %s%s%s%s%s%s%s%s %n%d");
     msg_insert(msg_root_slot(), "TASK_STOP", "%d %c %s");
     testing::internal::CaptureStdout();
     WriteLog("TASK_START", 1, 0, kEventKindStart, nullptr, 0, "VDWINUT", "Title", "C:/app");
-    WriteLog("TASK_STOP", 1, 0, kEventKindStop, nullptr, 0, "VDWINUT", "Title", "C:/app");
-    std::string out = testing::internal::GetCapturedStdout();
-    const std::string start = "VDWINUT (Title) in C:/app%s%s%s%s%s%s%s n%d";
-    const std::string stop = "%d %c C:/app";  // texts are used up by the number directives
-    EXPECT_EQ(Texts(), (std::vector<std::string>{start, stop}));
-    EXPECT_NE(out.find(start + "\n"), std::string::npos) << out;
-    if (!SimulatedHost()) return;
-    std::vector<std::string> events = Events();
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0], "Windows Host Utilities\t0\t0\t0x40000001\t-\t" + start);
-    EXPECT_EQ(events[1], "Windows Host Utilities\t0\t0\t0x40000004\t-\t" + stop);
-    // A ready text (an event-log row's tag text) goes out as it stands.
-    ReportEventText(2, "%s%s%n%d");
-    EXPECT_EQ(Events().back(), "Windows Host Utilities\t2\t0\t0x40000007\t-\t%s%s%n%d");
-}
-
-TEST_F(LogWriterTest, ConsoleAndDebuggerSinks) {
-    LogSettings& log = log_settings();
-    log.debug_level = 4;
-    log.log_to_screen = 1;
-    log.log_to_debugger = 1;
-    testing::internal::CaptureStdout();
-    WriteLog("on screen", 1, 0, kEventKindStart, nullptr, 0);
-    WriteLog("with extra", 1, 0, kEventKindMessage, "second line", 11);
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(std::regex_match(out, std::regex(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d on screen\n)"
-                                                 R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d with extra\n {18}second line\n)")))
-        << out;
-    if (!SimulatedHost()) GTEST_SKIP() << "debugger output is kept by the simulated host";
-    EXPECT_EQ(ReadLines(State() / "debug.txt"),
-              (std::vector<std::string>{"on screen", "with extra", "second line"}));
-}
-
-TEST_F(LogWriterTest, EventLogSinkChoosesTheIdentifierByKind) {
-    if (!SimulatedHost()) GTEST_SKIP() << "the event log is read back from the simulated host";
-    LogSettings& log = log_settings();
-    log.debug_level = 4;
-    log.log_to_event_log = 1;
-    WriteLog("TASK_START", 1, 0, kEventKindStart, nullptr, 0);
-    WriteLog("TASK_STOP", 1, 0, kEventKindStop, "ignored", 7);
+    WriteLog("TASK_STOP", 1, 0, kEventKindStop, "ignored", 7, "VDWINUT", "Title", "C:/app");
     WriteLog("status", 2, 2, kEventKindMessage, nullptr, 0);
     WriteLog("with data", 4, 4, kEventKindMessage, "AB", 2);
-    EXPECT_EQ(Events(), (std::vector<std::string>{"Windows Host Utilities\t0\t0\t0x40000001\t-\tTASK_START",
-                                                  "Windows Host Utilities\t0\t0\t0x40000004\t-\tTASK_STOP",
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string start = "VDWINUT (Title) in C:/app%s%s%s%s%s%s%s n%d";
+    const std::string stop = "%d %c C:/app";  // texts are used up by the number directives
+    const std::string pad(18, ' ');
+    EXPECT_EQ(Texts(), (std::vector<std::string>{start, stop, "<bad record: " + pad + "ignored\r>", "status",
+                                                 "with data", "<bad record: " + pad + "AB\r>"}));
+    static const std::regex stamp(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d )");
+    EXPECT_EQ(std::regex_replace(out, stamp, "#"),
+              "#" + start + "\n#" + stop + "\n" + pad + "ignored\n#status\n#with data\n" + pad + "AB\n");
+    if (!SimulatedHost()) return;  // debugger output and event log are kept by the simulated host
+    EXPECT_EQ(ReadLines(State() / "debug.txt"),
+              (std::vector<std::string>{start, stop, "ignored", "status", "with data", "AB"}));
+    // The event identifier follows the kind; start and stop carry no data.
+    EXPECT_EQ(Events(), (std::vector<std::string>{"Windows Host Utilities\t0\t0\t0x40000001\t-\t" + start,
+                                                  "Windows Host Utilities\t0\t0\t0x40000004\t-\t" + stop,
                                                   "Windows Host Utilities\t2\t0\t0x40000007\t-\tstatus",
                                                   "Windows Host Utilities\t4\t0\t0x40000007\t4142\twith data"}));
-
-    // The direct report ignores level and switches.
+    // A ready text (an event-log row's tag text) goes out as it stands,
+    // whatever the level and switches.
     log_settings() = LogSettings{};
-    ReportEventText(1, "direct report");
+    ReportEventText(2, "%s%s%n%d");
     ASSERT_EQ(Events().size(), 5u);
-    EXPECT_EQ(Events().back(), "Windows Host Utilities\t1\t0\t0x40000007\t-\tdirect report");
+    EXPECT_EQ(Events().back(), "Windows Host Utilities\t2\t0\t0x40000007\t-\t%s%s%n%d");
 }
 
 }  // namespace

@@ -90,29 +90,14 @@ TEST_F(SettingsTest, PollingModeMakesTheLoopPollAndIsResetOnEveryRead) {
     EXPECT_EQ(task_->polling_requests, 0u);
 }
 
-TEST_F(SettingsTest, SecondRegistrationUsesTheNameEndingInTwo) {
+TEST_F(SettingsTest, SecondRegistrationUsesTheNameEndingInTwoAndIsReportedWhenRefused) {
     EXPECT_EQ(SecondTaskName("VDWINUT"), "VDWINU2");
     EXPECT_EQ(SecondTaskName(""), "");
     WriteInstall("[Task]\nDriver2Ids=1\n");
-    ASSERT_EQ(LoadSettings(*task_), 0);
     const TaskState& state = task_state();
-    ASSERT_GE(state.second_task_id, 0);
-    EXPECT_NE(state.second_task_id, state.task_id);
-    EXPECT_EQ(db_->FindTask("VDWINU2"), state.second_task_id);
-    EXPECT_NE(kernel_access_state().second_id_semaphore, nullptr);
-
-    // Reading again keeps the registration it has.
-    TaskId second = state.second_task_id;
-    ASSERT_EQ(LoadSettings(*task_), 0);
-    EXPECT_EQ(state.second_task_id, second);
-}
-
-TEST_F(SettingsTest, RefusedSecondRegistrationIsReportedAndTheTaskKeepsOneId) {
     TaskId squatter = kernel_attach("VDWINU2", "someone else", "plant", "dom", "usr");
     ASSERT_GE(squatter, 0);
-    WriteInstall("[Task]\nDriver2Ids=1\n");
     ASSERT_EQ(LoadSettings(*task_), 0);
-    const TaskState& state = task_state();
     EXPECT_EQ(state.second_task_id, state.task_id);
     EXPECT_EQ(kernel_access_state().second_id_semaphore, nullptr) << "no third semaphore";
     EXPECT_EQ(MessageTag(), "NOSECONDID");
@@ -120,7 +105,17 @@ TEST_F(SettingsTest, RefusedSecondRegistrationIsReportedAndTheTaskKeepsOneId) {
     EXPECT_EQ(state.LastStatusLevel, 2);
     EXPECT_EQ(task_->blocking, 1) << "the wait mode stays as chosen";
     EXPECT_EQ(kernel_access_state().id_owner.load(), 0u) << "the lock is released after the report";
+
     kernel_detach(squatter);
+    ASSERT_EQ(LoadSettings(*task_), 0);
+    ASSERT_GE(state.second_task_id, 0);
+    EXPECT_NE(state.second_task_id, state.task_id);
+    EXPECT_EQ(db_->FindTask("VDWINU2"), state.second_task_id);
+    EXPECT_NE(kernel_access_state().second_id_semaphore, nullptr);
+    // Reading again keeps the registration it has.
+    TaskId second = state.second_task_id;
+    ASSERT_EQ(LoadSettings(*task_), 0);
+    EXPECT_EQ(state.second_task_id, second);
 }
 
 TEST_F(SettingsTest, SemaphoreThatCannotBeMadeFailsWith191) {

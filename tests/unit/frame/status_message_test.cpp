@@ -45,6 +45,11 @@ TEST_F(StatusMessageTest, BeforeAttachOnlyTheBareKeyIsLogged) {
 TEST_F(StatusMessageTest, AttachedWritesTextLevelAndLog) {
     Attach();
     msg_insert(msg_root_slot(), "VDERROR", "Error %d");
+    msg_insert(msg_root_slot(), "FULL", "disk 100%% full");
+    // Catalog texts asking for more than their callers pass, or for "%n":
+    // the extra conversions are shown as they stand.
+    msg_insert(msg_root_slot(), "DISKACCESS", "Disk %s: %s%s %n");
+    msg_insert(msg_root_slot(), "HOSTILE", "%s error %d%f");
     StatusMessage(3, "START");
     EXPECT_EQ(MessageTag(), "START") << "a key without catalog text stands for itself";
     EXPECT_EQ(StatusTag(), 3);
@@ -53,15 +58,28 @@ TEST_F(StatusMessageTest, AttachedWritesTextLevelAndLog) {
     StatusMessage(2, "VDERROR", 107);
     EXPECT_EQ(MessageTag(), "Error 107");
     EXPECT_EQ(StatusTag(), 2);
-
     StatusMessage(2, "NOCATALOG", 107);
     EXPECT_EQ(MessageTag(), "NOCATALOG") << "the key is the format";
+    StatusMessage(2, "FULL");
+    EXPECT_EQ(MessageTag(), "disk 100% full");
+    StatusMessage(2, "50% %s %d");
+    EXPECT_EQ(MessageTag(), "50% %s %d") << "without arguments nothing is read as a conversion";
+    StatusMessage(2, "DISKACCESS", "A:\\");
+    EXPECT_EQ(MessageTag(), "Disk A:\\: %s%s n");
+    StatusMessage(2, "HOSTILE", 107);
+    EXPECT_EQ(MessageTag(), "%s error %d%f") << "a number is no text";
+    std::string big(400, 'y');
+    StatusMessage(2, "%s", big.c_str());
+    EXPECT_EQ(MessageTag(), std::string(kStatusTextSize - 1, 'y'));
 
     StatusMessage(1, nullptr);
     EXPECT_EQ(StatusTag(), 1) << "a level alone";
-    EXPECT_EQ(MessageTag(), "NOCATALOG") << "the text stays";
+    EXPECT_EQ(MessageTag(), std::string(kStatusTextSize - 1, 'y')) << "the text stays";
     EXPECT_EQ(task_state().LastStatusLevel, 1);
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"START", "Error 107", "NOCATALOG"}));
+    // The formatted texts reach the log unchanged.
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"START", "Error 107", "NOCATALOG", "disk 100% full", "50% %s %d",
+                                                 "Disk A:\\: %s%s n", "%s error %d%f",
+                                                 std::string(kStatusTextSize - 1, 'y')}));
 }
 
 TEST_F(StatusMessageTest, LogLevelIsTwoForErrorsAndFourOtherwise) {
@@ -72,43 +90,6 @@ TEST_F(StatusMessageTest, LogLevelIsTwoForErrorsAndFourOtherwise) {
     StatusMessage(4, "STOPPING");
     EXPECT_EQ(Texts(), (std::vector<std::string>{"VDERROR"}));
     EXPECT_EQ(MessageTag(), "STOPPING") << "the tags are written whatever the log level";
-}
-
-TEST_F(StatusMessageTest, TextsAreCutAndPercentSignsAreSafe) {
-    Attach();
-    std::string big(400, 'y');
-    StatusMessage(2, "%s", big.c_str());
-    EXPECT_EQ(MessageTag(), std::string(kStatusTextSize - 1, 'y'));
-    msg_insert(msg_root_slot(), "FULL", "disk 100%% full");
-    StatusMessage(2, "FULL");
-    EXPECT_EQ(MessageTag(), "disk 100% full");
-    StatusMessage(2, "50% %s %d");
-    EXPECT_EQ(MessageTag(), "50% %s %d") << "without arguments nothing is read as a conversion";
-    std::vector<std::string> texts = Texts();
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[1], "disk 100% full");
-    EXPECT_EQ(texts[2], "50% %s %d") << "the formatted text reaches the log unchanged";
-}
-
-TEST_F(StatusMessageTest, HostileCatalogTextsReadOnlyTheArgumentsPassed) {
-    // Catalog texts asking for more than their callers pass, or for "%n":
-    // the extra conversions are shown as they stand.
-    Attach();
-    msg_insert(msg_root_slot(), "DISKACCESS", "Disk %s: %s%s%s%s %n");
-    msg_insert(msg_root_slot(), "VDERROR", "%s error %d%f");
-    msg_insert(msg_root_slot(), "CTRECORD", "table %d record %d of %d");
-    msg_insert(msg_root_slot(), "START", "%s%s%s%s%s%s%s%s%s%s%n");
-    StatusMessage(2, "DISKACCESS", "A:\\");
-    EXPECT_EQ(MessageTag(), "Disk A:\\: %s%s%s%s n");
-    StatusMessage(2, "VDERROR", 107);
-    EXPECT_EQ(MessageTag(), "%s error %d%f") << "a number is no text";
-    StatusMessage(2, "CTRECORD", 3, 9);
-    EXPECT_EQ(MessageTag(), "table 3 record 9 of %d");
-    StatusMessage(3, "START");
-    EXPECT_EQ(MessageTag(), "%s%s%s%s%s%s%s%s%s%sn");
-    EXPECT_EQ(StatusTag(), 3);
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Disk A:\\: %s%s%s%s n", "%s error %d%f", "table 3 record 9 of %d",
-                                                 "%s%s%s%s%s%s%s%s%s%sn"}));
 }
 
 TEST_F(StatusMessageTest, NestsInsideTheRunStepsLockAndWorksFromOtherThreads) {

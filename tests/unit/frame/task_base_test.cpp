@@ -18,6 +18,7 @@
 #include "platform/environment.h"
 #include "sim/sim.h"
 #include "tests/support/in_process_kernel.h"
+#include "tests/support/runtime_environment.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {
@@ -56,19 +57,16 @@ public:
     void SetUp() override {
         std::filesystem::create_directories(dir_ / "app");
         std::filesystem::create_directories(dir_ / "root");
-        win::SetEnvironmentVariableA("VDAPP", (dir_ / "app").generic_string().c_str());
-        win::SetEnvironmentVariableA("VDROOT", (dir_ / "root").generic_string().c_str());
-        win::SetEnvironmentVariableA("VDNAME", "demo");
-        win::SetEnvironmentVariableA("VDHOST", (dir_ / "host").generic_string().c_str());
-
+        // No domain: empty, and start-up goes on.
+        vdtest::SetRuntimeEnvironment({(dir_ / "app").generic_string(), (dir_ / "root").generic_string(), "", "demo",
+                                       "", "", (dir_ / "host").generic_string()});
         ASSERT_NO_FATAL_FAILURE(vdtest::BindInProcessKernel(kTags, db_));
         other_ = db_->AttachObserver("OTHER");
         ASSERT_GE(other_, 0);
     }
     void TearDown() override {
         vdtest::UnbindInProcessKernel();
-        for (const char* name : {"VDAPP", "VDROOT", "VDNAME", "VDHOST"})
-            win::SetEnvironmentVariableA(name, nullptr);
+        vdtest::ClearRuntimeEnvironment();
     }
 
     std::int32_t Status() {
@@ -107,7 +105,7 @@ TEST_F(TaskBaseTest, StartRunStopInOrder) {
     EXPECT_STREQ(task.TaskName(), "TEST");
     EXPECT_STREQ(task.TaskTitle(), "Test Task");
     EXPECT_STREQ(task_state().vd_name, "demo");
-    EXPECT_STREQ(task_state().vd_domain, "");  // absent: empty, start-up goes on
+    EXPECT_STREQ(task_state().vd_domain, "");
     EXPECT_EQ(task_state().environment.status_tag, kStatus);
     EXPECT_EQ(task_state().environment.message_tag, kMessage);
     EXPECT_EQ(task_state().second_task_id, task_state().task_id);
@@ -183,7 +181,6 @@ TEST_F(TaskBaseTest, PollingRequestsCount) {
     task.ReleasePolling();
     EXPECT_EQ(task.IsBlocking(), 1);
     task.ReleasePolling();  // never below zero
-    EXPECT_EQ(task.polling_requests, 0u);
     task.RequestPolling();
     EXPECT_EQ(task.IsBlocking(), 0);
     task.ResetPolling();
@@ -310,28 +307,26 @@ TEST_F(TaskBaseTest, RunStepDispatchesChangesToBoundHandlers) {
     EXPECT_EQ(seen.calls.back(), "first 70000");
     EXPECT_EQ(kernel_access_state().id_depth, 0);  // the step released the lock
 
-    task.Shutdown();
-}
-
-TEST_F(TaskBaseTest, BindingRefusedByTheKernelIsReported) {
-    RecordingTask task;
-    ASSERT_EQ(task.Start(), 0);
-    Seen seen;
-    TagObject t1(kT1);
+    // A binding the kernel refuses is reported.
+    TagObject message(kMessage);
     sim::InjectFault(kOpTagTypes, 1, 3, -1);
-    task.BindTrigger(&t1, &FirstHandler, &seen);
-    EXPECT_EQ(task.trigger_list->entry_count, 0);
+    task.BindTrigger(&message, &SecondHandler, &seen);
+    EXPECT_EQ(task.trigger_list->entry_count, 2);
     EXPECT_EQ(Status(), 3);
     EXPECT_EQ(Message(), "EVENTFUNCTION");
 }
 
-TEST_F(TaskBaseTest, RunStepRulesInBlockingMode) {
+TEST_F(TaskBaseTest, RunStepRules) {
     RecordingTask task;
     ASSERT_EQ(task.Start(), 0);
     Seen seen;
     TagObject t1(kT1);
     task.BindTrigger(&t1, &FirstHandler, &seen);
 
+    EXPECT_EQ(task.RunStep(0), 0);  // polling, nothing changed: idle and go on
+    EXPECT_EQ(task.hooks.back(), "Idle");
+    sim::InjectFault(kOpNextChanged, 1, kKernelErrNoDatabase);
+    EXPECT_EQ(task.RunStep(0), kTlKernelFailed);
     // A wake without a change (-9) ends the loop even without a stop, after
     // a pause of 50 ms.
     sim::InjectFault(kOpWaitChange, 1, 0, 0);
@@ -348,30 +343,17 @@ TEST_F(TaskBaseTest, RunStepRulesInBlockingMode) {
     // The arming's 34 stays 34 while no stop is requested ...
     sim::InjectFault(kOpArmWait, 1, 0, kKernelStopRequested);
     EXPECT_EQ(task.RunStep(1), kKernelStopRequested);
-    EXPECT_EQ(task.hooks.size(), 2u);  // Idle only in polling mode
+    EXPECT_EQ(task.hooks.size(), 3u);  // Idle only in polling mode
     // ... and becomes 27 with one.
     ASSERT_EQ(db_->RequestStop(task_state().task_id), 0);
     EXPECT_EQ(task.RunStep(1), kStepStopRequested);
-    EXPECT_EQ(Status(), 1);  // none of these is an error report
-    EXPECT_TRUE(seen.calls.empty());
-}
 
-TEST_F(TaskBaseTest, RunStepRulesInPollingMode) {
-    RecordingTask task;
-    ASSERT_EQ(task.Start(), 0);
-    Seen seen;
-    TagObject t1(kT1);
-    task.BindTrigger(&t1, &FirstHandler, &seen);
-
-    EXPECT_EQ(task.RunStep(0), 0);  // nothing changed: idle and go on
-    EXPECT_EQ(task.hooks.back(), "Idle");
-    sim::InjectFault(kOpNextChanged, 1, kKernelErrNoDatabase);
-    EXPECT_EQ(task.RunStep(0), kTlKernelFailed);
-    ASSERT_EQ(db_->RequestStop(task_state().task_id), 0);
-    EXPECT_EQ(task.RunStep(0), kStepStopRequested);
+    // Polling, with the stop request still pending.
     sim::InjectFault(kOpNextChanged, 1, kKernelErrNoDatabase);
     EXPECT_EQ(task.RunStep(0), kStepStopRequested);  // -7 with a stop request
-    EXPECT_EQ(Status(), 1);
+    EXPECT_EQ(task.RunStep(0), kStepStopRequested);
+    EXPECT_EQ(Status(), 1);  // none of these is an error report
+    EXPECT_TRUE(seen.calls.empty());
 }
 
 TEST_F(TaskBaseTest, OtherWaitErrorsAreReportedAndEndTheLoop) {
