@@ -64,7 +64,8 @@ TEST(BusRows, TagRowFieldsComeFromTheirPlaces) {
     EXPECT_EQ(reason, "block tags are not carried");
 }
 
-TEST(BusRows, CommandRowFieldsComeFromTheirPlaces) {
+// The broadcast bit marks a row and keeps its mode.
+TEST(BusRows, CommandRowFieldsAndModeComeFromTheirPlaces) {
     auto r = CommandRecord(1, 4, 2, kCommandCount, 1234, "mixer/start");
     CommandRow row;
     std::string reason;
@@ -95,11 +96,7 @@ TEST(BusRows, CommandRowFieldsComeFromTheirPlaces) {
     EXPECT_FALSE(DecodeCommandRow(CommandRecord(1, 4, kInvalidTagRef, 0, kMaxCommandTimeoutMs + 1, "a").data(),
                                   &FakeType, row, reason));
     EXPECT_FALSE(DecodeCommandRow(CommandRecord(1, 4, 10, 0, 0, "a").data(), &FakeType, row, reason));
-}
 
-TEST(BusRows, TheBroadcastBitMarksARowAndKeepsItsMode) {
-    CommandRow row;
-    std::string reason;
     ASSERT_TRUE(DecodeCommandRow(CommandRecord(1, 4, kInvalidTagRef, kCommandBroadcast | kCommandPulse, 0, "a").data(),
                                  &FakeType, row, reason)) << reason;
     EXPECT_TRUE(row.broadcast);

@@ -1,9 +1,6 @@
-// A running HostUtilitiesTask over an in-process runtime: the sample
-// application of examples/ copied into a scratch directory (its archives
-// built from their text form), the tags of examples/tags.lst, exit and lock
-// diverted to recording hooks, pauses on the test clock. The task runs its
-// start-up; changes reach the rows through the trigger list the rows bound,
-// scanned as the run loop's poll scans it.
+// A running HostUtilitiesTask over an in-process runtime and a copy of the
+// sample application of examples/; exit and lock diverted to recording
+// hooks; changes reach the rows through the trigger list the rows bound.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -41,14 +38,8 @@ struct ExitCall {
     win::DWORD reason;
 };
 
-inline std::vector<ExitCall>& ExitCalls() {
-    static std::vector<ExitCall> calls;
-    return calls;
-}
-inline int& LockCalls() {
-    static int calls = 0;
-    return calls;
-}
+inline std::vector<ExitCall> g_exit_calls;
+inline int g_lock_calls = 0;
 
 constexpr char kPolicyKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 constexpr char kDesktopKey[] = "Control Panel\\Desktop";
@@ -111,15 +102,15 @@ inline std::filesystem::path SourceDir() {
 class TaskTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ExitCalls().clear();
-        LockCalls() = 0;
+        g_exit_calls.clear();
+        g_lock_calls = 0;
         static const win::ShutdownTestHooks hooks{
             [](win::UINT flags, win::DWORD reason) -> win::BOOL {
-                ExitCalls().push_back({flags, reason});
+                g_exit_calls.push_back({flags, reason});
                 return win::TRUE;
             },
             []() -> win::BOOL {
-                ++LockCalls();
+                ++g_lock_calls;
                 return win::TRUE;
             }};
         win::SetShutdownTestHooks(&hooks);
@@ -167,7 +158,6 @@ protected:
         ASSERT_TRUE(cttext::write_archive(archive, path.string(), error)) << error;
     }
 
-    // Replaces the task's rows (before Start).
     void SetRows(const std::string& text) { task_archive_ = text; }
 
     void SetAppSetting(const std::string& ini) { WriteFile(App() / "net" / "VDWINUT.ini", ini); }
@@ -196,14 +186,12 @@ protected:
         vdtest::ResetKernelAccess();
     }
 
-    // One scan of the task's trigger list: every change since the last one
-    // reaches the handlers the rows bound. kTlOk when something was handled.
+    // One scan of the trigger list, as the run loop's poll scans it.
     std::int32_t Step() {
         if (task_->trigger_list == nullptr) return kTlNoChange;
         return trigger_list_poll(task_->trigger_list, task_state().task_id);
     }
 
-    // A tag added to the runtime's list (before Start).
     void AddTag(const std::string& name, const std::string& type = "int16", const std::string& initial = "0") {
         std::vector<sim::TagSpec> specs;
         std::string error;
@@ -237,13 +225,11 @@ protected:
         EXPECT_TRUE(db_->GetValue(Index(name), value)) << name;
         return value.integer;
     }
-    // Sets a trigger and lets the task handle the change.
     void Trigger(const std::string& name, std::int64_t v = 1) {
         Set(name, v);
         ASSERT_EQ(Step(), kTlOk) << name << " did not reach a handler";
     }
 
-    // Lines of the task's log file that contain `text`.
     int LogCount(const std::string& text) const {
         int n = 0;
         for (const auto& line : ReadLines(App() / "SAMPLE" / "plant" / "operator" / "log" / "VDWINUT.log"))

@@ -181,19 +181,19 @@ end
 )");
     Start();
     Trigger("SHUTDOWN_TRIG");
-    ASSERT_EQ(ExitCalls().size(), 1u);
-    EXPECT_EQ(ExitCalls()[0].flags, win::EWX_SHUTDOWN);
+    ASSERT_EQ(g_exit_calls.size(), 1u);
+    EXPECT_EQ(g_exit_calls[0].flags, win::EWX_SHUTDOWN);
     EXPECT_EQ(ReadLines(State() / "security.log"),
               std::vector<std::string>{"adjust SeShutdownPrivilege=0x2 SeChangeNotifyPrivilege=0x3"});
     // Without the privilege nothing is adjusted, yet the exit is asked for.
     WriteFile(State() / "privileges.txt", "SeChangeNotifyPrivilege enabled\n");
     Trigger("SHUTDOWN_TRIG", 2);
-    EXPECT_EQ(ExitCalls().size(), 2u);
+    EXPECT_EQ(g_exit_calls.size(), 2u);
     EXPECT_EQ(ReadLines(State() / "security.log").size(), 1u);
     // A token that cannot be opened skips the exit.
     win::test::FailCalls("OpenProcessToken", win::ERROR_ACCESS_DENIED, win::test::kUntilCleared);
     Trigger("SHUTDOWN_TRIG", 3);
     win::test::ClearFaults();
-    EXPECT_EQ(ExitCalls().size(), 2u);
+    EXPECT_EQ(g_exit_calls.size(), 2u);
     EXPECT_EQ(Get("SHUTDOWN_DONE"), 1);
 }
