@@ -143,7 +143,6 @@ TEST_F(CatalogFiles, SearchListAndRootFallback) {
     env_set("VDPATH", (Path("none") + ";" + Path("a") + "," + Path("b")).c_str());
     EXPECT_EQ(msg_load_into(&tree, "CAT", nullptr), 1);
     EXPECT_STREQ(msg_lookup_in(tree, "WHO"), "b");
-    // Without VDPATH, VDROOT.
     env_set("VDPATH", nullptr);
     env_set("VDROOT", Path("a").c_str());
     EXPECT_EQ(msg_load_into(&tree, "cat.txt", nullptr), 0);
