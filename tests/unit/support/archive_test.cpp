@@ -235,11 +235,17 @@ TEST_F(ArchiveTest, PathsFollowThePathRulesForReadingAndWriting) {
   }
 }
 
-TEST_F(ArchiveTest, SelectionOutOfRangeKeepsTheCurrentTableAndNeverWraps) {
-  ASSERT_EQ(open("a.ct", make_archive(0x0300, sample_tables())), CT_OK);
+TEST_F(ArchiveTest, SelectionOutOfRangeOrPastTheFileKeepsTheCurrentTable) {
+  Bytes b = make_archive(0x0300, sample_tables());
+  b[4] = 5;  // claims five entries, the file holds three and then data
+  b.resize(8 + 28 * 3 + 10);
+  ASSERT_EQ(open("a.ct", b), CT_OK);
   ASSERT_EQ(ct_select(&ct_, 1), CT_OK);
   EXPECT_EQ(ct_select(&ct_, 0xFFFFFFFFu), CT_ERR_TABLE);
   EXPECT_STREQ(ct_.entry.name, "KEYS");
+  EXPECT_EQ(ct_select(&ct_, 4), CT_ERR_READ);  // entry lies past the end of the file
+  EXPECT_STREQ(ct_.entry.name, "KEYS");
+  EXPECT_EQ(ct_.context->entry_position, 8u + 28);
   EXPECT_EQ(ct_select(nullptr, 0), CT_ERR_NULL);
 
   // A huge table count does not wrap the entry position into the file.
