@@ -191,11 +191,9 @@ TEST_F(PathsTest, DirectoriesAndExtensions) {
     path_set_name_pattern(r.p, "t*.a.b");
     path_set_extension(r.p, "c");
     EXPECT_STREQ(r->name_pattern, "t*.a.c");
-    EXPECT_EQ(r->is_directory, -1);
 
     Record here(path_current(nullptr));
     ASSERT_NE(here.p, nullptr);
-    EXPECT_EQ(here->directory[0], '/');
     Record dot(path_set_directory(nullptr, "."));
     EXPECT_STREQ(dot->directory, here->directory);
     Record up(path_set_directory(nullptr, ".."));
