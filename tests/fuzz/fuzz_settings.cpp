@@ -1,11 +1,7 @@
 // Feeds bytes as the task's two settings files (the application copy up to
-// the first 0xFF byte, the installation copy after it): reads values, key
-// lists and section lists through the simulated host's reader into buffers
-// of exactly the given size, then runs the task's settings rules
-// (LoadSettings, ReadSetting, ReadIntSetting) over both copies.
+// the first 0xFF byte, the installation copy after it) and runs the task's
+// settings rules (LoadSettings, ReadSetting, ReadIntSetting) over both.
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,31 +11,9 @@
 #include "frame/task_base.h"
 #include "frame/task_state.h"
 #include "platform/environment.h"
-#include "platform/profile.h"
 #include "tests/fuzz/fuzz_scratch.h"
 
 namespace {
-
-// One read into a heap buffer of exactly `size` bytes, so that any write
-// past it is caught; checks the documented result bounds and terminators.
-void read_checked(const char* section, const char* key, const char* deflt, unsigned size, const std::string& file) {
-  std::unique_ptr<char[]> buffer(size ? new char[size] : nullptr);
-  if (size) std::memset(buffer.get(), 'x', size);
-  win::DWORD n = win::GetPrivateProfileStringA(section, key, deflt, buffer.get(), size, file.c_str());
-  if (size == 0) {
-    if (n != 0) __builtin_trap();
-    return;
-  }
-  if (n >= size || buffer[n] != '\0') __builtin_trap();
-  // (A value may hold zero bytes of the file itself, so its length is not
-  // checked against the count.) A list ends in two zeros: the one after its
-  // last name (counted) and one more; a list that was cut ends in two zeros
-  // after size-2. A whole list may also end exactly there, so at size-2
-  // either form is right.
-  if ((section == nullptr || key == nullptr) && n > 0 && buffer[n - 1] != '\0' &&
-      !(n == size - 2 && buffer[n + 1] == '\0'))
-    __builtin_trap();
-}
 
 class SettingsTask : public TaskBase {
 public:
@@ -81,17 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sections.emplace_back(net.substr(open + 1, close - open - 1));
   const std::size_t line = eq == std::string_view::npos ? eq : net.rfind('\n', eq) + 1;  // npos + 1 = 0
   if (eq != std::string_view::npos && eq - line < 200) keys.emplace_back(net.substr(line, eq - line));
-
-  const unsigned sizes[] = {0, 1, 2, 3, 8, 80, 4096};
-  const unsigned pick = size ? data[0] : 0;
-  for (const auto& s : sections) {
-    for (const auto& k : keys) read_checked(s.c_str(), k.c_str(), "  default  ", sizes[pick % 7], net_file);
-    read_checked(s.c_str(), nullptr, nullptr, sizes[(pick / 7) % 7], net_file);
-  }
-  read_checked(nullptr, nullptr, nullptr, sizes[(pick / 49) % 7], net_file);
-  read_checked(nullptr, "k", "d", 5, bin_file);
-  for (unsigned n : sizes) read_checked(sections.back().c_str(), keys.back().c_str(), nullptr, n, bin_file);
-  win::GetPrivateProfileIntA(sections.back().c_str(), keys.back().c_str(), -7, net_file.c_str());
 
   SettingsTask& task = Task();
   LoadSettings(task);

@@ -1,9 +1,7 @@
-// Feeds bytes as the task's whole configuration archive: the host utilities
-// task loads its rows from it (CtLoad), applies its start-up actions
-// (RunLoad) and drops the rows again (Stop). A small kernel stand-in of this
-// file answers the tag type queries, so that rows get configured tags of
-// every type and the binding and handler paths run; every other kernel
-// operation succeeds without effect or reports "no change".
+// Feeds bytes as the task's whole configuration archive: loads its rows
+// (CtLoad), applies the start-up actions (RunLoad) and drops the rows (Stop).
+// The kernel below gives tags of every type, so that the binding and handler
+// paths run; every other operation succeeds without effect.
 #include <cstdint>
 #include <cstring>
 #include <string>

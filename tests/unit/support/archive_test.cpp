@@ -45,7 +45,6 @@ struct RawTable {
   bool no_data = false;
 };
 
-// An archive laid out by hand in either layout.
 Bytes make_archive(std::uint16_t version, const std::vector<RawTable>& tables) {
   const bool old = version == 0x0200;
   void (*const put)(Bytes&, std::uint32_t) = old ? put16 : put32;  // the sizes' width
@@ -84,7 +83,7 @@ std::vector<RawTable> sample_tables() {
   };
 }
 
-// The sample archive with single bytes changed.
+// The sample archive with bytes changed.
 Bytes patched(std::initializer_list<std::pair<std::size_t, unsigned char>> changes) {
   Bytes b = make_archive(0x0300, sample_tables());
   for (auto [at, value] : changes) b[at] = value;
@@ -179,9 +178,7 @@ TEST_F(ArchiveTest, OldLayoutReadsLikeTheCurrentOne) {
 
 TEST_F(ArchiveTest, RefusesBadFilesAndLeavesTheHandleClosed) {
   EXPECT_EQ(open("s.ct", patched({{0, 'X'}})), CT_ERR_SIGNATURE);
-  EXPECT_EQ(open("t.ct", {'C', 'T', 0x00}), CT_ERR_READ);
   EXPECT_EQ(open("e.ct", {}), CT_ERR_READ);
-  EXPECT_EQ(open("h.ct", {'C', 'T', 0x00, 0x03, 0x01}), CT_ERR_READ);
   EXPECT_EQ(open("o.ct", {'C', 'T', 0x00, 0x02, 0x01}), CT_ERR_READ);
   EXPECT_EQ(open("v1.ct", patched({{2, 0x01}, {3, 0x03}})), CT_ERR_VERSION);
   EXPECT_EQ(open("v2.ct", patched({{2, 0xFF}, {3, 0x01}})), CT_ERR_VERSION);
@@ -196,10 +193,6 @@ TEST_F(ArchiveTest, RefusesBadFilesAndLeavesTheHandleClosed) {
   ASSERT_EQ(open("v3.ct", patched({{2, 0x50}, {3, 0x02}})), CT_OK);  // between 0x0200 and 0x0300: current layout
   ASSERT_EQ(ct_select(&ct_, 2), CT_OK);
   EXPECT_STREQ(ct_.entry.name, "MORE");
-  // An absolute name ignores the base directory.
-  CtArchive abs{};
-  EXPECT_EQ(ct_open(&abs, "/no/such/base", (dir_ / "v3.ct").string().c_str()), CT_OK);
-  ct_close(&abs);
 }
 
 TEST_F(ArchiveTest, PathsFollowThePathRulesForReadingAndWriting) {
@@ -216,7 +209,6 @@ TEST_F(ArchiveTest, PathsFollowThePathRulesForReadingAndWriting) {
 
   for (auto [base_dir, name] : {std::pair<const char*, std::string>{"{VDT_CTDIR}", "p.ct"},
                                 {nullptr, "{VDT_CTDIR}\\p.ct"},
-                                {windows_dir, "p.ct"},
                                 {"C:\\elsewhere", std::string(windows_dir) + "\\p.ct"}}) {
     ASSERT_EQ(ct_open(&ct_, base_dir, name.c_str()), CT_OK) << name;
     ASSERT_EQ(ct_select(&ct_, 2), CT_OK);
@@ -249,7 +241,6 @@ TEST_F(ArchiveTest, SelectionOutOfRangeOrPastTheFileKeepsTheCurrentTable) {
   b.resize(8 + 28 * 3 + 10);
   ASSERT_EQ(open("a.ct", b), CT_OK);
   ASSERT_EQ(ct_select(&ct_, 1), CT_OK);
-  EXPECT_EQ(ct_select(&ct_, 5), CT_ERR_TABLE);
   EXPECT_EQ(ct_select(&ct_, 0xFFFFFFFFu), CT_ERR_TABLE);
   EXPECT_STREQ(ct_.entry.name, "KEYS");
   EXPECT_EQ(ct_select(&ct_, 4), CT_ERR_READ);  // entry lies past the end of the file
@@ -272,11 +263,8 @@ TEST_F(ArchiveTest, RecordRangeLimitsAndBufferChecks) {
   Bytes b = make_archive(0x0300, tables);
   ASSERT_EQ(open("a.ct", b), CT_OK);
   unsigned char rec[64];
-  EXPECT_EQ(ct_read_record(&ct_, rec, sizeof rec, 0), CT_ERR_TABLE);  // nothing selected yet
-  EXPECT_EQ(ct_read_header(&ct_, rec, sizeof rec), CT_ERR_TABLE);
+  EXPECT_EQ(ct_read_header(&ct_, rec, sizeof rec), CT_ERR_TABLE);  // nothing selected yet
   ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
-  EXPECT_EQ(ct_read_record(&ct_, rec, sizeof rec, 2), CT_OK);
-  EXPECT_EQ(ct_read_record(&ct_, rec, sizeof rec, 3), CT_ERR_RANGE);
   EXPECT_EQ(ct_read_records(&ct_, rec, sizeof rec, 2, 2), CT_ERR_RANGE);
   EXPECT_EQ(ct_read_records(&ct_, rec, sizeof rec, 0xFFFFFFFFu, 2), CT_ERR_RANGE);  // would wrap to 0
   EXPECT_EQ(ct_read_records(&ct_, rec, sizeof rec, 3, 0), CT_OK);
@@ -289,19 +277,11 @@ TEST_F(ArchiveTest, RecordRangeLimitsAndBufferChecks) {
   EXPECT_EQ(ct_read_header(&ct_, rec, sizeof rec), CT_ERR_TABLE);
   ct_close(&ct_);
 
-  // Truncated data and an offset past the end of the file: short reads.
-  Bytes cut = make_archive(0x0300, sample_tables());
-  cut.resize(cut.size() - 3);  // drops the last table's block
-  ASSERT_EQ(open("cut.ct", cut), CT_OK);
-  ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
-  EXPECT_EQ(ct_read_records(&ct_, rec, sizeof rec, 0, 3), CT_OK);
-  ASSERT_EQ(ct_select(&ct_, 2), CT_OK);
-  EXPECT_EQ(ct_read_record(&ct_, rec, sizeof rec, 0), CT_ERR_READ);
-  EXPECT_EQ(ct_read_header(&ct_, rec, sizeof rec), CT_ERR_READ);
-  ct_close(&ct_);
+  // An offset past the end of the file: short reads.
   ASSERT_EQ(open("far.ct", patched({{8 + 12 + 3, 0x40}})), CT_OK);  // table 0's offset beyond 1 GiB
   ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
   EXPECT_EQ(ct_read_record(&ct_, rec, sizeof rec, 0), CT_ERR_READ);
+  EXPECT_EQ(ct_read_header(&ct_, rec, sizeof rec), CT_ERR_READ);
 }
 
 TEST_F(ArchiveTest, FindsByNameAndType) {
@@ -425,10 +405,9 @@ TEST_F(ArchiveTest, ManyRecordsReadInAnyOrder) {
   ASSERT_EQ(ct_open(&ct_, base().c_str(), "m.ct"), CT_OK);
   ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
   ASSERT_EQ(ct_.entry.record_count, count);
-  // Every record in order, then 2000 at random.
+  // Every record, last to first: each read seeks backwards.
   unsigned char rec[size];
-  for (std::uint32_t i = 0; i < count + 2000; ++i) {
-    const std::uint32_t k = i < count ? i : rng() % count;
+  for (std::uint32_t k = count; k-- > 0;) {
     ASSERT_EQ(ct_read_record(&ct_, rec, size, k), CT_OK);
     ASSERT_EQ(std::memcmp(rec, all.data() + k * size, size), 0) << k;
   }

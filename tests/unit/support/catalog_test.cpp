@@ -30,7 +30,6 @@ TEST(CatalogLine, KeysSeparatorsQuotesAndTrailingSpaces) {
     EXPECT_EQ(Parse("K \"\""), Entry("K", ""));
     // A backslash does not protect a quote.
     EXPECT_EQ(Parse("K \"a\\\"b\""), Entry("K", "a\\"));
-    EXPECT_EQ(Parse("K text\n"), Entry("K", "text"));
     EXPECT_EQ(Parse("K text\r\n"), Entry("K", "text"));
 }
 
@@ -39,22 +38,19 @@ TEST(CatalogLine, CommentsEmptyLinesAndKeysAlone) {
     EXPECT_EQ(Parse("* START comment"), Entry("", ""));
     // Indented, the marker starts a key.
     EXPECT_EQ(Parse(" #KEY text"), Entry("#KEY", "text"));
-    EXPECT_EQ(Parse(" *KEY text"), Entry("*KEY", "text"));
     EXPECT_EQ(Parse(""), Entry("", ""));
     EXPECT_EQ(Parse("   \t "), Entry("", ""));
     EXPECT_EQ(Parse("LONELY"), Entry("", ""));
     EXPECT_EQ(Parse("LONELY | |  "), Entry("", ""));
     // A separator where the key should be: no key, no entry.
     EXPECT_EQ(Parse("| text"), Entry("", ""));
-    EXPECT_EQ(Parse("   |text"), Entry("", ""));
     EXPECT_EQ(msg_parse_line(nullptr, nullptr, nullptr), 0);
 }
 
 TEST(CatalogLine, Escapes) {
-    EXPECT_EQ(Parse("K a\\tb"), Entry("K", "a\tb"));
     EXPECT_EQ(Parse("K a\\\\b"), Entry("K", "a\\b"));
     EXPECT_EQ(Parse("K a\\qb"), Entry("K", "a\\qb"));
-    EXPECT_EQ(Parse("K \\a\\b\\n\\r"), Entry("K", "\a\b\n\r"));
+    EXPECT_EQ(Parse("K \\a\\b\\n\\r\\t"), Entry("K", "\a\b\n\r\t"));
     EXPECT_EQ(Parse("K end\\"), Entry("K", "end\\"));
     // "\\\\n" is a backslash then "n", not a newline.
     EXPECT_EQ(Parse("K \\\\n"), Entry("K", "\\n"));
@@ -104,15 +100,13 @@ TEST(CatalogTranslation, OemTablesFollowThePublishedCodePages) {
         EXPECT_EQ(t437[i], i);
         EXPECT_EQ(t850[i], i);
     }
-    // {page, Windows-1252 character, OEM character}: characters both pages
-    // have, ones only 850 has, and what stands in for a missing one (the
-    // base letter, or "~").
+    // Characters both pages have, ones only 850 has, and what stands in for
+    // a missing one (the base letter, or "~").
     const struct {
         unsigned page;
         int ansi, oem;
     } cases[] = {
-        {437, 0xC4, 0x8E}, {437, 0xFC, 0x81}, {437, 0xDF, 0xE1}, {437, 0xA3, 0x9C}, {437, 0xE9, 0x82},
-        {850, 0xE9, 0x82}, {437, 0xA0, 0xFF}, {850, 0xD8, 0x9D}, {850, 0xA9, 0xB8}, {850, 0xE3, 0xC6},
+        {437, 0xC4, 0x8E}, {437, 0xDF, 0xE1}, {850, 0xE9, 0x82}, {437, 0xA0, 0xFF}, {850, 0xD8, 0x9D},
         {850, 0xC0, 0xB7}, {437, 0xC0, 'A'},  {437, 0xE3, 'a'},  {437, 0x80, '~'},  {850, 0x81, '~'},
     };
     for (const auto& c : cases) EXPECT_EQ(msg_oem_table(c.page)[c.ansi], c.oem) << c.page << " " << std::hex << c.ansi;
@@ -139,11 +133,6 @@ TEST_F(CatalogFiles, TaskCatalogOverridesMasterInTheLanguageDirectory) {
     EXPECT_STREQ(msg_lookup("SYSINFWRITE"), "write %s");
     const char* missing = "NOSUCHKEY";
     EXPECT_EQ(msg_lookup(missing), missing);
-
-    // The frame then loads the application's copy by full path.
-    Write("app/msg/VDWINUT.txt", "START app start\nEXTRA more\n");
-    EXPECT_EQ(msg_load((Path("app") + "/msg/VDWINUT.txt").c_str()), 1);
-    EXPECT_STREQ(msg_lookup("START"), "app start");
 }
 
 // The search list's own order rules are those of the path search.
@@ -154,7 +143,6 @@ TEST_F(CatalogFiles, SearchListAndRootFallback) {
     env_set("VDPATH", (Path("none") + ";" + Path("a") + "," + Path("b")).c_str());
     EXPECT_EQ(msg_load_into(&tree, "CAT", nullptr), 1);
     EXPECT_STREQ(msg_lookup_in(tree, "WHO"), "b");
-    // Without VDPATH, VDROOT.
     env_set("VDPATH", nullptr);
     env_set("VDROOT", Path("a").c_str());
     EXPECT_EQ(msg_load_into(&tree, "cat.txt", nullptr), 0);

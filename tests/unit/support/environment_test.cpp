@@ -10,7 +10,7 @@ namespace {
 class EnvironmentTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        for (const char* name : {"VDT_VALUE", "VDT_EMPTY", "VDPATH", "VDROOT"}) env_set(name, nullptr);
+        for (const char* name : {"VDT_VALUE", "VDT_EMPTY"}) env_set(name, nullptr);
     }
 };
 
@@ -52,14 +52,6 @@ TEST_F(EnvironmentTest, MissingAndInvalidArguments) {
     env_set("VDT_VALUE", "x");
     env_set("VDT_VALUE", nullptr);
     EXPECT_FALSE(env_value("VDT_VALUE").has_value());
-}
-
-TEST_F(EnvironmentTest, InstallRootPrefersThePathList) {
-    EXPECT_FALSE(env_install_root().has_value());
-    env_set(kEnvRoot, "C:\\vd");
-    EXPECT_EQ(env_install_root().value_or(""), "C:\\vd");
-    env_set(kEnvPath, "D:\\a;E:\\b");
-    EXPECT_EQ(env_install_root().value_or(""), "D:\\a;E:\\b");
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// Fixture of the support tests that touch files: a fresh scratch directory
-// (the simulated host's state in its ".host"), and a clean process-wide
-// catalog, language and environment state; and a path record owned for the
-// length of a test.
+// Support tests that touch files: a fresh scratch directory, a clean
+// process-wide catalog, language and environment state, an owned path record.
 #pragma once
 
 #include <gtest/gtest.h>
