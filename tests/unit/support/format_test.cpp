@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 
 namespace {
@@ -100,6 +101,27 @@ TEST(Format, FormatsFromOutsideReadOnlyTheArgumentsPassed) {
     EXPECT_EQ(F("%d|%d", 1e20, -1e20), "2147483647|-2147483648");
 }
 
+// The digits of the C library's formatter for the same value, with its
+// exponent widened to three digits.
+std::string Oracle(char conv, int precision, double v) {
+    char format[16];
+    std::snprintf(format, sizeof format, "%%.%d%c", precision, conv);
+    std::string s(2048, '\0');
+    s.resize(static_cast<std::size_t>(std::snprintf(s.data(), s.size(), format, v)));
+    std::size_t e = s.find('e');
+    if (e != std::string::npos && s.size() - e == 4) s.insert(e + 2, "0");
+    return s;
+}
+
+// v lies exactly halfway between two neighbours at `precision` places of
+// `conv`: the C library rounds such a tie to even, this formatter up.
+bool ExactTie(char conv, int precision, double v) {
+    std::string wide = Oracle(conv, precision + 1100, v);  // every digit of v
+    std::size_t cut = wide.find('.') + 1 + static_cast<std::size_t>(precision);
+    std::size_t end = conv == 'e' ? wide.find('e') : wide.size();
+    return wide[cut] == '5' && wide.find_first_not_of('0', cut + 1) >= end;
+}
+
 TEST(Format, RealDigitsAreTheExactValueOfTheDouble) {
     EXPECT_EQ(F("%f", 4294967296.0), "4294967296.000000");
     EXPECT_EQ(F("%.15f", 255.0), "255.000000000000000");
@@ -108,6 +130,29 @@ TEST(Format, RealDigitsAreTheExactValueOfTheDouble) {
     EXPECT_EQ(F("%.25f", 0.1), "0.1000000000000000055511151");
 
     EXPECT_EQ(F("%.3e|%.2f", 4.9406564584124654e-324, 0.125), "4.941e-324|0.13");  // subnormal; a tie rounds up
+
+    // Against the C library over values of every size and precisions up to
+    // 20: only exact ties may differ, and then this formatter rounds up.
+    std::mt19937_64 random(20240611);
+    std::uniform_int_distribution<int> exponent(-330, 307);
+    std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+    int compared = 0;
+    for (int i = 0; i < 3000; ++i) {
+        double v = i % 3 == 0 ? std::ldexp(static_cast<double>(random() % 100000), -static_cast<int>(random() % 12))
+                              : mantissa(random) * std::pow(10.0, exponent(random));
+        if (i % 2 == 1) v = -v;
+        int precision = static_cast<int>(random() % 21);
+        for (char conv : {'f', 'e'}) {
+            if (conv == 'f' && std::fabs(v) > 1e40) continue;
+            std::string mine = conv == 'f' ? format_string("%.*f", precision, v) : format_string("%.*e", precision, v);
+            std::string theirs = Oracle(conv, precision, v);
+            ++compared;
+            if (mine != theirs) {
+                EXPECT_TRUE(ExactTie(conv, precision, std::fabs(v))) << conv << precision << " " << theirs << " " << mine;
+            }
+        }
+    }
+    EXPECT_GT(compared, 4000);
 }
 
 }  // namespace
