@@ -61,6 +61,19 @@ int Echo(const std::string& path) {
     return 0;
 }
 
+// Round trips trigger -> done seen from an observer of `rt`, after 20 to warm up.
+Latency Sample(Runtime& rt, TagRef trigger, TagRef done, int rounds) {
+    TaskId me = rt.db->AttachObserver("BENCH");
+    std::vector<double> samples;
+    for (int i = 0; i < rounds + 20; ++i) {
+        double us = RoundTrip(*rt.db, me, trigger, done, static_cast<std::int16_t>(1 + i % 100));
+        if (us < 0) break;
+        if (i >= 20) samples.push_back(us);
+    }
+    rt.db->Detach(me);
+    return Summarise(samples);
+}
+
 Latency RawRoundTrip(const std::string& self, int rounds) {
     Runtime rt;
     rt.dir = fs::temp_directory_path() / ("vd_echo_" + std::to_string(Clock::now().time_since_epoch().count()));
@@ -73,17 +86,10 @@ Latency RawRoundTrip(const std::string& self, int rounds) {
     auto echo = std::async(std::launch::async, [command] { return std::system(command.c_str()); });
     auto end = Clock::now() + std::chrono::seconds(10);
     while (rt.db->FindTask("ECHO") < 0 && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    TaskId me = rt.db->AttachObserver("BENCH");
-    std::vector<double> samples;
-    for (int i = 0; i < rounds + 20; ++i) {
-        double us = RoundTrip(*rt.db, me, 0, 1, static_cast<std::int16_t>(1 + i % 100));
-        if (us < 0) break;
-        if (i >= 20) samples.push_back(us);  // the first rounds warm up
-    }
+    const Latency latency = Sample(rt, 0, 1, rounds);
     SetInt16(*rt.db, 0, -1);
     echo.wait();
-    rt.db->Detach(me);
-    return Summarise(samples);
+    return latency;
 }
 
 Latency TaskRoundTrip(const std::string& vdwinut, int rounds) {
@@ -94,16 +100,9 @@ Latency TaskRoundTrip(const std::string& vdwinut, int rounds) {
         std::fprintf(stderr, "the task did not start (see %s)\n", (rt.dir / "task.out").string().c_str());
         return {};
     }
-    TaskId me = rt.db->AttachObserver("BENCH");
-    std::vector<double> samples;
-    for (int i = 0; i < rounds + 20; ++i) {
-        double us = RoundTrip(*rt.db, me, TriggerTag(0), DoneTag(0), static_cast<std::int16_t>(1 + i % 100));
-        if (us < 0) break;
-        if (i >= 20) samples.push_back(us);
-    }
-    rt.db->Detach(me);
+    const Latency latency = Sample(rt, TriggerTag(0), DoneTag(0), rounds);
     rt.Stop();
-    return Summarise(samples);
+    return latency;
 }
 
 // ---- 2. start-up -------------------------------------------------------------
@@ -191,33 +190,21 @@ bool IdleCpu(const std::string& vdwinut, int seconds, double& percent) {
     rt.Start(vdwinut);
     if (!rt.WaitRunning(20000)) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // past the start sequence
-    int pid = rt.Pid();
-    long long ns0 = CpuNs(pid);
-    auto t0 = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    long long ns1 = CpuNs(pid);
-    double wall = Micros(Clock::now() - t0) / 1e6;
-    if (ns0 < 0 || ns1 < 0) return false;
-    percent = 100.0 * static_cast<double>(ns1 - ns0) / 1e9 / wall;
-    return rt.Stop() == 0;
+    percent = CpuPercent({rt.Pid()}, seconds)[0];
+    return rt.Stop() == 0 && percent >= 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string vdwinut = VdwinutPath(nullptr);
-    int rounds = 2000, idle = 10;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--echo" && i + 1 < argc) return Echo(argv[i + 1]);
-        if (a == "--vdwinut" && i + 1 < argc) vdwinut = argv[++i];
-        else if (a == "--rounds" && i + 1 < argc) rounds = std::atoi(argv[++i]);
-        else if (a == "--idle" && i + 1 < argc) idle = std::atoi(argv[++i]);
-        else {
-            std::fprintf(stderr, "usage: bench_ratios [--vdwinut PATH] [--rounds N] [--idle SECONDS]\n");
-            return 2;
-        }
+    std::map<std::string, std::string> o{{"vdwinut", VdwinutPath()}, {"rounds", "2000"}, {"idle", "10"}, {"echo", ""}};
+    if (!ParseOptions(argc, argv, o)) {
+        std::fprintf(stderr, "usage: bench_ratios [--vdwinut PATH] [--rounds N] [--idle SECONDS]\n");
+        return 2;
     }
+    if (!o["echo"].empty()) return Echo(o["echo"]);
+    const std::string vdwinut = o["vdwinut"];
+    const int rounds = std::atoi(o["rounds"].c_str()), idle = std::atoi(o["idle"].c_str());
     if (!fs::exists(vdwinut)) {
         std::fprintf(stderr, "bench_ratios: no vdwinut at %s\n", vdwinut.c_str());
         return 2;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -48,11 +49,21 @@ inline Latency Summarise(const std::vector<double>& samples) {
     return {Percentile(samples, 0.5), Percentile(samples, 0.99), static_cast<int>(samples.size())};
 }
 
-// The vdwinut program: argument, else $VD_BINARY_DIR/app/vdwinut.
-inline std::string VdwinutPath(const char* arg) {
-    if (arg != nullptr && *arg != '\0') return arg;
+// The vdwinut program of $VD_BINARY_DIR (default build/host-release).
+inline std::string VdwinutPath() {
     const char* bin = std::getenv("VD_BINARY_DIR");
     return (fs::path(bin != nullptr ? bin : "build/host-release") / "app" / "vdwinut").string();
+}
+
+// Reads "--name value" pairs into `options`, whose keys are the names known
+// (with their defaults); false for anything else.
+inline bool ParseOptions(int argc, char** argv, std::map<std::string, std::string>& options) {
+    for (int i = 1; i < argc; i += 2) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--", 0) != 0 || i + 1 >= argc || options.count(arg.substr(2)) == 0) return false;
+        options[arg.substr(2)] = argv[i + 1];
+    }
+    return true;
 }
 
 // Tag indexes of the runtime: 0 status, 1 message, 2 the shared value tag,
@@ -186,6 +197,21 @@ inline long long CpuNs(int pid) {
         if (in >> ns) total += ns;
     }
     return total;
+}
+
+// CPU used by each process of `pids` (all its threads) while this one
+// sleeps `seconds`, in percent of one core; -1 where it cannot be read.
+inline std::vector<double> CpuPercent(const std::vector<int>& pids, int seconds) {
+    std::vector<long long> before, after;
+    for (int pid : pids) before.push_back(CpuNs(pid));
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    for (int pid : pids) after.push_back(CpuNs(pid));
+    const double wall_ns = Micros(Clock::now() - t0) * 1000.0;
+    std::vector<double> percent;
+    for (std::size_t i = 0; i < pids.size(); ++i)
+        percent.push_back(before[i] < 0 || after[i] < 0 ? -1.0 : 100.0 * static_cast<double>(after[i] - before[i]) / wall_ns);
+    return percent;
 }
 
 // Sets tag `index` (16-bit) as nobody's own write.

@@ -12,7 +12,7 @@
 //     (target 0), resident memory per station at start and end (flat).
 //
 //   fleet_bench [--stations N] [--seconds S] [--rounds R] [--idle S]
-//   fleet_bench --echo PORT NAME        (one bare client of the baseline)
+//   fleet_bench --echo PORT --name NAME   (one bare client of the baseline)
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
@@ -75,29 +75,26 @@ Spread SpreadOf(const std::vector<double>& v) {
     return s;
 }
 
-// Resident KB of each station's vdmqtt and vdwinut.
-void Resident(const fleet::Fleet& f, std::vector<double>& bus, std::vector<double>& task) {
-    bus.clear();
-    task.clear();
-    for (const fleet::Station& s : f.stations) {
-        bus.push_back(static_cast<double>(RssKb(s.bus->Pid())));
-        task.push_back(static_cast<double>(RssKb(s.task->Pid())));
-    }
+// Resident KB of the stations' vdmqtt (bus) or vdwinut processes.
+Spread Resident(const fleet::Fleet& f, bool bus) {
+    std::vector<double> kb;
+    for (const fleet::Station& s : f.stations) kb.push_back(static_cast<double>(RssKb((bus ? s.bus : s.task)->Pid())));
+    return SpreadOf(kb);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    int stations = 50, seconds = 60, rounds = 100, idle_s = 10;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string opt = argv[i];
-        if (opt == "--echo" && i + 2 < argc) return Echo(std::atoi(argv[i + 1]), argv[i + 2]);
-        const int value = std::max(1, std::atoi(argv[i + 1]));
-        if (opt == "--stations") stations = value;
-        if (opt == "--seconds") seconds = value;
-        if (opt == "--rounds") rounds = std::max(10, value);
-        if (opt == "--idle") idle_s = value;
+    std::map<std::string, std::string> o{{"stations", "50"}, {"seconds", "60"}, {"rounds", "100"}, {"idle", "10"},
+                                         {"echo", ""}, {"name", ""}};
+    if (!ParseOptions(argc, argv, o)) {
+        std::fprintf(stderr, "usage: fleet_bench [--stations N] [--seconds S] [--rounds R] [--idle S]\n");
+        return 2;
     }
+    if (!o["echo"].empty()) return Echo(std::atoi(o["echo"].c_str()), o["name"]);
+    auto number = [&](const char* name) { return std::max(1, std::atoi(o[name].c_str())); };
+    const int stations = number("stations"), seconds = number("seconds"), idle_s = number("idle");
+    const int rounds = std::max(10, number("rounds"));
     fleet::Fleet f({VD_VDRT, VD_CTBUILD, VD_VDWINUT, VD_VDMQTT, VD_EXAMPLES}, 0);
     std::string error;
     const auto t0 = Clock::now();
@@ -110,7 +107,7 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<sim::ChildProcess>> echoes;
     for (int i = 0; i < stations && caller; ++i)
         echoes.push_back(sim::ChildProcess::Start(
-            {argv[0], "--echo", std::to_string(f.broker().port()), "echo" + std::to_string(i + 1)}, error));
+            {argv[0], "--echo", std::to_string(f.broker().port()), "--name", "echo" + std::to_string(i + 1)}, error));
     if (!caller) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
@@ -122,8 +119,7 @@ int main(int argc, char** argv) {
         answers.clear();
         echo_ready = fleet::Gather(*caller, "bench/echo/all", "", kAnswers, std::to_string(i) + "ready", n, 500, answers);
     }
-    std::vector<double> bus_rss0, task_rss0, bus_rss1, task_rss1;
-    Resident(f, bus_rss0, task_rss0);
+    const Spread b0 = Resident(f, true), w0 = Resident(f, false);
 
     // 1. Broadcasts, in alternating blocks so that both see the same load.
     std::vector<double> echo_us, bus_us;
@@ -149,24 +145,17 @@ int main(int argc, char** argv) {
 
     // 2. Idle: connected, nothing changes.
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    auto cpu = [&](std::vector<long long>& v) {
-        v = {CpuNs(f.broker().pid())};
-        for (const fleet::Station& s : f.stations) {
-            v.push_back(CpuNs(s.bus->Pid()));
-            v.push_back(CpuNs(s.task->Pid()));
-        }
-    };
-    std::vector<long long> c0, c1;
-    cpu(c0);
-    const auto i0 = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(idle_s));
-    cpu(c1);
-    const double idle_ns = std::chrono::duration<double, std::nano>(Clock::now() - i0).count();
-    auto percent = [&](std::size_t k) { return 100.0 * static_cast<double>(c1[k] - c0[k]) / idle_ns; };
+    std::vector<int> pids;
+    for (const fleet::Station& s : f.stations) {
+        pids.push_back(s.bus->Pid());
+        pids.push_back(s.task->Pid());
+    }
+    pids.push_back(f.broker().pid());
+    const std::vector<double> percent = CpuPercent(pids, idle_s);
     std::vector<double> bus_cpu, task_cpu;
     for (std::size_t s = 0; s < n; ++s) {
-        bus_cpu.push_back(percent(1 + 2 * s));
-        task_cpu.push_back(percent(2 + 2 * s));
+        bus_cpu.push_back(percent[2 * s]);
+        task_cpu.push_back(percent[2 * s + 1]);
     }
 
     // 3. Sustained: one command open per station, the next on its answer.
@@ -197,12 +186,11 @@ int main(int argc, char** argv) {
     long twice = 0;
     for (const auto& [c, count] : answered) twice += count > 1;
     const long lost = total_sent - static_cast<long>(answered.size());
-    Resident(f, bus_rss1, task_rss1);
+    const Spread b1 = Resident(f, true), w1 = Resident(f, false);
     const bool clean = f.StopAll(20000);
 
     const double ratio = echo_l.median > 0 ? bus_l.median / echo_l.median : 0;
     const double p99_ratio = echo_l.p99 > 0 ? bus_l.p99 / echo_l.p99 : 0;
-    const Spread b0 = SpreadOf(bus_rss0), b1 = SpreadOf(bus_rss1), w0 = SpreadOf(task_rss0), w1 = SpreadOf(task_rss1);
     const Spread bc = SpreadOf(bus_cpu), tc = SpreadOf(task_cpu);
     std::printf("fleet of %d stations (each vdwinut + vdmqtt), one broker; started in %.1f s\n", stations, start_s);
     std::printf("%-44s %12s %12s\n", "broadcast until all answers are in", "median us", "p99 us");
@@ -214,7 +202,7 @@ int main(int argc, char** argv) {
                 ratio > 0 && ratio <= 2.0 ? "ok" : "OVER");
     std::printf("%-44s %d\n", "  rounds without every answer", failed);
     std::printf("idle for %d s, CPU %%: broker %.3f; per station vdmqtt mean %.3f max %.3f, vdwinut mean %.3f max %.3f\n",
-                idle_s, percent(0), bc.mean, bc.max, tc.mean, tc.max);
+                idle_s, percent.back(), bc.mean, bc.max, tc.mean, tc.max);
     std::printf("sustained %.0f s over the fleet: %.0f answers/s (%ld done, %ld other), sent %ld, lost %ld, twice %ld %s\n",
                 sustained_s, static_cast<double>(done + other) / sustained_s, done, other, total_sent, lost, twice,
                 lost == 0 && twice == 0 ? "ok" : "LOST");

@@ -17,20 +17,15 @@
 using namespace bench;
 
 int main(int argc, char** argv) {
-    std::string vdwinut = VdwinutPath(nullptr);
-    int seconds = 60, window = 64;
     constexpr int kRows = 10000;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--seconds" && i + 1 < argc) seconds = std::atoi(argv[++i]);
-        else if (a == "--window" && i + 1 < argc) window = std::atoi(argv[++i]);
-        else if (a == "--vdwinut" && i + 1 < argc) vdwinut = argv[++i];
-        else {
-            std::fprintf(stderr, "usage: load_test [--seconds N] [--window W] [--vdwinut PATH]\n");
-            return 2;
-        }
+    std::map<std::string, std::string> o{{"seconds", "60"}, {"window", "64"}, {"vdwinut", VdwinutPath()}};
+    if (!ParseOptions(argc, argv, o)) {
+        std::fprintf(stderr, "usage: load_test [--seconds N] [--window W] [--vdwinut PATH]\n");
+        return 2;
     }
-    window = std::max(1, std::min(window, kRows));
+    const std::string vdwinut = o["vdwinut"];
+    const int seconds = std::atoi(o["seconds"].c_str());
+    const int window = std::max(1, std::min(std::atoi(o["window"].c_str()), kRows));
     Runtime rt;
     if (!rt.Create("load", kRows)) return 1;
     rt.Start(vdwinut);

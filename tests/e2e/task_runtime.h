@@ -104,20 +104,17 @@ protected:
         return task_.get();
     }
 
-    std::int64_t Int(const char* tag) {
+    // A tag's value; -9999 and "?" when it cannot be read.
+    sim::Value Value(const char* tag) {
         sim::Value v;
         std::int32_t index = db_->FindTag(tag);
         EXPECT_GE(index, 0) << tag;
-        if (index < 0 || !db_->GetValue(static_cast<std::uint32_t>(index), v)) return -9999;
-        return v.integer;
+        if (index < 0 || !db_->GetValue(static_cast<std::uint32_t>(index), v)) v = {kTagText, -9999, -9999.0, "?", {}};
+        return v;
     }
-    std::string Text(const char* tag) {
-        sim::Value v;
-        std::int32_t index = db_->FindTag(tag);
-        EXPECT_GE(index, 0) << tag;
-        if (index < 0 || !db_->GetValue(static_cast<std::uint32_t>(index), v)) return "?";
-        return v.bytes;
-    }
+    std::int64_t Int(const char* tag) { return Value(tag).integer; }
+    double Real(const char* tag) { return Value(tag).real; }
+    std::string Text(const char* tag) { return Value(tag).bytes; }
 
     // Waits until `tag` holds `value` (up to 20 s).
     bool WaitFor(const char* tag, std::int64_t value) {
@@ -129,19 +126,6 @@ protected:
         }
         return false;
     }
-
-    // The running text, or the keyboard report where the host has no
-    // keyboard filter device (the start-up then writes the level alone).
-    void ExpectRunningText() {
-        running_text_ = Text("VDWINUT.MSG");
-        EXPECT_TRUE(running_text_ == "Running" || running_text_ == kNoKeyboard) << running_text_;
-    }
-    // At stop the texts follow only while the task's own text is shown.
-    void ExpectStoppedText() {
-        EXPECT_EQ(Text("VDWINUT.MSG"), running_text_ == "Running" ? "Stopped" : running_text_);
-    }
-    static constexpr const char* kNoKeyboard = "Keyboard filter device not available";
-    std::string running_text_;
 
     fs::path LogFile() const { return dir_ / "app" / "SAMPLE" / "plant" / "operator" / "log" / "VDWINUT.log"; }
 

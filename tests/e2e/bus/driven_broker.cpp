@@ -10,19 +10,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <thread>
+
+#include "tests/support/scratch_dir.h"
 
 namespace bustest {
 
 namespace {
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 fs::path ControlDir() {
     const char* dir = std::getenv("VD_BROKER_CONTROL");
@@ -58,7 +52,7 @@ public:
 
     std::string Log() const override {
         std::string all;
-        for (int i = 1; i <= starts_; ++i) all += Slurp(ControlDir() / ("broker" + std::to_string(i) + ".log"));
+        for (int i = 1; i <= starts_; ++i) all += vdtest::ReadFile(ControlDir() / ("broker" + std::to_string(i) + ".log"));
         return all;
     }
 
@@ -83,7 +77,7 @@ private:
         }
         for (int i = 0; i < 750; ++i) {
             if (fs::exists(dir / "reply", ec)) {
-                reply = Slurp(dir / "reply");
+                reply = vdtest::ReadFile(dir / "reply");
                 fs::remove(dir / "reply", ec);
                 while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
                 return true;

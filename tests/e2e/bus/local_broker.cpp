@@ -11,8 +11,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
+
+#include "tests/support/scratch_dir.h"
 
 namespace bustest {
 
@@ -47,14 +48,6 @@ bool Accepts(int port) {
     return ok;
 }
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-
 class LocalBroker final : public TestBroker {
 public:
     ~LocalBroker() override { Kill(); }
@@ -85,7 +78,7 @@ public:
             if (!process_->Running()) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        error = "the broker did not start: " + Log() + Slurp(dir / "broker.out");
+        error = "the broker did not start: " + Log() + vdtest::ReadFile(dir / "broker.out");
         return false;
     }
 
@@ -99,7 +92,7 @@ public:
 
     std::string Log() const override {
         std::string all;
-        for (int i = 1; i <= starts_; ++i) all += Slurp(dir_ / ("broker" + std::to_string(i) + ".log"));
+        for (int i = 1; i <= starts_; ++i) all += vdtest::ReadFile(dir_ / ("broker" + std::to_string(i) + ".log"));
         return all;
     }
 
