@@ -3,7 +3,6 @@
 #include <chrono>
 #include <fstream>
 #include <map>
-#include <set>
 #include <thread>
 
 #include "tests/support/runtime_environment.h"
@@ -24,6 +23,14 @@ std::int64_t Station::Int(const char* tag) const {
     sim::Value v;
     const std::int32_t index = db ? db->FindTag(tag) : -1;
     return index >= 0 && db->GetValue(static_cast<std::uint32_t>(index), v) ? v.integer : -9999;
+}
+
+bool Station::WaitInt(const char* tag, std::int64_t value, int timeout_ms) const {
+    for (auto end = Clock::now() + std::chrono::milliseconds(timeout_ms); Clock::now() < end;) {
+        if (Int(tag) == value) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return Int(tag) == value;
 }
 
 Fleet::Fleet(Programs programs, int debug_level)
@@ -70,11 +77,14 @@ bool Fleet::Create(int count, std::string& error) {
         s.prefix = "SAMPLE/plant/" + s.name;
         s.dir = dir / s.name;
         Copy(sample, s.dir);
+        // The simulated host has the keyboard filter device.
         fs::create_directories(s.dir / "host" / "devices");
         std::ofstream(s.dir / "host" / "devices" / "KbFilter").put('\n');
+        // Reconnections wait two seconds at first: a test that restarts the
+        // broker subscribes before the stations are back.
         std::ofstream(s.dir / "app" / "net" / "VDMQTT.ini", std::ios::trunc)
             << "[Debug]\nDebugLevel=" << debug_level_ << "\n[Broker]\nPort=" << broker_->port()
-            << "\n[Bus]\nStation=" << s.name << "\n";
+            << "\nReconnectMinMs=2000\nReconnectMaxMs=4000\n[Bus]\nStation=" << s.name << "\n";
         std::ofstream(s.dir / "app" / "net" / "VDWINUT.ini", std::ios::trunc)
             << "[Debug]\nDebugLevel=" << debug_level_ << "\n[DiskSpace]\nUseMB=1\n";
         const std::string db = (s.dir / "runtime.db").string();
@@ -87,6 +97,12 @@ bool Fleet::Create(int count, std::string& error) {
         if (!s.db) return false;
     }
     return true;
+}
+
+std::set<std::size_t> Fleet::All() const {
+    std::set<std::size_t> all;
+    for (std::size_t i = 0; i < stations.size(); ++i) all.insert(i);
+    return all;
 }
 
 bool Fleet::StartAll(int timeout_ms, std::string& error) {
@@ -102,13 +118,29 @@ bool Fleet::StartAll(int timeout_ms, std::string& error) {
         if (!spawn(s, programs_.vdwinut, "task.out", s.task)) return false;
     for (Station& s : stations)
         if (!spawn(s, programs_.vdmqtt, "bus.out", s.bus)) return false;
+    for (const Station& s : stations) {
+        if (!s.WaitInt("VDWINUT.STATUS", 1, timeout_ms)) {
+            error = s.name + ": vdwinut does not run";
+            return false;
+        }
+    }
+    if (!WaitStatus(*watch, All(), "online", timeout_ms)) {
+        error = "not every station came online";
+        return false;
+    }
+    return true;
+}
+
+bool Fleet::WaitStatus(BusClient& client, const std::set<std::size_t>& which, const std::string& payload,
+                       int timeout_ms) const {
     std::map<std::string, std::string> status;  // by topic, the latest
+    std::set<std::string> wanted;
+    for (std::size_t i : which) wanted.insert(stations[i].prefix + "/status");
     for (auto end = Clock::now() + std::chrono::milliseconds(timeout_ms); Clock::now() < end;) {
-        for (const BusClient::Received& m : watch->Take(50)) status[m.topic] = m.payload;
-        error = "not running and online:";
-        for (const Station& s : stations)
-            if (s.Int("VDWINUT.STATUS") != 1 || status[s.prefix + "/status"] != "online") error += " " + s.name;
-        if (error.back() == ':') return true;
+        for (const BusClient::Received& m : client.Take(50)) status[m.topic] = m.payload;
+        std::size_t reached = 0;
+        for (const std::string& topic : wanted) reached += status.count(topic) != 0 && status[topic] == payload;
+        if (reached == wanted.size()) return true;
     }
     return false;
 }
@@ -131,6 +163,8 @@ bool Fleet::StopAll(int timeout_ms) {
     }
     return clean;
 }
+
+bool Fleet::StartBroker(std::string& error) { return broker_->Start(dir, "", error, broker_->port()); }
 
 std::unique_ptr<BusClient> Fleet::Client(const std::vector<std::string>& filters, std::string& error) const {
     BusClient::Options o;

@@ -1,11 +1,15 @@
-// A fleet of stations on one broker, for the fleet test and benchmark: per
-// station a folder with the sample application, its runtime, its simulated
-// host, its name ("st1", ...: prefix SAMPLE/plant/stN), its vdwinut and
-// vdmqtt. Every process started here is ended when the fleet goes.
+// A fleet of stations on one machine, for the fleet test and the fleet
+// benchmark: one broker on a free loopback port and, per station, a folder
+// of its own with the sample application, its runtime (vdrt create), its
+// simulated host, its station name ("st1", "st2", ...: prefix
+// SAMPLE/plant/stN, broadcasts under SAMPLE/plant/all), and its vdwinut
+// and vdmqtt processes. Every process started here is ended when the fleet
+// goes.
 #pragma once
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +36,7 @@ struct Station {
     std::unique_ptr<sim::ChildProcess> task, bus;
 
     std::int64_t Int(const char* tag) const;  // -9999 when unreadable
+    bool WaitInt(const char* tag, std::int64_t value, int timeout_ms) const;
 };
 
 // An answer to a command: who gave it, the correlation it carried, its payload.
@@ -52,9 +57,17 @@ public:
     // Stop requests to every process; true when each ended with code 0
     // within the time (the others are killed).
     bool StopAll(int timeout_ms);
+    // Starts the broker (after broker().Kill()) again on its port.
+    bool StartBroker(std::string& error);
 
     // A connected MQTT 5 client, subscribed to `filters`.
     std::unique_ptr<BusClient> Client(const std::vector<std::string>& filters, std::string& error) const;
+    // Waits until the status of every station in `which` (indexes) reads
+    // `payload` on `client` (subscribed to "SAMPLE/plant/+/status"; every
+    // message it receives meanwhile is taken).
+    bool WaitStatus(BusClient& client, const std::set<std::size_t>& which, const std::string& payload,
+                    int timeout_ms) const;
+    std::set<std::size_t> All() const;
 
     bustest::TestBroker& broker() { return *broker_; }
     std::vector<Station> stations;
