@@ -129,22 +129,20 @@ BrokerSettings PlantBusTask::ReadBrokerSettings() {
         win::DWORD size = sizeof name;
         if (win::GetComputerNameA(name, &size)) station = name;
     }
-    s.prefix = text("Bus", "TopicPrefix");
-    if (!s.prefix.empty() && !ValidPrefix(s.prefix)) {
-        const std::string report =
-            "TopicPrefix=" + Shown(s.prefix) + " holds a wildcard, a blank or an empty level; the default is used";
-        StatusMessage(kLevelError, "BUSSETTINGS", report.c_str());
-        s.prefix.clear();
-    }
-    if (s.prefix.empty()) s.prefix = DefaultPrefix(state.vd_name, state.vd_domain, station.c_str());
-    s.broadcast_prefix = text("Bus", "BroadcastPrefix");
-    if (!s.broadcast_prefix.empty() && !ValidPrefix(s.broadcast_prefix)) {
-        const std::string report = "BroadcastPrefix=" + Shown(s.broadcast_prefix) +
-                                   " holds a wildcard, a blank or an empty level; the default is used";
-        StatusMessage(kLevelError, "BUSSETTINGS", report.c_str());
-        s.broadcast_prefix.clear();
-    }
-    if (s.broadcast_prefix.empty()) s.broadcast_prefix = DefaultBroadcastPrefix(state.vd_name, state.vd_domain);
+    // A prefix setting with a wildcard, a blank or an empty level is
+    // reported and its default used.
+    auto prefix = [&](const char* key, std::string fallback) {
+        std::string value = text("Bus", key);
+        if (!value.empty() && !ValidPrefix(value)) {
+            const std::string report = std::string(key) + "=" + Shown(value) +
+                                       " holds a wildcard, a blank or an empty level; the default is used";
+            StatusMessage(kLevelError, "BUSSETTINGS", report.c_str());
+            value.clear();
+        }
+        return value.empty() ? fallback : value;
+    };
+    s.prefix = prefix("TopicPrefix", DefaultPrefix(state.vd_name, state.vd_domain, station.c_str()));
+    s.broadcast_prefix = prefix("BroadcastPrefix", DefaultBroadcastPrefix(state.vd_name, state.vd_domain));
     if (PrefixesOverlap(s.prefix, s.broadcast_prefix)) {
         // A broadcast would also be the station's own command (and arrive
         // twice): such a station takes no broadcasts.
@@ -374,22 +372,26 @@ void PlantBusTask::Refuse(const std::string& topic, const std::string& reason, c
 }
 
 void PlantBusTask::OnMessage(const BusMessage& message) {
-    const std::string& broadcast = broker_.broadcast_prefix;
-    if (!broadcast.empty() && message.topic.size() > broadcast.size() + 1 &&
-        message.topic.compare(0, broadcast.size(), broadcast) == 0 && message.topic[broadcast.size()] == '/') {
+    // The topic below "<prefix>/", or empty when it is not under it.
+    auto under = [&](const std::string& prefix) {
+        const std::string_view topic = message.topic;
+        if (prefix.empty() || topic.size() <= prefix.size() + 1 || topic.compare(0, prefix.size(), prefix) != 0 ||
+            topic[prefix.size()] != '/')
+            return std::string_view();
+        return topic.substr(prefix.size() + 1);
+    };
+    if (const std::string_view rest = under(broker_.broadcast_prefix); !rest.empty()) {
         // Only the call topics of the broadcast rows are subscribed there.
-        const TopicRequest request = ClassifyTopic(std::string_view(message.topic).substr(broadcast.size() + 1));
+        const TopicRequest request = ClassifyTopic(rest);
         auto it = rows_.command_by_topic.find(request.base);
         if (request.kind == TopicRequest::kCall && it != rows_.command_by_topic.end() &&
             rows_.commands[it->second].broadcast)
             HandleCall(message, request.base, request.request_id, true);
         return;
     }
-    const std::string& prefix = broker_.prefix;
-    if (message.topic.size() <= prefix.size() + 1 || message.topic.compare(0, prefix.size(), prefix) != 0 ||
-        message.topic[prefix.size()] != '/')
-        return;  // not ours (the subscription is "<prefix>/#")
-    const TopicRequest request = ClassifyTopic(std::string_view(message.topic).substr(prefix.size() + 1));
+    const std::string_view rest = under(broker_.prefix);
+    if (rest.empty()) return;  // not ours (the subscription is "<prefix>/#")
+    const TopicRequest request = ClassifyTopic(rest);
     switch (request.kind) {
         case TopicRequest::kOwn: return;  // status, errors and answers
         case TopicRequest::kSet: HandleSet(message.topic, request.base, message.payload); return;
