@@ -100,8 +100,12 @@ bool MqttSession::Publish(std::string_view suffix, std::string_view payload, boo
 }
 
 bool MqttSession::PublishTo(const std::string& topic, std::string_view payload, bool retain,
-                            const std::string* correlation) {
-    if (client_ == nullptr) return false;
+                            const std::string* correlation, int qos, std::string* refusal) {
+    if (qos < 0) qos = settings_.qos;
+    if (client_ == nullptr) {
+        if (refusal != nullptr) *refusal = "no MQTT client";
+        return false;
+    }
     mosquitto_property* props = nullptr;
     if (correlation != nullptr &&
         mosquitto_property_add_binary(&props, MQTT_PROP_CORRELATION_DATA, correlation->data(),
@@ -112,10 +116,13 @@ bool MqttSession::PublishTo(const std::string& topic, std::string_view payload, 
     }
     int mid = 0;
     int rc = mosquitto_publish_v5(client_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
-                                  settings_.qos, retain, props);
+                                  qos, retain, props);
     mosquitto_property_free_all(&props);
-    if (rc != MOSQ_ERR_SUCCESS) return false;
-    if (settings_.qos > 0) {
+    if (rc != MOSQ_ERR_SUCCESS) {
+        if (refusal != nullptr) *refusal = mosquitto_strerror(rc);
+        return false;
+    }
+    if (qos > 0) {
         std::lock_guard<std::mutex> lock(mutex_);
         in_flight_[mid] = topic;
     }

@@ -48,6 +48,13 @@ struct BusMessage {
     std::string response_topic;  // MQTT 5 property, empty when absent
     std::string correlation;     // MQTT 5 correlation data
     bool has_correlation = false;
+    bool retained = false;  // the publisher retained it (subscribed "retain as published")
+    // Delivered from the session the broker kept while the station was away
+    // (it arrived before the station's subscriptions were confirmed after a
+    // reconnection): it may have waited at the broker up to `queued_max_ms`
+    // (the outage; INT64_MAX when unknown, e.g. a session of an earlier run).
+    bool queued = false;
+    std::int64_t queued_max_ms = 0;
 };
 
 using SteadyTime = std::chrono::steady_clock::time_point;
@@ -78,11 +85,13 @@ public:
     bool Start(std::string& error);
 
     // Publishes on "<prefix>/<suffix>" (Publish) or on a full topic
-    // (PublishTo), with the correlation data when given. True when the
-    // message was handed to the client.
+    // (PublishTo), with the correlation data when given, at `qos` (-1: the
+    // settings' QoS). True when the message was handed to the client; else
+    // false with the reason in `refusal` when given (not connected, larger
+    // than the broker's maximum packet size, ...).
     bool Publish(std::string_view suffix, std::string_view payload, bool retain);
     bool PublishTo(const std::string& topic, std::string_view payload, bool retain,
-                   const std::string* correlation = nullptr);
+                   const std::string* correlation = nullptr, int qos = -1, std::string* refusal = nullptr);
 
     // Publishes the retained "offline" status (waiting up to 2 s for the
     // broker to take it), disconnects and ends the network thread.
