@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "bus/payload.h"
+#include "support/utf8.h"
 
 namespace {
 
@@ -28,11 +29,27 @@ TagPoint Point(TagRef ref, TagTypeQuery type_of) {
 
 bool Integer(std::int16_t type) { return type == kTagInt16 || type == kTagInt16Alt || type == kTagInt32; }
 
+// The row's topic as stored (code page) checked, then in UTF-8 as the wire
+// carries it. A byte the code page leaves undefined (a C1 control or U+FFFD
+// in UTF-8) is refused: it is no character a topic can hold.
+bool RowTopic(std::string& topic, std::string& reason) {
+    if (!ValidRowTopic(topic, reason)) return false;
+    topic = CodePageToUtf8(topic);
+    for (std::size_t i = 0; i + 1 < topic.size(); ++i) {
+        const auto c = static_cast<unsigned char>(topic[i]), next = static_cast<unsigned char>(topic[i + 1]);
+        if ((c == 0xC2 && next >= 0x80 && next <= 0x9F) || topic.compare(i, 3, "\xEF\xBF\xBD") == 0) {
+            reason = "topic holds a byte the station's code page does not define";
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ValidRowTopic(std::string_view topic, std::string& reason) {
     if (topic.empty() || topic.size() > kRowTopicSize) {
-        reason = "topic empty or longer than 48 characters";
+        reason = "topic empty or longer than 48 bytes";
         return false;
     }
     for (unsigned char c : topic) {
@@ -80,7 +97,7 @@ bool DecodeTagRow(const std::uint8_t* rec, TagTypeQuery type_of, TagRow& row, st
         reason = "flags must be 1 (publish), 2 (accept writes) or 3";
         return false;
     }
-    return ValidRowTopic(row.topic, reason);
+    return RowTopic(row.topic, reason);
 }
 
 bool DecodeCommandRow(const std::uint8_t* rec, TagTypeQuery type_of, CommandRow& row, std::string& reason) {
@@ -127,7 +144,7 @@ bool DecodeCommandRow(const std::uint8_t* rec, TagTypeQuery type_of, CommandRow&
         reason = "timeout above 600000 ms";
         return false;
     }
-    return ValidRowTopic(row.topic, reason);
+    return RowTopic(row.topic, reason);
 }
 
 TopicRequest ClassifyTopic(std::string_view topic) {

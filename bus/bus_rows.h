@@ -65,7 +65,7 @@ struct TagPoint {
 struct TagRow {
     TagPoint tag;
     std::uint16_t flags = 0;
-    std::string topic;
+    std::string topic;  // UTF-8
 };
 
 struct CommandRow {
@@ -74,18 +74,20 @@ struct CommandRow {
     std::uint16_t mode = kCommandValue;  // without the broadcast bit
     bool broadcast = false;
     std::uint32_t timeout_ms = 0;
-    std::string topic;
+    std::string topic;  // UTF-8
 };
 
 // Decodes a record (at least the table's row size). False with a reason
-// when the row cannot be used; tags are typed through `type_of`.
+// when the row cannot be used; tags are typed through `type_of`. The topic
+// is checked as stored and kept in UTF-8, the form of the wire.
 using TagTypeQuery = std::int16_t (*)(TagRef ref);
 bool DecodeTagRow(const std::uint8_t* record, TagTypeQuery type_of, TagRow& row, std::string& reason);
 bool DecodeCommandRow(const std::uint8_t* record, TagTypeQuery type_of, CommandRow& row, std::string& reason);
 
-// A row topic: 1..48 characters of printable bytes, segments separated by
-// "/" and none empty, no wildcards, no segment "set", "call" or "reply", and
-// not "status" or "error" (the bridge's own topics).
+// A row topic as stored (in the station's code page): 1..48 printable
+// bytes, segments separated by "/" and none empty, no wildcards, no segment
+// "set", "call" or "reply", and not "status" or "error" (the bridge's own
+// topics).
 bool ValidRowTopic(std::string_view topic, std::string& reason);
 
 // What an incoming topic (below the prefix) asks for.
@@ -96,7 +98,7 @@ struct TopicRequest {
 };
 TopicRequest ClassifyTopic(std::string_view below_prefix);
 
-// Rows by topic.
+// Rows by topic (UTF-8).
 struct BusRows {
     std::vector<TagRow> tags;
     std::vector<CommandRow> commands;

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "frame/kernel.h"
+#include "support/utf8.h"
 
 namespace {
 
@@ -38,6 +39,8 @@ bool ParseInteger(std::int16_t type, std::string_view text, std::int64_t& out, s
         negative = text.front() == '-';
         text.remove_prefix(1);
     }
+    // Leading zeros do not count against the digit limit ("0" stays).
+    while (text.size() > 1 && text.front() == '0') text.remove_prefix(1);
     if (text.empty() || text.size() > 19) {
         reason = text.empty() ? "not an integer" : RangeOf(type).reason;
         for (char c : text)
@@ -68,7 +71,15 @@ bool ParseReal(std::string_view text, double& out, std::string& reason) {
         reason = "empty payload, a number is expected";
         return false;
     }
-    if (text.front() == '+') text.remove_prefix(1);
+    // One sign: from_chars reads a "-" itself (and refuses a second one)
+    // but takes no "+", which goes first.
+    if (text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+            reason = "not a number";
+            return false;
+        }
+    }
     double value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {
@@ -109,7 +120,7 @@ std::string FormatPayload(const BusValue& value) {
             auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value.real);
             return ec == std::errc() ? std::string(buffer, end) : std::string();
         }
-        case kTagText: return value.text;
+        case kTagText: return value.text.empty() ? std::string(1, '\0') : CodePageToUtf8(value.text);
         default: return std::to_string(value.integer);
     }
 }
@@ -148,17 +159,32 @@ bool ParsePayload(std::int16_t type, std::string_view payload, BusValue& out, st
         case kTagReal:
             if (!ParseReal(payload, value.real, reason)) return false;
             break;
-        case kTagText:
-            if (payload.size() > kKernelTextCapacity) {
-                reason = "text longer than " + std::to_string(kKernelTextCapacity) + " characters";
+        case kTagText: {
+            if (payload.size() == 1 && payload[0] == '\0') payload = {};  // the empty text's own form
+            // A UTF-8 character takes at most three times the bytes of its
+            // code-page form (the four-byte ones stay four in UTF-8 and
+            // exist nowhere else): longer payloads cannot fit and are not
+            // converted at all.
+            const std::string too_long = "text longer than " + std::to_string(kKernelTextCapacity) +
+                                         " bytes in the station's code page (" + std::to_string(StationCodePage()) + ")";
+            if (payload.size() > 3 * std::size_t{kKernelTextCapacity}) {
+                reason = too_long;
                 return false;
             }
             if (payload.find('\0') != std::string_view::npos) {
                 reason = "text holds a zero byte";
                 return false;
             }
-            value.text.assign(payload);
+            if (!Utf8ToCodePage(payload, value.text, reason)) {
+                reason = "text " + reason;
+                return false;
+            }
+            if (value.text.size() > kKernelTextCapacity) {
+                reason = too_long;
+                return false;
+            }
             break;
+        }
         default: reason = "tag type not carried by the bus"; return false;
     }
     out = std::move(value);
@@ -184,16 +210,33 @@ BusValue NextCount(const BusValue& value) {
 }
 
 std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            const std::size_t n = Utf8SequenceLength(text.substr(i));
+            if (n == 0) {
+                out += "\xEF\xBF\xBD";  // U+FFFD for a byte that is not UTF-8
+                ++i;
+            } else {
+                out.append(text.substr(i, n));
+                i += n;
+            }
+            continue;
+        }
+        ++i;
         switch (c) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
             default:
-                if (c < 0x20 || c >= 0x7F) {
+                if (c < 0x20) {
                     char buffer[8];
                     std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
                     out += buffer;
@@ -207,7 +250,7 @@ std::string JsonString(std::string_view text) {
 }
 
 std::string JsonValue(const BusValue& value) {
-    if (value.type == kTagText || (value.type == kTagReal && !std::isfinite(value.real)))
-        return JsonString(FormatPayload(value));
+    if (value.type == kTagText) return JsonString(CodePageToUtf8(value.text));
+    if (value.type == kTagReal && !std::isfinite(value.real)) return JsonString(FormatPayload(value));
     return FormatPayload(value);
 }

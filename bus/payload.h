@@ -2,12 +2,16 @@
 // type-aware reader of the text that arrives for a tag on the way in.
 //
 // Out: integers in decimal, reals in the shortest decimal form that reads
-// back to the same number, texts as they are.
-// In: integers are an optional sign and decimal digits within the tag's
-// range; reals are a finite decimal number (exponent allowed); texts are
-// taken as they are, up to the kernel's text capacity and without zero
-// bytes. Blanks around a number are ignored. Anything else is refused with
-// a short reason that the bridge reports as it stands.
+// back to the same number, texts in UTF-8 (the tag holds them in the
+// station's code page); the empty text is one zero byte, because an empty
+// retained message would delete the retained value.
+// In: integers are one optional sign and decimal digits (leading zeros
+// allowed) within the tag's range; reals are a finite decimal number
+// (exponent allowed, one sign); texts are UTF-8 that the station's code
+// page can show, at most the kernel's text capacity in bytes of that code
+// page, without zero bytes; an empty payload and one zero byte are the
+// empty text. Blanks around a number are ignored. Anything else is refused
+// with a short reason that the bridge reports as it stands (ASCII).
 #pragma once
 
 #include <cstdint>
@@ -21,7 +25,7 @@ struct BusValue {
     std::int16_t type = kTagInt16;
     std::int64_t integer = 0;  // types 0, 1, 4
     double real = 0.0;         // type 2
-    std::string text;          // type 3
+    std::string text;          // type 3, in the station's code page
 
     bool operator==(const BusValue& other) const;
 };
@@ -49,10 +53,12 @@ BusValue DifferentValue(const BusValue& value);
 // largest value, never 0.
 BusValue NextCount(const BusValue& value);
 
-// `text` as a JSON string (quotes and escapes; bytes of 0x80 and above as
-// \u00XX, so any byte string gives valid JSON).
+// The UTF-8 `text` as a JSON string: quotes, backslashes and control
+// characters below 0x20 escaped, other UTF-8 kept; a byte that is not part
+// of valid UTF-8 becomes U+FFFD, so any byte string gives valid JSON in
+// valid UTF-8.
 std::string JsonString(std::string_view text);
 
 // A value as a JSON item: a number for integers and finite reals, else a
-// string.
+// string (texts in UTF-8).
 std::string JsonValue(const BusValue& value);

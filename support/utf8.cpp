@@ -50,7 +50,7 @@ std::string FirstUnshown(win::UINT page, const std::u16string& wide) {
             char32_t cp = units == 2 ? 0x10000 + ((one[0] - 0xD800) << 10) + (one[1] - 0xDC00) : one[0];
             static const char kHex[] = "0123456789ABCDEF";
             std::string name = "U+";
-            for (int shift = cp > 0xFFFF ? 20 : 12; shift >= 0; shift -= 4) name += kHex[(cp >> shift) & 0xF];
+            for (int shift = cp > 0xFFFFF ? 20 : cp > 0xFFFF ? 16 : 12; shift >= 0; shift -= 4) name += kHex[(cp >> shift) & 0xF];
             return name;
         }
         i += units;
@@ -86,7 +86,7 @@ bool Utf8ToCodePage(std::string_view text, std::string& out, std::string& reason
     std::u16string wide;
     if (text.size() <= kLongest) wide = Wide(win::CP_UTF8, win::MB_ERR_INVALID_CHARS, text);
     if (wide.empty()) {
-        reason = "not valid UTF-8";
+        reason = "is not valid UTF-8";
         return false;
     }
     if (page == win::CP_UTF8) {
@@ -96,7 +96,7 @@ bool Utf8ToCodePage(std::string_view text, std::string& out, std::string& reason
     std::string converted;
     bool used = false;
     if (!Narrow(page, wide, converted, &used)) {
-        reason = PageName(page) + " cannot be converted to";
+        reason = "cannot be converted to " + PageName(page);
         return false;
     }
     if (used) {
@@ -155,3 +155,5 @@ std::size_t Utf8SequenceLength(std::string_view text) {
         if ((p[i] & 0xC0) != 0x80) return 0;
     return length;
 }
+
+unsigned StationCodePage() { return win::GetACP(); }

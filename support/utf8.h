@@ -14,7 +14,9 @@ std::string CodePageToUtf8(std::string_view text);
 
 // The UTF-8 text in the station's code page. False with `reason` when the
 // text is not valid UTF-8 or holds a character the code page cannot show
-// (no look-alike replacements); `out` is then unchanged.
+// (no look-alike replacements); `out` is then unchanged. The reason follows
+// a subject: "is not valid UTF-8", "holds a character the station's code
+// page (1252) cannot show (U+65E5)", "cannot be converted to ...".
 bool Utf8ToCodePage(std::string_view text, std::string& out, std::string& reason);
 
 // The UTF-8 text in the code page for a report: invalid bytes and what
@@ -24,3 +26,6 @@ std::string Utf8ToCodePageShown(std::string_view text);
 // Length of the well-formed UTF-8 sequence at the start of `text` (1..4: no
 // overlong form, no surrogate, nothing above U+10FFFF), 0 when there is none.
 std::size_t Utf8SequenceLength(std::string_view text);
+
+// The station's code page (the ANSI code page).
+unsigned StationCodePage();

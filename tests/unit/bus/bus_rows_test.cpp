@@ -6,6 +6,7 @@
 
 #include "bus/bus_rows.h"
 #include "bus/plant_bus_task.h"
+#include "support/utf8.h"
 
 namespace {
 
@@ -129,6 +130,29 @@ TEST(BusRows, RowTopicsLeaveRoomForTheBridgesOwn) {
     for (const char* bad : {"", "status", "error", "/a", "a/", "a//b", "a/+/b", "a#", "a b", "x/set", "call", "a/reply/b"})
         EXPECT_FALSE(ValidRowTopic(bad, reason)) << bad;
     EXPECT_FALSE(ValidRowTopic(std::string(kRowTopicSize + 1, 'a'), reason));
+}
+
+// Stored in the station's code page, found and published in UTF-8.
+TEST(BusRows, RowTopicsAreCheckedAsStoredAndKeptInUtf8) {
+    if (StationCodePage() != 1252) GTEST_SKIP() << "the station's code page is not 1252 here";
+    std::vector<std::uint8_t> r(kTagRowSize, 0);
+    Put32(r, 0, 3);
+    Put16(r, 4, kRowAcceptWrites);
+    PutText(r, 6, "l\xEDnea/3");
+    TagRow row;
+    std::string reason;
+    ASSERT_TRUE(DecodeTagRow(r.data(), &FakeType, row, reason)) << reason;
+    BusRows rows;
+    rows.Add(row);
+    EXPECT_EQ(rows.tag_by_topic.count("l\xC3\xADnea/3"), 1u);
+    EXPECT_EQ(ClassifyTopic("l\xC3\xADnea/3/set").base, row.topic);
+    // 48 stored bytes are 96 in UTF-8; an undefined byte is no character.
+    std::memset(r.data() + 6, 0xE9, kRowTopicSize);
+    ASSERT_TRUE(DecodeTagRow(r.data(), &FakeType, row, reason)) << reason;
+    EXPECT_EQ(row.topic.size(), 2u * kRowTopicSize);
+    r[6] = 0x9D;
+    EXPECT_FALSE(DecodeTagRow(r.data(), &FakeType, row, reason));
+    EXPECT_EQ(reason, "topic holds a byte the station's code page does not define");
 }
 
 TEST(BusRows, IncomingTopicsAreClassifiedByTheirFirstReservedLevel) {

@@ -7,6 +7,7 @@
 
 #include "bus/payload.h"
 #include "frame/kernel.h"
+#include "support/utf8.h"
 
 namespace {
 
@@ -44,6 +45,15 @@ TEST(Payload, IntegersAreTakenToTheEndsOfTheirRangeAndRefusalsSayWhy) {
     EXPECT_EQ(Refusal(kTagInt16, "1 2"), "not an integer");
     EXPECT_EQ(Refusal(kTagInt32, "123456789012345678901x"), "not an integer");
     EXPECT_NE(Refusal(kTagInt16, "  ").find("empty"), std::string::npos);
+    // Leading zeros do not count as digits; a second sign is refused.
+    EXPECT_EQ(Parsed(kTagInt16, "0000000000000000000042").integer, 42);
+    EXPECT_EQ(Parsed(kTagInt32, "-00000000000000000000002147483648").integer, -2147483648LL);
+    EXPECT_EQ(Parsed(kTagInt16, "+0000000000000000000000").integer, 0);
+    EXPECT_NE(Refusal(kTagInt16, "00000000000000000000032768").find("out of range"), std::string::npos);
+    for (const char* doubled : {"+-5", "-+5", "++5", "--5"}) {
+        EXPECT_EQ(Refusal(kTagInt32, doubled), "not an integer");
+        EXPECT_EQ(Refusal(kTagReal, doubled), "not a number");
+    }
 }
 
 TEST(Payload, RealsAreFiniteDecimalNumbers) {
@@ -56,9 +66,44 @@ TEST(Payload, RealsAreFiniteDecimalNumbers) {
 
 TEST(Payload, TextsAreTakenAsTheyAreUpToTheKernelCapacity) {
     EXPECT_EQ(Parsed(kTagText, "  Night shift ").text, "  Night shift ");
-    EXPECT_EQ(Parsed(kTagText, "").text, "");
     EXPECT_EQ(Parsed(kTagText, std::string(kKernelTextCapacity, 'x')).text.size(), kKernelTextCapacity);
     EXPECT_EQ(Refusal(kTagBlock, "00"), "tag type not carried by the bus");
+    // The empty text: an empty payload or one zero byte in, one zero byte out.
+    EXPECT_EQ(Parsed(kTagText, "").text, "");
+    EXPECT_EQ(Parsed(kTagText, std::string(1, '\0')).text, "");
+    EXPECT_EQ(Refusal(kTagText, std::string(2, '\0')), "text holds a zero byte");
+    BusValue empty;
+    empty.type = kTagText;
+    EXPECT_EQ(FormatPayload(empty), std::string(1, '\0'));
+    EXPECT_EQ(JsonValue(empty), "\"\"");
+}
+
+// Texts are UTF-8 on the wire and in the station's code page in the tag.
+TEST(Payload, TextsAreUtf8OnTheWireAndCodePageInTheTag) {
+    if (StationCodePage() != 1252) GTEST_SKIP() << "the station's code page is not 1252 here";
+    BusValue v = Parsed(kTagText, "l\xC3\xADnea 3 \xE2\x82\xAC");
+    EXPECT_EQ(v.text, "l\xEDnea 3 \x80");
+    EXPECT_EQ(FormatPayload(v), "l\xC3\xADnea 3 \xE2\x82\xAC");
+    EXPECT_EQ(JsonValue(v), "\"l\xC3\xADnea 3 \xE2\x82\xAC\"");
+    char text[] = "\xE9t\xE9";
+    ValueRecord r{};
+    r.SetText(text);
+    r.capacity = sizeof text;
+    r.length = 3;
+    EXPECT_EQ(FormatRecord(kTagText, r), "\xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(Refusal(kTagText, "\xE6\x97\xA5"), "text holds a character the station's code page (1252) cannot show (U+65E5)");
+    EXPECT_EQ(Refusal(kTagText, "ok\xC3"), "text is not valid UTF-8");
+    // The limit is in bytes of the code page, counted after the conversion.
+    std::string e_acute;
+    for (int i = 0; i < 128; ++i) e_acute += "\xC3\xA9";
+    EXPECT_EQ(Parsed(kTagText, e_acute).text, std::string(128, '\xE9'));
+    std::string euro;
+    for (std::size_t i = 0; i < kKernelTextCapacity; ++i) euro += "\xE2\x82\xAC";  // three bytes each
+    EXPECT_EQ(Parsed(kTagText, euro).text.size(), kKernelTextCapacity);
+    const std::string too_long = "text longer than 255 bytes in the station's code page (1252)";
+    EXPECT_EQ(Refusal(kTagText, e_acute + e_acute), too_long);
+    EXPECT_EQ(Refusal(kTagText, euro + "\xE2\x82\xAC"), too_long);
+    EXPECT_EQ(Refusal(kTagText, std::string(kKernelTextCapacity + 1, 'A')), too_long);
 }
 
 TEST(Payload, ValuesGoOutAsTheReaderTakesThemBack) {
@@ -118,7 +163,12 @@ TEST(Payload, CommandTriggerValuesAlwaysChange) {
 }
 
 TEST(Payload, JsonOfAnyBytesIsValid) {
-    EXPECT_EQ(JsonString("a\"b\\c\n\x01\xe9"), "\"a\\\"b\\\\c\\n\\u0001\\u00e9\"");
+    // Quotes, backslashes and controls escaped; UTF-8 and DEL kept as they are.
+    EXPECT_EQ(JsonString("a\"b\\c\n\x01\b\f\x1F\x7F\xC3\xA9\xE6\x97\xA5"),
+              "\"a\\\"b\\\\c\\n\\u0001\\b\\f\\u001f\x7F\xC3\xA9\xE6\x97\xA5\"");
+    // Each byte outside valid UTF-8 becomes U+FFFD, the rest stays.
+    EXPECT_EQ(JsonString("\xE9x\xE6\x97\xED\xA0\x80"),
+              "\"\xEF\xBF\xBDx\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
     BusValue r;
     r.type = kTagReal;
     r.real = std::numeric_limits<double>::infinity();
