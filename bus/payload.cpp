@@ -165,10 +165,12 @@ bool ParsePayload(std::int16_t type, std::string_view payload, BusValue& out, st
             // code-page form (the four-byte ones stay four in UTF-8 and
             // exist nowhere else): longer payloads cannot fit and are not
             // converted at all.
-            const std::string too_long = "text longer than " + std::to_string(kKernelTextCapacity) +
-                                         " bytes in the station's code page (" + std::to_string(StationCodePage()) + ")";
+            auto too_long = [] {
+                return "text longer than " + std::to_string(kKernelTextCapacity) + " bytes in the station's code page (" +
+                       std::to_string(StationCodePage()) + ")";
+            };
             if (payload.size() > 3 * std::size_t{kKernelTextCapacity}) {
-                reason = too_long;
+                reason = too_long();
                 return false;
             }
             if (payload.find('\0') != std::string_view::npos) {
@@ -180,7 +182,7 @@ bool ParsePayload(std::int16_t type, std::string_view payload, BusValue& out, st
                 return false;
             }
             if (value.text.size() > kKernelTextCapacity) {
-                reason = too_long;
+                reason = too_long();
                 return false;
             }
             break;
