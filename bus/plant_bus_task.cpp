@@ -425,6 +425,9 @@ std::string PlantBusTask::SendAnswer(const std::string& reply, const std::string
     if (session_ == nullptr) return answer;
     std::string refusal;
     if (session_->PublishTo(reply, answer, false, correlation, kAnswerQos, &refusal)) return answer;
+    // While the broker is away the client keeps QoS 1 and 2 messages for the
+    // reconnection (and says "not connected"): the answer goes out then.
+    if (!session_->Connected()) return answer;
     // The caller is not left waiting: a short answer says why.
     const std::string reason =
         "the answer could not be sent: " + (refusal.empty() ? std::string("refused by the client") : refusal);
