@@ -16,18 +16,36 @@
 #include "frame/task_state.h"
 #include "platform/computer_name.h"
 #include "platform/sync.h"
+#include "support/utf8.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kTopicShown = 64;  // characters of an outside topic in a report
+constexpr int kTopicShown = 64;    // characters of an outside topic in a report
+constexpr int kReasonShown = 200;  // characters of a reason in a report
 
 // An outside text as it may appear in a report: printable bytes only, cut.
 std::string Shown(std::string_view text) {
     std::string out;
     for (unsigned char c : text.substr(0, kTopicShown)) out += (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
     if (text.size() > kTopicShown) out += "...";
+    return out;
+}
+
+// An outside text (UTF-8) as it goes to the status message and the log: in
+// the station's code page, printable, at most `limit` characters.
+std::string Reported(std::string_view text, int limit) {
+    const std::size_t taken = static_cast<std::size_t>(limit) * 4;  // a character is at most 4 bytes
+    std::string out;
+    for (unsigned char c : Utf8ToCodePageShown(text.substr(0, taken))) {
+        if (out.size() == static_cast<std::size_t>(limit)) {
+            out += "...";
+            return out;
+        }
+        out += (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
+    }
+    if (text.size() > taken) out += "...";
     return out;
 }
 
@@ -170,6 +188,11 @@ bool PlantBusTask::PrefixesOverlap(std::string_view a, std::string_view b) {
     return b.compare(0, a.size(), a) == 0 && (b.size() == a.size() || b[a.size()] == '/');
 }
 
+bool PlantBusTask::TopicUnder(std::string_view topic, std::string_view prefix) {
+    return !prefix.empty() && topic.size() >= prefix.size() && topic.compare(0, prefix.size(), prefix) == 0 &&
+           (topic.size() == prefix.size() || topic[prefix.size()] == '/');
+}
+
 // ---- loading ----------------------------------------------------------------
 
 void PlantBusTask::CtLoad() {
@@ -296,6 +319,7 @@ void PlantBusTask::Stop() {
             OpenCommand command;
             if (TakeCommand(row, command, false, Clock::now())) FinishCommand(row, std::move(command), "stopped");
         }
+        ReportCounts(Clock::now(), true);  // the refusals counted so far
         session_->Stop();
         session_.reset();
     }
@@ -359,17 +383,73 @@ std::string PlantBusTask::StationField(bool broadcast) const {
     return broadcast ? ",\"station\":" + JsonString(broker_.prefix) : std::string();
 }
 
-void PlantBusTask::Refuse(const std::string& topic, const std::string& reason, const std::string& reply,
-                          const std::string* correlation, bool broadcast) {
-    const std::string shown = Shown(topic);
-    StatusMessage(kLevelError, "BUSBADMSG", shown.c_str(), reason.c_str());
-    if (session_ == nullptr) return;
-    session_->Publish("error", "{\"topic\":" + JsonString(topic) + ",\"reason\":" + JsonString(reason) + "}", false);
-    if (!reply.empty())
-        session_->PublishTo(reply,
-                            "{\"result\":\"refused\",\"reason\":" + JsonString(reason) + StationField(broadcast) + "}",
-                            false, correlation);
+// ---- refusals ---------------------------------------------------------------------
+
+void PlantBusTask::Report(const std::string& topic, const std::string& reason) {
+    // Keyed by what the report shows: an endless topic makes one key.
+    const std::string shown = Reported(topic, kTopicShown), why = Reported(reason, kReasonShown);
+    bool full = false;
+    {
+        std::lock_guard<std::mutex> lock(refusals_mutex_);
+        full = refusals_.Note(shown, why, Clock::now());
+    }
+    if (full) StatusMessage(kLevelError, "BUSBADMSG", shown.c_str(), why.c_str());
 }
+
+SteadyTime PlantBusTask::ReportCounts(SteadyTime now, bool all) {
+    std::vector<RefusalLog::Summary> due;
+    SteadyTime next;
+    {
+        std::lock_guard<std::mutex> lock(refusals_mutex_);
+        due = refusals_.Due(now, all);
+        next = refusals_.NextDue();
+    }
+    for (const RefusalLog::Summary& s : due)
+        StatusMessage(kLevelError, "BUSBADMSGS", s.count, s.topic.c_str(), s.reason.c_str(), s.seconds);
+    return next;
+}
+
+void PlantBusTask::Refuse(const std::string& topic, const std::string& reason) {
+    Report(topic, reason);
+    // Every refusal on the error topic: it is what a caller watches.
+    if (session_ != nullptr)
+        session_->Publish("error", "{\"topic\":" + JsonString(topic) + ",\"reason\":" + JsonString(reason) + "}", false);
+}
+
+std::string PlantBusTask::RefusedAnswer(const std::string& reason, bool broadcast) const {
+    return "{\"result\":\"refused\",\"reason\":" + JsonString(reason) + StationField(broadcast) + "}";
+}
+
+std::string PlantBusTask::SendAnswer(const std::string& reply, const std::string* correlation,
+                                     const std::string& answer, bool broadcast) {
+    if (session_ == nullptr) return answer;
+    std::string refusal;
+    if (session_->PublishTo(reply, answer, false, correlation, kAnswerQos, &refusal)) return answer;
+    // While the broker is away the client keeps QoS 1 and 2 messages for the
+    // reconnection (and says "not connected"): the answer goes out then.
+    if (!session_->Connected()) return answer;
+    // The caller is not left waiting: a short answer says why.
+    const std::string reason =
+        "the answer could not be sent: " + (refusal.empty() ? std::string("refused by the client") : refusal);
+    Refuse(reply, reason);
+    const std::string short_answer = RefusedAnswer(reason, broadcast);
+    refusal.clear();
+    if (!session_->PublishTo(reply, short_answer, false, correlation, kAnswerQos, &refusal))
+        Report(reply, "the refused answer could not be sent either: " + refusal);
+    return short_answer;
+}
+
+void PlantBusTask::Answer(const std::string& reply, const std::string* correlation, const std::string& key,
+                          std::chrono::milliseconds window, const std::string& answer, bool broadcast) {
+    // Sent before the key is closed: a copy arriving meanwhile finds it open
+    // and is answered by this very answer (it has the same destination).
+    const std::string sent = SendAnswer(reply, correlation, answer, broadcast);
+    if (key.empty()) return;
+    std::lock_guard<std::mutex> lock(commands_mutex_);
+    ledger_.Finish(key, sent, Clock::now(), window);
+}
+
+// ---- network thread: messages -----------------------------------------------------
 
 void PlantBusTask::OnMessage(const BusMessage& message) {
     // The topic below "<prefix>/", or empty when it is not under it.
@@ -393,22 +473,68 @@ void PlantBusTask::OnMessage(const BusMessage& message) {
     if (rest.empty()) return;  // not ours (the subscription is "<prefix>/#")
     const TopicRequest request = ClassifyTopic(rest);
     switch (request.kind) {
-        case TopicRequest::kOwn: return;  // status, errors and answers
-        case TopicRequest::kSet: HandleSet(message.topic, request.base, message.payload); return;
-        case TopicRequest::kCall: HandleCall(message, request.base, request.request_id, false); return;
-        case TopicRequest::kState:
-            if (rows_.tag_by_topic.count(request.base) != 0)
-                Refuse(message.topic, "a state topic of the bridge: write to " + Shown(request.base) + "/set");
-            else if (rows_.command_by_topic.count(request.base) != 0)
-                Refuse(message.topic, "a command: publish to " + Shown(request.base) + "/call");
-            else
-                Refuse(message.topic, "unknown topic");
-            return;
-        default: Refuse(message.topic, "unknown topic"); return;
+        case TopicRequest::kSet: HandleSet(message, request.base); break;
+        case TopicRequest::kCall: HandleCall(message, request.base, request.request_id, false); break;
+        default: HandleState(message, request, rest); return;
     }
+    // A retained write or command would stay at the broker for the next
+    // subscriber: it is handled once and deleted.
+    DeleteRetained(message);
 }
 
-void PlantBusTask::HandleSet(const std::string& topic, const std::string& base, const std::string& payload) {
+void PlantBusTask::HandleState(const BusMessage& message, const TopicRequest& request, std::string_view rest) {
+    if (request.kind == TopicRequest::kOwn && rest == "status") {
+        // Only the bridge says whether it runs.
+        bool stopping = false;
+        {
+            std::lock_guard<std::mutex> lock(commands_mutex_);
+            stopping = stopping_;
+        }
+        if (message.payload == MqttSession::kOnline || stopping) return;
+        Refuse(message.topic, "the bridge's own status topic");
+        if (session_ != nullptr) session_->Publish("status", MqttSession::kOnline, true);
+        return;
+    }
+    if (request.kind == TopicRequest::kOwn) {
+        // The error topic and answers: another bridge's or a caller's
+        // leftovers are not kept for the next subscriber.
+        DeleteRetained(message);
+        return;
+    }
+    if (request.kind == TopicRequest::kState && rows_.tag_by_topic.count(request.base) != 0) {
+        const std::size_t row = rows_.tag_by_topic.find(request.base)->second;
+        Refuse(message.topic, "a state topic of the bridge: write to " + Shown(request.base) + "/set");
+        if (rows_.tags[row].flags & kRowPublish)
+            CorrectState(row, message);
+        else
+            DeleteRetained(message);
+        return;
+    }
+    if (request.kind == TopicRequest::kState && rows_.command_by_topic.count(request.base) != 0)
+        Refuse(message.topic, "a command: publish to " + Shown(request.base) + "/call");
+    else
+        Refuse(message.topic, "unknown topic");
+    DeleteRetained(message);
+}
+
+void PlantBusTask::CorrectState(std::size_t row, const BusMessage& message) {
+    const TagRow& tag = rows_.tags[row];
+    BusValue value;
+    if (ReadTagValue(tag.tag.ref, tag.tag.type, value) != 0) return;
+    const std::string truth = FormatPayload(value);
+    // The same value needs nothing (and two bridges on one prefix by mistake
+    // holding the same value do not answer each other).
+    if (message.payload != truth) PublishRow(row, truth);
+}
+
+void PlantBusTask::DeleteRetained(const BusMessage& message) {
+    // An empty payload is a deletion already: never answered, so nothing loops.
+    if (!message.retained || message.payload.empty() || session_ == nullptr) return;
+    session_->PublishTo(message.topic, "", true);
+}
+
+void PlantBusTask::HandleSet(const BusMessage& message, const std::string& base) {
+    const std::string& topic = message.topic;
     auto it = rows_.tag_by_topic.find(base);
     if (it == rows_.tag_by_topic.end()) {
         Refuse(topic, "unknown topic");
@@ -421,7 +547,7 @@ void PlantBusTask::HandleSet(const std::string& topic, const std::string& base, 
     }
     BusValue value;
     std::string reason;
-    if (!ParsePayload(row.tag.type, payload, value, reason)) {
+    if (!ParsePayload(row.tag.type, message.payload, value, reason)) {
         Refuse(topic, reason);
         return;
     }
@@ -434,7 +560,14 @@ void PlantBusTask::HandleCall(const BusMessage& message, const std::string& base
     std::string reply;
     if (!message.response_topic.empty()) {
         if (!ValidPrefix(message.response_topic)) {
-            Refuse(message.topic, "the response topic holds a wildcard or an empty level", {}, nullptr, broadcast);
+            Refuse(message.topic, "the response topic holds a wildcard or an empty level");
+            return;
+        }
+        // An answer there would overwrite the station's state or look like
+        // a command to the fleet: nothing is published there.
+        if (TopicUnder(message.response_topic, broker_.prefix) ||
+            TopicUnder(message.response_topic, broker_.broadcast_prefix)) {
+            Refuse(message.topic, "the response topic lies under the station's or the broadcast prefix");
             return;
         }
         reply = message.response_topic;
@@ -446,29 +579,46 @@ void PlantBusTask::HandleCall(const BusMessage& message, const std::string& base
     }
     const std::string* correlation = message.has_correlation ? &message.correlation : nullptr;
     auto it = rows_.command_by_topic.find(base);
-    if (it == rows_.command_by_topic.end()) {
-        Refuse(message.topic, "unknown command", reply, correlation, broadcast);
-        return;
+    const bool known = it != rows_.command_by_topic.end();
+    const std::size_t index = known ? it->second : 0;
+    const std::uint32_t timeout_ms =
+        known && rows_.commands[index].timeout_ms != 0 ? rows_.commands[index].timeout_ms : default_timeout_ms_;
+    const std::chrono::milliseconds window = LedgerWindow(timeout_ms);
+
+    // The id first, before the busy rule: a copy of an open command is not
+    // busy, and no copy runs anything.
+    const std::string key = CommandKey(message, !request_id.empty());
+    if (!key.empty()) {
+        std::string stored;
+        CommandLedger::Seen seen;
+        {
+            std::lock_guard<std::mutex> lock(commands_mutex_);
+            seen = ledger_.Take(key, Clock::now(), &stored);
+        }
+        if (seen == CommandLedger::Seen::kOpen) return;  // the first run's answer answers it
+        if (seen == CommandLedger::Seen::kAnswered) {
+            SendAnswer(reply, correlation, stored, broadcast);
+            return;
+        }
     }
-    const std::size_t index = it->second;
+    // From here every path answers once, which closes the key.
+    auto refuse = [&](const std::string& reason) {
+        Refuse(message.topic, reason);
+        Answer(reply, correlation, key, window, RefusedAnswer(reason, broadcast), broadcast);
+    };
+    if (!known) return refuse("unknown command");
     const CommandRow& row = rows_.commands[index];
+    if (std::string stale = StaleQueuedReason(message, timeout_ms); !stale.empty()) return refuse(stale);
 
     // The payload: the argument tag's value, or the trigger's in value mode.
     BusValue argument, fire;
     std::string reason;
     if (row.argument.Configured()) {
-        if (!ParsePayload(row.argument.type, message.payload, argument, reason)) {
-            Refuse(message.topic, reason, reply, correlation, broadcast);
-            return;
-        }
+        if (!ParsePayload(row.argument.type, message.payload, argument, reason)) return refuse(reason);
     } else if (row.mode == kCommandValue) {
-        if (!ParsePayload(row.trigger.type, message.payload, fire, reason)) {
-            Refuse(message.topic, reason, reply, correlation, broadcast);
-            return;
-        }
+        if (!ParsePayload(row.trigger.type, message.payload, fire, reason)) return refuse(reason);
     } else if (!BlankOnly(message.payload)) {
-        Refuse(message.topic, "this command takes no value", reply, correlation, broadcast);
-        return;
+        return refuse("this command takes no value");
     }
 
     const Clock::time_point now = Clock::now();
@@ -483,22 +633,21 @@ void PlantBusTask::HandleCall(const BusMessage& message, const std::string& base
             command.reply_topic = reply;
             command.has_correlation = message.has_correlation;
             command.correlation = message.correlation;
-            command.label = Shown(message.topic);
+            command.label = Reported(message.topic, kTopicShown);
             command.broadcast = broadcast;
+            command.key = key;
+            command.window = window;
             command.start = now;
-            command.deadline = now + std::chrono::milliseconds(row.timeout_ms != 0 ? row.timeout_ms : default_timeout_ms_);
+            command.deadline = now + std::chrono::milliseconds(timeout_ms);
         }
     }
-    if (!reason.empty()) {
-        Refuse(message.topic, reason, reply, correlation, broadcast);
-        return;
-    }
+    if (!reason.empty()) return refuse(reason);
     auto fail = [&](const std::string& why) {
         {
             std::lock_guard<std::mutex> lock(commands_mutex_);
             commands_.erase(index);
         }
-        Refuse(message.topic, why, reply, correlation, broadcast);
+        refuse(why);
     };
 
     // The done tag is cleared first, so that the handler's 1 is a change.
@@ -564,8 +713,8 @@ void PlantBusTask::FinishCommand(std::size_t index, OpenCommand command, const c
     std::snprintf(elapsed, sizeof elapsed, "%.3f", ms);
     const std::string answer = std::string("{\"result\":\"") + result + "\",\"values\":" + values + ",\"ms\":" + elapsed +
                                StationField(command.broadcast) + "}";
-    if (session_ != nullptr)
-        session_->PublishTo(command.reply_topic, answer, false, command.has_correlation ? &command.correlation : nullptr);
+    Answer(command.reply_topic, command.has_correlation ? &command.correlation : nullptr, command.key, command.window,
+           answer, command.broadcast);
     if (!done)
         StatusMessage(kLevelError, "BUSTIMEOUT", command.label.c_str(), result);
 }
@@ -586,5 +735,5 @@ SteadyTime PlantBusTask::OnTimer(SteadyTime now) {
         OpenCommand command;
         if (TakeCommand(row, command, true, now)) FinishCommand(row, std::move(command), "timeout");
     }
-    return next;
+    return std::min(next, ReportCounts(now, false));
 }

@@ -9,6 +9,13 @@
 // semaphore, so it never waits for the main thread's blocking wait. Open
 // commands sit in a table shared by both threads; whichever thread takes a
 // command out of it (done seen, or timed out) is the one that answers it.
+//
+// Safety on a shared network: a command's id is looked up in the ledger
+// before anything else, so a copy runs nothing; answers go out at QoS 2;
+// a command the broker kept longer than its timeout is refused; answers
+// never go to the station's own or the broadcast topics; foreign state on
+// the station's topics is replaced or deleted; refusals are reported once
+// per topic and reason, then counted.
 #pragma once
 
 #include <chrono>
@@ -20,8 +27,10 @@
 #include <string>
 
 #include "bus/bus_rows.h"
+#include "bus/command_ledger.h"
 #include "bus/mqtt_session.h"
 #include "bus/payload.h"
+#include "bus/refusal_log.h"
 #include "frame/task_base.h"
 
 class PlantBusTask : public TaskBase, private SessionListener {
@@ -45,6 +54,12 @@ public:
     static std::string DefaultBroadcastPrefix(const char* app, const char* domain);
     // Whether one prefix is the other or lies under it.
     static bool PrefixesOverlap(std::string_view a, std::string_view b);
+    // Whether `topic` is `prefix` or lies under it (level by level).
+    static bool TopicUnder(std::string_view topic, std::string_view prefix);
+
+    // The QoS of command answers: with the session the broker keeps, a
+    // caller subscribed at QoS 1 or 2 gets one answer also across a drop.
+    static constexpr int kAnswerQos = 2;
 
 private:
     enum class CommandState { kPreparing, kArmed, kFinishing };
@@ -55,6 +70,8 @@ private:
         bool has_correlation = false;
         std::string label;  // the command topic, for reports
         bool broadcast = false;  // the answer names the station
+        std::string key;         // in the ledger; empty: a command without id
+        std::chrono::milliseconds window{0};  // how long the ledger keeps its answer
         std::chrono::steady_clock::time_point start, deadline;
     };
 
@@ -69,12 +86,33 @@ private:
     void OnMessage(const BusMessage& message) override;
     SteadyTime OnTimer(SteadyTime now) override;
 
-    void HandleSet(const std::string& topic, const std::string& base, const std::string& payload);
+    void HandleSet(const BusMessage& message, const std::string& base);
     void HandleCall(const BusMessage& message, const std::string& base, const std::string& request_id, bool broadcast);
-    // Reports a refused message (status message and error topic) and, when
-    // `reply` names a topic, answers it with the reason.
-    void Refuse(const std::string& topic, const std::string& reason, const std::string& reply = {},
-                const std::string* correlation = nullptr, bool broadcast = false);
+    // A message on a state topic, on "status" or on another topic of the
+    // station's own (below the prefix).
+    void HandleState(const BusMessage& message, const TopicRequest& request, std::string_view rest);
+    // Publishes a publishing row's true value again (retained) when the
+    // message says otherwise.
+    void CorrectState(std::size_t row, const BusMessage& message);
+    // Deletes a retained message another client left on one of our topics.
+    void DeleteRetained(const BusMessage& message);
+    // Reports a refused message (status message, rate-limited, and the
+    // error topic).
+    void Refuse(const std::string& topic, const std::string& reason);
+    // The status message and log part of a refusal: in full the first time
+    // per topic and reason, else counted (RefusalLog).
+    void Report(const std::string& topic, const std::string& reason);
+    // '{"result":"refused","reason":...}' with the station field.
+    std::string RefusedAnswer(const std::string& reason, bool broadcast) const;
+    // Publishes an answer at kAnswerQos; one the client cannot send is
+    // replaced by a short refused answer naming why. What was sent.
+    std::string SendAnswer(const std::string& reply, const std::string* correlation, const std::string& answer,
+                           bool broadcast);
+    // SendAnswer, then the answer kept in the ledger under `key`.
+    void Answer(const std::string& reply, const std::string* correlation, const std::string& key,
+                std::chrono::milliseconds window, const std::string& answer, bool broadcast);
+    // Summaries of the counted refusals that are due (all at a stop).
+    SteadyTime ReportCounts(SteadyTime now, bool all);
     // ',"station":"<prefix>"' for the answer to a broadcast, else empty.
     std::string StationField(bool broadcast) const;
     // Takes an armed command out (any thread); false when another thread
@@ -92,6 +130,9 @@ private:
     std::mutex publish_mutex_;  // orders state publications of both threads
     std::mutex commands_mutex_;
     std::map<std::size_t, OpenCommand> commands_;  // by command row
+    CommandLedger ledger_;                         // under commands_mutex_
+    std::mutex refusals_mutex_;
+    RefusalLog refusals_;                          // under refusals_mutex_
     bool stopping_ = false;                        // under commands_mutex_
     bool problem_reported_ = false;                // network thread only
 };

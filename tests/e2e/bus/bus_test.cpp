@@ -3,6 +3,7 @@
 // the bus. Tags of the sample application; topics under "test/st1".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -54,11 +55,12 @@ protected:
     virtual std::string BrokerExtra() { return ""; }
 
     // The bridge on the test broker and prefix; `broker_keys` are more lines
-    // of section Broker.
-    void StartBus(const std::string& broker_keys = kQuickRetries, bool wait_running = true) {
+    // of section Broker, `bus_keys` of section Bus.
+    void StartBus(const std::string& broker_keys = kQuickRetries, bool wait_running = true,
+                  const std::string& bus_keys = "") {
         std::ofstream(dir_ / "app" / "net" / "VDMQTT.ini", std::ios::trunc)
             << "[Debug]\nDebugLevel=3\n[Broker]\nPort=" << broker_->port() << "\n"
-            << broker_keys << "[Bus]\nTopicPrefix=test/st1\n";
+            << broker_keys << "[Bus]\nTopicPrefix=test/st1\n" << bus_keys;
         std::string error;
         bus_ = sim::ChildProcess::Start({VD_VDMQTT}, error, (dir_ / "bus.out").string());
         ASSERT_TRUE(bus_) << error;
@@ -267,6 +269,91 @@ TEST_F(BusRuntime, CommandsThroughVdwinutAreAnsweredOnceWithTheirResults) {
     EXPECT_TRUE(Has(timeout, "{\"result\":\"timeout\",\"values\":[]")) << timeout;
     EXPECT_TRUE(WaitMessage("line/ping/call ended without done: timeout"));
     EXPECT_EQ(Count(c, "", "\"result\":\"timeout\""), 1);
+}
+
+// The test sets the done tag; the count-mode trigger counts the runs.
+TEST_F(BusRuntime, ACopyOfACommandRunsNothingAndGetsTheFirstAnswerWhileAnotherIdIsBusy) {
+    StartBus();
+    BusClient& c = Client();
+    const std::string answers = "bustest/answers", id = "dup-1", other = "other-2";
+    ASSERT_TRUE(c.Subscribe(answers, kWaitMs));
+    ASSERT_TRUE(c.WaitForTopic(T("status"), kWaitMs));
+    auto call = [&](const char* payload, const std::string& correlation) {
+        ASSERT_TRUE(c.Publish(T("eventlog/write/call"), payload, false, &answers, &correlation));
+    };
+    auto nth = [&](const std::string& correlation, int n) {  // the n-th answer to `correlation`
+        Received m;
+        c.WaitFor([&](const Received& r) { return r.topic == answers && r.correlation == correlation && --n == 0; },
+                  kWaitMs, &m);
+        return m.payload;
+    };
+    call("first", id);
+    ASSERT_TRUE(WaitFor("EVT_TRIG", 1));
+    call("first", id);       // a copy of the open command: not busy, not run
+    call("second", other);   // another id: busy
+    EXPECT_TRUE(Has(nth(other, 1), "busy"));
+    ASSERT_EQ(Vdrt("set EVT_DONE 1"), 0);
+    const std::string first = nth(id, 1);
+    EXPECT_TRUE(Has(first, "{\"result\":\"done\",\"values\":[1]")) << first;
+    call("first", id);       // a copy after the answer: the stored answer at once
+    EXPECT_EQ(nth(id, 2), first);
+    EXPECT_EQ(Count(c, answers, "\"result\""), 3);  // busy, first, copy
+
+    // MQTT 3.1.1: the full topic is the id.
+    BusClient& old = Client(4);
+    ASSERT_TRUE(old.Publish(T("eventlog/write/call/e7"), "again"));
+    ASSERT_TRUE(WaitFor("EVT_TRIG", 2));
+    ASSERT_EQ(Vdrt("set EVT_DONE 1"), 0);
+    ASSERT_TRUE(old.WaitForTopic(T("eventlog/write/reply/e7"), kWaitMs));
+    ASSERT_TRUE(old.Publish(T("eventlog/write/call/e7"), "again"));
+    EXPECT_EQ(Count(old, T("eventlog/write/reply/e7"), "\"values\":[2]"), 2);
+    EXPECT_EQ(Int("EVT_TRIG"), 2);
+}
+
+TEST_F(BusRuntime, AnswersNeverGoToTheStationsOwnOrTheBroadcastTopics) {
+    StartBus(kQuickRetries, true, "BroadcastPrefix=test/all\n");
+    BusClient& c = Client();
+    ASSERT_TRUE(c.Subscribe("test/all/#", kWaitMs));
+    ASSERT_TRUE(c.WaitForTopic(T("line/alarm"), kWaitMs));
+    const std::string correlation = "r1";
+    for (const std::string& reply : {T("line/speed"), std::string("test/all/keyboard/alt-tab/lock/call")}) {
+        c.Clear();
+        ASSERT_TRUE(c.Publish(T("line/ping/call"), "", false, &reply, &correlation));
+        Received e;
+        ASSERT_TRUE(c.WaitForTopic(T("error"), kWaitMs, &e));
+        EXPECT_TRUE(Has(e.payload, "the response topic lies under the station's or the broadcast prefix")) << e.payload;
+        EXPECT_EQ(Count(c, reply, ""), 0) << reply;
+    }
+    EXPECT_EQ(Int("PING_TRIG"), 0);
+}
+
+TEST_F(BusRuntime, ForgedStateIsReplacedSoALateSubscriberReadsTheTrueValues) {
+    StartBus();
+    BusClient& c = Client();
+    ASSERT_TRUE(c.WaitForTopic(T("line/alarm"), kWaitMs));
+    c.Clear();
+    ASSERT_TRUE(c.Publish(T("line/speed"), "999", true));
+    ASSERT_TRUE(c.Publish(T("status"), "offline", true));
+    EXPECT_TRUE(WaitPayload(c, T("status"), "online"));  // corrected in order: line/speed is too
+    BusClient& late = Client();
+    Received speed, status;
+    ASSERT_TRUE(late.WaitForTopic(T("line/speed"), kWaitMs, &speed) && late.WaitForTopic(T("status"), kWaitMs, &status));
+    EXPECT_EQ(speed.payload + " " + status.payload, "12.5 online");
+}
+
+TEST_F(BusRuntime, ManyRefusalsAddAFewLogLinesWhileTheErrorTopicGetsEachOne) {
+    StartBus();
+    BusClient& c = Client();
+    ASSERT_TRUE(c.WaitForTopic(T("status"), kWaitMs));
+    const fs::path log = LogFile().parent_path() / "VDMQTT.log";
+    auto lines = [&] { const std::string t = ReadFile(log); return std::count(t.begin(), t.end(), '\n'); };
+    const auto before = lines();
+    for (int i = 0; i < 500; ++i) ASSERT_TRUE(c.Publish(T("line/alarm/set"), std::to_string(i)));
+    int errors = 0;
+    EXPECT_TRUE(c.WaitFor([&](const Received& m) { return m.topic == T("error") && ++errors == 500; }, 3 * kWaitMs));
+    EXPECT_LE(lines() - before, 2) << ReadFile(log);
+    EXPECT_EQ(StopBus(), 0);
+    EXPECT_TRUE(Has(ReadFile(log), "499 more bus messages on test/st1/line/alarm/set refused: the tag does not accept writes"));
 }
 
 // The answer of a command that timed out while the broker was away is sent

@@ -121,6 +121,9 @@ TEST(BusRows, ABroadcastPrefixMayNotOverlapTheStationsOwn) {
     for (auto [a, b] : std::vector<std::pair<const char*, const char*>>{
              {"S/p/all", "S/p/allx"}, {"S/p/st1", "S/p/all"}, {"S/p/al", "S/p/all"}})
         EXPECT_FALSE(PlantBusTask::PrefixesOverlap(a, b) || PlantBusTask::PrefixesOverlap(b, a)) << a << " " << b;
+    EXPECT_TRUE(PlantBusTask::TopicUnder("S/p/all", "S/p/all") && PlantBusTask::TopicUnder("S/p/all/x", "S/p/all"));
+    EXPECT_FALSE(PlantBusTask::TopicUnder("S/p/allx", "S/p/all") || PlantBusTask::TopicUnder("S/p", "S/p/all") ||
+                 PlantBusTask::TopicUnder("S/p", ""));
 }
 
 TEST(BusRows, RowTopicsLeaveRoomForTheBridgesOwn) {
