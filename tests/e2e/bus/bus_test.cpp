@@ -64,7 +64,9 @@ protected:
         std::string error;
         bus_ = sim::ChildProcess::Start({VD_VDMQTT}, error, (dir_ / "bus.out").string());
         ASSERT_TRUE(bus_) << error;
-        if (wait_running) ASSERT_TRUE(WaitFor("VDMQTT.STATUS", 1)) << BusOut();
+        if (wait_running) {
+            ASSERT_TRUE(WaitFor("VDMQTT.STATUS", 1)) << BusOut();
+        }
     }
 
     // Asks the runtime to stop the bridge; its exit code, or -999.
