@@ -1,0 +1,381 @@
+// The plant bus through its process entry with every kernel operation
+// failing once at every point of a run: the k-th call of operation X, for
+// every k a fault-free run reached, whichever thread makes it (the main
+// thread's start-up, loop and shutdown, or the network thread on the second
+// registration: their order varies from run to run, so each point's
+// expected outcome is one that holds for any call it lands on). Another
+// thread plays the runtime and a command's handler; a client on a real
+// broker writes a tag and sends four commands. The task must not crash or
+// hang, must leave the kernel detached, return 0 after a start-up that
+// succeeded and -1 after one that failed, show every kernel refusal it
+// reports in its status, and answer every command it received exactly once.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bus/bus_client.h"
+#include "bus/plant_bus_task.h"
+#include "frame/application.h"
+#include "frame/kernel.h"
+#include "frame/task_state.h"
+#include "platform/test_hooks.h"
+#include "sim/sim.h"
+#include "tests/e2e/bus/test_broker.h"
+#include "tests/support/fault_sweep.h"
+#include "tests/support/in_process_kernel.h"
+#include "tests/support/runtime_environment.h"
+#include "tests/support/scratch_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const char* kTags =
+    "LEVEL int16 3\nARG int32 0\nRES int32 0\n"
+    "C1_TRIG int16 0\nC1_DONE int16 0\nC2_TRIG int16 0\nC2_DONE int16 0\nC3_TRIG int16 0\nC3_DONE int16 0\n";
+// A published tag that takes writes; a command with argument and result
+// whose handler the runtime thread plays (the settings' timeout), a pulse
+// nobody answers (10 ms), a count command left open until the stop.
+const char* kRows = R"(
+table 1 "TAGS"
+  fields tag u16 text48
+  record tag:LEVEL 3 "line/level"
+end
+table 2 "COMMANDS"
+  fields tag tag tag tag tag tag tag u16 u32 text48
+  record tag:C1_TRIG tag:C1_DONE tag:ARG tag:RES none none none 0 0 "pump/start"
+  record tag:C2_TRIG tag:C2_DONE none none none none none 1 10 "valve/pulse"
+  record tag:C3_TRIG tag:C3_DONE none none none none none 2 60000 "dose/hold"
+end
+)";
+// The commands of a run by correlation data: topic and payload.
+const std::map<std::string, std::pair<const char*, const char*>> kCommands = {
+    {"c1", {"pump/start", "41"}}, {"c2", {"valve/pulse", ""}}, {"c3a", {"dose/hold", ""}}, {"c3b", {"dose/hold", ""}}};
+
+struct Recorder {
+    std::map<int, int> counts;  // calls per operation
+    int fault_op = 0, fault_ordinal = 0;
+    bool fault_hit = false;
+    bool loaded = false;          // RunLoad ran: start-up got through
+    bool stop_requested = false;  // by the runtime thread
+    bool early_end = false;       // the loop ended before the runtime asked
+    std::vector<std::string> messages;  // texts written to the message tag
+    std::vector<std::int64_t> levels;   // values written to the status tag
+};
+std::mutex g_mutex;
+Recorder g_rec;
+
+void Enter(int op) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (++g_rec.counts[op] != g_rec.fault_ordinal || op != g_rec.fault_op) return;
+    // Another thread's call of the same operation may take it first: one
+    // call of X fails, near the k-th.
+    sim::InjectFault(op, 1, kKernelErrNoDatabase, -1);
+    g_rec.fault_hit = true;
+}
+
+// The task's status and message writes, as the database holds them after
+// the write.
+std::int32_t RecordingWrite(TaskId task, const TagRef* refs, std::int32_t count, const void* values) {
+    const std::int32_t rc = vdtest::CountingKernelOps().write(task, refs, count, values);
+    const TaskEnvironment& env = task_state().environment;
+    sim::Value v;
+    if (rc != 0 || count != 1 || refs == nullptr || (refs[0] != env.message_tag && refs[0] != env.status_tag) ||
+        !sim::CurrentDatabase()->GetValue(TagRefIndex(refs[0]), v))
+        return rc;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (refs[0] == env.message_tag) g_rec.messages.push_back(v.bytes);
+    else g_rec.levels.push_back(v.integer);
+    return rc;
+}
+
+class ObservedBus : public PlantBusTask {
+public:
+    ObservedBus() : PlantBusTask("VDMQTT", "MQTT Plant Bus") {}
+    void RunLoad() override {
+        PlantBusTask::RunLoad();
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_rec.loaded = true;
+    }
+    void Stop() override {
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            g_rec.early_end = !g_rec.stop_requested;
+        }
+        PlantBusTask::Stop();
+    }
+};
+
+struct Outcome {
+    Recorder rec;
+    int exit_code = 99;
+    bool hung = false;
+    bool online = false;     // the client saw "online": the bridge had subscribed
+    bool confirmed = false;  // the bridge refused the probe sent after the commands: it had them all
+    std::size_t attached_after = 0;
+    std::map<std::string, std::vector<std::string>> answers;  // by correlation
+    std::vector<std::string> errors;                          // payloads on "error"
+    bool level_published = false;
+    std::int64_t level = 0, result = 0;
+};
+
+bool Has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+class BusFaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string unavailable = bustest::TestBroker::Unavailable();
+        if (!unavailable.empty()) GTEST_SKIP() << "no broker: " << unavailable;
+        std::string error;
+        if (!broker_->Start(dir_, "", error)) GTEST_SKIP() << "no broker: " << error;
+        fs::create_directories(dir_ / "app" / "plant" / "ct");
+        fs::create_directories(dir_ / "app" / "net");
+        fs::create_directories(dir_ / "root" / "bin");
+        vdtest::SetRuntimeEnvironment({(dir_ / "app").generic_string(), (dir_ / "root").generic_string(), "plant",
+                                       "FAULTS", "tester", "", (dir_ / "host").generic_string()});
+        ASSERT_TRUE(sim::ParseTagList(kTags, specs_, error)) << error;
+        ASSERT_TRUE(vdtest::WriteTaskArchive(dir_ / "app/plant/ct/VDMQTT.ct", "VDMQTT", specs_, kRows, error)) << error;
+        // Texts that carry the reason into the message tag.
+        vdtest::WriteFile(dir_ / "app" / "msg" / "VDMQTT.txt",
+                          "BUSBADMSG | \"refused %s: %s\"\nBUSTIMEOUT | \"no done %s: %s\"\n");
+        BusClient::Options o;
+        o.port = broker_->port();
+        client_ = std::make_unique<BusClient>(o);
+        ASSERT_TRUE(client_->Connect(5000, error)) << error;
+        ASSERT_TRUE(client_->Subscribe("sweep/#", 5000));
+        ASSERT_TRUE(client_->Subscribe("sweep-answers/#", 5000));
+        win::test::UseTestClock(true);
+    }
+    void TearDown() override {
+        win::test::UseTestClock(false);
+        client_.reset();
+        vdtest::UnbindInProcessKernel();
+        vdtest::ClearRuntimeEnvironment();
+        broker_->Kill();
+    }
+
+    // A run with the `ordinal`-th call of `op` failing (none for op 0);
+    // `timeout_ms` is the command timeout of the settings.
+    Outcome RunOnce(int op, int ordinal, int timeout_ms) {
+        Outcome out;
+        const std::string prefix = "sweep/" + std::to_string(++runs_), answers = "sweep-answers/" + std::to_string(runs_);
+        vdtest::WriteFile(dir_ / "app" / "net" / "VDMQTT.ini",
+                          "[Task]\nDriver2Ids=1\n[Broker]\nPort=" + std::to_string(broker_->port()) +
+                              "\nClientId=" + prefix + "\nReconnectMinMs=10\n[Bus]\nTopicPrefix=" + prefix +
+                              "\nCommandTimeoutMs=" + std::to_string(timeout_ms) + "\n");
+        std::string error;
+        auto db = sim::Database::CreateInProcess(specs_, error);
+        EXPECT_TRUE(db) << error;
+        if (!db) return out;
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            g_rec = Recorder{};
+            g_rec.fault_op = op;
+            g_rec.fault_ordinal = ordinal;
+        }
+        sim::SetCurrentDatabase(db.get());
+        vdtest::kernel_call_hooks = {&Enter, nullptr};
+        KernelOps ops = vdtest::CountingKernelOps();
+        ops.write = &RecordingWrite;
+        kernel_bind_table(ops);
+
+        std::atomic<bool> done{false};
+        auto seen = [&](const std::string& topic, const std::string& part) {
+            for (const auto& m : client_->Messages())
+                if (m.topic == topic && m.payload.find(part) != std::string::npos) return true;
+            return false;
+        };
+        auto answered = [&](const char* correlation) {
+            for (const auto& m : client_->Messages())
+                if (m.topic == answers && m.correlation == correlation) return true;
+            return false;
+        };
+        std::thread runtime([&] {
+            auto ended = [&] {
+                std::lock_guard<std::mutex> lock(g_mutex);
+                return done || g_rec.stop_requested || g_rec.early_end;
+            };
+            // Until the bridge is on the bus, or the task ended.
+            const auto until = Clock::now() + std::chrono::seconds(5);
+            while (!done && !(out.online = seen(prefix + "/status", "online")) && Clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (out.online) {
+                client_->Publish(prefix + "/line/level/set", "7");
+                for (const auto& [correlation, command] : kCommands)
+                    client_->Publish(prefix + "/" + command.first + "/call", command.second, false, &answers,
+                                     &correlation);
+                client_->Publish(prefix + "/probe/set", "1");
+                // The handler of pump/start: result 2 * argument + 1.
+                bool handled = false;
+                const auto limit = Clock::now() + std::chrono::milliseconds(timeout_ms + 2000);
+                while (!done && Clock::now() < limit && !ended()) {
+                    if (!handled && vdtest::IntTag(*db, "C1_TRIG") == 1) {
+                        sim::Value v;
+                        v.type = kTagInt32;
+                        v.integer = 2 * vdtest::IntTag(*db, "ARG") + 1;
+                        db->SetValue(static_cast<std::uint32_t>(db->FindTag("RES")), v);
+                        v.type = kTagInt16;
+                        v.integer = 1;
+                        db->SetValue(static_cast<std::uint32_t>(db->FindTag("C1_DONE")), v);
+                        handled = true;
+                    }
+                    // One of the two dose/hold commands stays open until the stop.
+                    if (answered("c1") && answered("c2") && (answered("c3a") || answered("c3b")) &&
+                        seen(prefix + "/error", "probe/set"))
+                        break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            }
+            {
+                std::lock_guard<std::mutex> lock(g_mutex);
+                g_rec.stop_requested = true;
+            }
+            out.hung = vdtest::StopTask(*db, "VDMQTT", done,
+                                        std::string(op != 0 ? kernel_op_name(op) : "none") + " call " +
+                                            std::to_string(ordinal));
+        });
+        {
+            TaskApplication app;
+            ObservedBus task;
+            out.exit_code = ProcessMain(app, task);
+            done = true;
+            runtime.join();
+            EXPECT_EQ(task_state().task_id, kNoTask);
+        }
+        sim::ClearFaults();
+        // Everything the bridge published is at the broker once it has gone;
+        // the client has it when its own mark comes back.
+        client_->Publish(answers + "/mark", "");
+        client_->WaitForTopic(answers + "/mark", 2000);
+        out.confirmed = seen(prefix + "/error", "probe/set");
+        for (const auto& m : client_->Messages()) {
+            if (m.topic == answers) out.answers[m.correlation].push_back(m.payload);
+            if (m.topic == prefix + "/error") out.errors.push_back(m.payload);
+            if (m.topic == prefix + "/line/level" && m.payload == "7") out.level_published = true;
+        }
+        client_->Clear();
+        out.level = vdtest::IntTag(*db, "LEVEL");
+        out.result = vdtest::IntTag(*db, "RES");
+        out.attached_after = db->Tasks().size();
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            out.rec = g_rec;
+        }
+        kernel_unbind();
+        vdtest::kernel_call_hooks = {};
+        sim::SetCurrentDatabase(nullptr);
+        vdtest::ResetKernelAccess();
+        return out;
+    }
+
+    // What every run must show, whichever call failed.
+    static void Check(const Outcome& o) {
+        EXPECT_FALSE(o.hung);
+        EXPECT_EQ(o.exit_code, o.rec.loaded ? kExitOk : kExitFailure);
+        const bool detach_failed = o.rec.fault_hit && o.rec.fault_op == kOpDetach;
+        EXPECT_LE(o.attached_after, detach_failed ? 1u : 0u);
+        if (o.online) {
+            EXPECT_TRUE(o.rec.loaded);
+        }
+        // Short of an early end, a bridge that started comes on the bus and
+        // takes everything sent to it.
+        if (o.rec.loaded && !o.rec.early_end) {
+            EXPECT_TRUE(o.online && o.confirmed);
+        }
+        for (const auto& [correlation, command] : kCommands) {
+            auto it = o.answers.find(correlation);
+            const std::size_t n = it == o.answers.end() ? 0 : it->second.size();
+            if (o.confirmed) {
+                EXPECT_EQ(n, 1u) << correlation;
+            } else {
+                EXPECT_LE(n, o.online ? 1u : 0u) << correlation;
+            }
+            if (n == 0) continue;
+            const std::string& a = it->second.front();
+            EXPECT_TRUE(Has(a, "\"result\":\"done\"") || Has(a, "\"result\":\"timeout\"") ||
+                        Has(a, "\"result\":\"refused\"") || Has(a, "\"result\":\"stopped\""))
+                << a;
+        }
+        // A write is taken or refused with its reason.
+        bool level_refused = false;
+        for (const std::string& e : o.errors) level_refused = level_refused || Has(e, "line/level/set");
+        if (o.confirmed) {
+            EXPECT_TRUE(o.level == 7 || level_refused) << o.level;
+        }
+        // Every refusal by the runtime is in the status: its text, the
+        // error level.
+        std::vector<std::string> reasons;
+        for (const std::string& e : o.errors) reasons.push_back(e);
+        for (const auto& [correlation, list] : o.answers) reasons.insert(reasons.end(), list.begin(), list.end());
+        for (const std::string& r : reasons) {
+            const std::size_t at = r.find("kernel error");
+            if (at == std::string::npos) continue;
+            const std::size_t from = r.rfind("\"reason\":\"", at) + 10;
+            const std::string reason = r.substr(from, r.find('"', at) - from);
+            bool shown = false;
+            for (const std::string& m : o.rec.messages) shown = shown || Has(m, reason.c_str());
+            EXPECT_TRUE(shown) << reason;
+            EXPECT_NE(std::find(o.rec.levels.begin(), o.rec.levels.end(), kLevelError), o.rec.levels.end());
+        }
+    }
+
+    vdtest::ScratchDir scratch_{"bus_faults_"};
+    const fs::path dir_ = scratch_.Dir();
+    const std::unique_ptr<bustest::TestBroker> broker_ = bustest::TestBroker::Make();
+    std::unique_ptr<BusClient> client_;
+    std::vector<sim::TagSpec> specs_;
+    int runs_ = 0;
+};
+
+std::string Result(const Outcome& o, const char* correlation) {
+    auto it = o.answers.find(correlation);
+    return it == o.answers.end() || it->second.size() != 1 ? "(" + std::to_string(it == o.answers.end() ? 0 : it->second.size()) + " answers)"
+                                                            : it->second.front();
+}
+
+TEST_F(BusFaultTest, EveryKernelOperationFailingOnceAtEveryPoint) {
+    const Outcome clean = RunOnce(0, 0, 3000);
+    Check(clean);
+    ASSERT_TRUE(clean.confirmed && !clean.rec.early_end);
+    EXPECT_EQ(clean.exit_code, kExitOk);
+    EXPECT_TRUE(Has(Result(clean, "c1"), "{\"result\":\"done\",\"values\":[83]")) << Result(clean, "c1");
+    EXPECT_TRUE(Has(Result(clean, "c2"), "\"result\":\"timeout\"")) << Result(clean, "c2");
+    EXPECT_TRUE(Has(Result(clean, "c3a"), "\"result\":\"stopped\"")) << Result(clean, "c3a");
+    EXPECT_TRUE(Has(Result(clean, "c3b"), "busy")) << Result(clean, "c3b");
+    EXPECT_EQ(clean.level, 7);
+    EXPECT_TRUE(clean.level_published);
+    EXPECT_EQ(clean.errors.size(), 2u);  // the busy command and the probe
+    EXPECT_EQ(clean.result, 83);
+
+    const auto start = Clock::now();
+    int points = 0, hit = 0, failed_starts = 0;
+    for (const auto& [op, count] : clean.rec.counts) {
+        for (int k = 1; k <= count; ++k) {
+            const Outcome o = RunOnce(op, k, 300);
+            SCOPED_TRACE(std::string(kernel_op_name(op)) + " call " + std::to_string(k));
+            Check(o);
+            ++points;
+            hit += o.rec.fault_hit ? 1 : 0;
+            failed_starts += o.exit_code == kExitFailure ? 1 : 0;
+            if ((op == kOpAttach && k == 1) || op == kOpTaskEnvironment) {
+                EXPECT_EQ(o.exit_code, kExitFailure);
+            }
+        }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf("bus fault sweep: %d points (%d hit), %d failed start-ups, %.1f s\n", points, hit, failed_starts,
+                seconds);
+    EXPECT_GE(failed_starts, 2);  // at least the attach and the environment record
+}
+
+}  // namespace
