@@ -14,11 +14,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -69,19 +71,41 @@ struct Recorder {
     bool loaded = false;          // RunLoad ran: start-up got through
     bool stop_requested = false;  // by the runtime thread
     bool early_end = false;       // the loop ended before the runtime asked
+    bool stop_begun = false;
+    // Holding the first command: 1 armed, 2 and up the network thread wrote
+    // (the tag) and waits on the kernel access lock, 4 it is held with
+    // nothing locked (taking the lock for the command) until the stop began.
+    int hold = 0;
+    std::thread::id main;
     std::vector<std::string> messages;  // texts written to the message tag
     std::vector<std::int64_t> levels;   // values written to the status tag
 };
 std::mutex g_mutex;
+std::condition_variable g_stop_begun;
 Recorder g_rec;
 
 void Enter(int op) {
     std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_rec.hold == 1 && op == kOpWrite && std::this_thread::get_id() != g_rec.main) g_rec.hold = 2;
     if (++g_rec.counts[op] != g_rec.fault_ordinal || op != g_rec.fault_op) return;
     // Another thread's call of the same operation may take it first: one
     // call of X fails, near the k-th.
     sim::InjectFault(op, 1, kKernelErrNoDatabase, -1);
     g_rec.fault_hit = true;
+}
+
+// The network thread's waits after the write: the lock's guard as it lets go
+// of the id, then the guard as it takes the id for the command's next step.
+void OnPlatformCall(const char* function) {
+    std::unique_lock<std::mutex> lock(g_mutex);
+    if (g_rec.hold < 2 || g_rec.hold > 3 || std::this_thread::get_id() == g_rec.main ||
+        std::string_view(function) != "WaitForSingleObject" || ++g_rec.hold < 4)
+        return;
+    g_stop_begun.wait_for(lock, std::chrono::seconds(5), [] { return g_rec.stop_begun; });
+    lock.unlock();
+    // Past the stop's wait for commands being prepared (on the test clock,
+    // a few yields).
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 // The task's status and message writes, as the database holds them after
@@ -111,7 +135,9 @@ public:
         {
             std::lock_guard<std::mutex> lock(g_mutex);
             g_rec.early_end = !g_rec.stop_requested;
+            g_rec.stop_begun = true;
         }
+        g_stop_begun.notify_all();
         PlantBusTask::Stop();
     }
 };
@@ -165,8 +191,9 @@ protected:
     }
 
     // A run with the `ordinal`-th call of `op` failing (none for op 0);
-    // `timeout_ms` is the command timeout of the settings.
-    Outcome RunOnce(int op, int ordinal, int timeout_ms) {
+    // `timeout_ms` is the command timeout of the settings. With `hold`, the
+    // first command is held while it is being prepared until the stop began.
+    Outcome RunOnce(int op, int ordinal, int timeout_ms, bool hold = false) {
         Outcome out;
         const std::string prefix = "sweep/" + std::to_string(++runs_), answers = "sweep-answers/" + std::to_string(runs_);
         vdtest::WriteFile(dir_ / "app" / "net" / "VDMQTT.ini",
@@ -182,12 +209,14 @@ protected:
             g_rec = Recorder{};
             g_rec.fault_op = op;
             g_rec.fault_ordinal = ordinal;
+            g_rec.main = std::this_thread::get_id();
         }
         sim::SetCurrentDatabase(db.get());
         vdtest::kernel_call_hooks = {&Enter, nullptr};
         KernelOps ops = vdtest::CountingKernelOps();
         ops.write = &RecordingWrite;
         kernel_bind_table(ops);
+        win::test::SetCallObserver(&OnPlatformCall);
 
         std::atomic<bool> done{false};
         auto seen = [&](const std::string& topic, const std::string& part) {
@@ -210,6 +239,10 @@ protected:
             while (!done && !(out.online = seen(prefix + "/status", "online")) && Clock::now() < until)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             if (out.online) {
+                {
+                    std::lock_guard<std::mutex> lock(g_mutex);
+                    g_rec.hold = hold ? 1 : 0;
+                }
                 client_->Publish(prefix + "/line/level/set", "7");
                 for (const auto& [correlation, command] : kCommands)
                     client_->Publish(prefix + "/" + command.first + "/call", command.second, false, &answers,
@@ -218,7 +251,11 @@ protected:
                 // The handler of pump/start: result 2 * argument + 1.
                 bool handled = false;
                 const auto limit = Clock::now() + std::chrono::milliseconds(timeout_ms + 2000);
-                while (!done && Clock::now() < limit && !ended()) {
+                auto held = [&] {
+                    std::lock_guard<std::mutex> lock(g_mutex);
+                    return g_rec.hold == 4;
+                };
+                while (!done && Clock::now() < limit && !ended() && !held()) {
                     if (!handled && vdtest::IntTag(*db, "C1_TRIG") == 1) {
                         sim::Value v;
                         v.type = kTagInt32;
@@ -252,6 +289,7 @@ protected:
             runtime.join();
             EXPECT_EQ(task_state().task_id, kNoTask);
         }
+        win::test::SetCallObserver(nullptr);
         sim::ClearFaults();
         // Everything the bridge published is at the broker once it has gone;
         // the client has it when its own mark comes back.
@@ -287,9 +325,10 @@ protected:
         if (o.online) {
             EXPECT_TRUE(o.rec.loaded);
         }
-        // Short of an early end, a bridge that started comes on the bus and
-        // takes everything sent to it.
-        if (o.rec.loaded && !o.rec.early_end) {
+        // Unless the stop came with messages on their way (an early end, a
+        // held command), a bridge that started comes on the bus and takes
+        // everything sent to it.
+        if (o.rec.loaded && !o.rec.early_end && o.rec.hold == 0) {
             EXPECT_TRUE(o.online && o.confirmed);
         }
         for (const auto& [correlation, command] : kCommands) {
@@ -376,6 +415,16 @@ TEST_F(BusFaultTest, EveryKernelOperationFailingOnceAtEveryPoint) {
     std::printf("bus fault sweep: %d points (%d hit), %d failed start-ups, %.1f s\n", points, hit, failed_starts,
                 seconds);
     EXPECT_GE(failed_starts, 2);  // at least the attach and the environment record
+}
+
+// A command still being prepared when the stop comes is answered all the
+// same (the stop's wait for it passes at once on the test clock).
+TEST_F(BusFaultTest, CommandPreparedWhileTheBridgeStopsIsAnsweredOnce) {
+    const Outcome o = RunOnce(0, 0, 3000, true);
+    ASSERT_EQ(o.rec.hold, 4);
+    Check(o);
+    EXPECT_TRUE(Has(Result(o, "c1"), "{\"result\":\"refused\",\"reason\":\"the bridge is stopping\"}"))
+        << Result(o, "c1");
 }
 
 }  // namespace
