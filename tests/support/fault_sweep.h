@@ -1,7 +1,7 @@
 // Shared pieces of the fault sweeps of the task programs (vdwinut in
 // tests/unit/app, vdmqtt in tests/e2e/bus): the stand-in kernel's table with
 // every call announced to a hook, which may arm a fault of that call; the
-// task's configuration archive from text; the runtime's stop request with
+// task's folders and configuration archive; the runtime's stop request with
 // its bounded wait.
 #pragma once
 
@@ -18,6 +18,7 @@
 
 #include "frame/kernel.h"
 #include "sim/sim.h"
+#include "tests/support/runtime_environment.h"
 #include "tools/ctbuild/ct_text.h"
 
 namespace vdtest {
@@ -55,15 +56,21 @@ inline const KernelOps& CountingKernelOps() {
     return ops;
 }
 
-// Writes the archive `path` of `task` from its text over the tags of `specs`.
-inline bool WriteTaskArchive(const std::filesystem::path& path, const char* task, const std::vector<sim::TagSpec>& specs,
-                             const char* rows, std::string& error) {
+// A task's folders under `dir` (application "app" with domain "plant",
+// installation "root", simulated host "host"), the variables that name them,
+// the tag list `tags` read into `specs` and the task's archive from `rows`.
+inline bool PrepareTask(const std::filesystem::path& dir, const char* task, const char* tags, const char* rows,
+                        std::vector<sim::TagSpec>& specs, std::string& error) {
+    for (const char* sub : {"app/plant/ct", "app/net", "root/bin"}) std::filesystem::create_directories(dir / sub);
+    SetRuntimeEnvironment({(dir / "app").generic_string(), (dir / "root").generic_string(), "plant", "FAULTS",
+                           "tester", "", (dir / "host").generic_string()});
+    if (!sim::ParseTagList(tags, specs, error)) return false;
     cttext::TagList names;
     for (const auto& spec : specs) names.names.push_back(spec.name);
     std::istringstream in(rows);
     cttext::Archive archive;
-    return cttext::parse(in, task, &names, false, archive, error) &&
-           cttext::write_archive(archive, path.string(), error);
+    const std::string path = (dir / "app/plant/ct" / (std::string(task) + ".ct")).string();
+    return cttext::parse(in, task, &names, false, archive, error) && cttext::write_archive(archive, path, error);
 }
 
 inline std::int64_t IntTag(const sim::Database& db, const char* name) {

@@ -158,14 +158,8 @@ using vdtest::IntTag;
 class FaultInjectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::filesystem::create_directories(dir_ / "app" / "plant" / "ct");
-        std::filesystem::create_directories(dir_ / "root" / "bin");
-        vdtest::SetRuntimeEnvironment({(dir_ / "app").generic_string(), (dir_ / "root").generic_string(), "plant",
-                                       "FAULTS", "tester", "", (dir_ / "host").generic_string()});
         std::string error;
-        ASSERT_TRUE(sim::ParseTagList(kTags, specs_, error)) << error;
-        ASSERT_TRUE(vdtest::WriteTaskArchive(dir_ / "app/plant/ct/VDWINUT.ct", "VDWINUT", specs_, kRows, error))
-            << error;
+        ASSERT_TRUE(vdtest::PrepareTask(dir_, "VDWINUT", kTags, kRows, specs_, error)) << error;
         // The keyboard filter device exists on the simulated host; Windows
         // has none, so there its open fails in every run.
         vdtest::WriteFile(dir_ / "host" / "devices" / "KbFilter", "");
