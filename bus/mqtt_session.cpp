@@ -115,6 +115,10 @@ bool MqttSession::PublishTo(const std::string& topic, std::string_view payload, 
         return false;
     }
     int mid = 0;
+    // Held across the publish: the broker's acknowledgement, read on the
+    // network thread, must find the message in flight.
+    std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+    if (qos > 0) lock.lock();
     int rc = mosquitto_publish_v5(client_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
                                   qos, retain, props);
     mosquitto_property_free_all(&props);
@@ -122,10 +126,7 @@ bool MqttSession::PublishTo(const std::string& topic, std::string_view payload, 
         if (refusal != nullptr) *refusal = mosquitto_strerror(rc);
         return false;
     }
-    if (qos > 0) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        in_flight_[mid] = topic;
-    }
+    if (qos > 0) in_flight_[mid] = topic;
     return true;
 }
 
@@ -140,9 +141,11 @@ void MqttSession::Stop() {
     if (connected) {
         int mid = 0;
         const std::string status = settings_.prefix + "/status";
+        // Locked before the publish, so that an acknowledgement read at once
+        // finds the message id.
+        std::unique_lock<std::mutex> lock(mutex_);
         if (mosquitto_publish_v5(client_, &mid, status.c_str(), static_cast<int>(std::strlen(kOffline)), kOffline,
                                  std::max(1, settings_.qos), true, nullptr) == MOSQ_ERR_SUCCESS) {
-            std::unique_lock<std::mutex> lock(mutex_);
             offline_mid_ = mid;
             wake_.wait_for(lock, kOfflineWait, [this] { return offline_acked_ || !connected_; });
         }

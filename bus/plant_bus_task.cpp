@@ -670,10 +670,15 @@ void PlantBusTask::HandleCall(const BusMessage& message, const std::string& base
             if (rc != 0) return fail(KernelReason("the trigger", rc));
         }
     }
+    bool stopping = false;
     {
         std::lock_guard<std::mutex> lock(commands_mutex_);
-        commands_[index].state = CommandState::kArmed;
+        // A stop that no longer waits for this command answers only armed
+        // ones: this one is refused here instead of left open.
+        stopping = stopping_;
+        if (!stopping) commands_[index].state = CommandState::kArmed;
     }
+    if (stopping) return fail("the bridge is stopping");
     rc = WriteTagValue(row.trigger.ref, fire);
     if (rc != 0) {
         OpenCommand taken;

@@ -49,12 +49,13 @@ function(vd_add_subfolders)
   endforeach()
 endfunction()
 
-# vd_unit_test(NAME SOURCES a.cpp ... LIBS lib ... [WRAP script])
-# A GoogleTest program whose cases are registered with CTest one by one.
+# vd_unit_test(NAME SOURCES a.cpp ... LIBS lib ... [WRAP script] [TIMEOUT seconds])
+# A GoogleTest program whose cases are registered with CTest one by one
+# (each with TIMEOUT when given).
 # Cross builds run it through CMAKE_CROSSCOMPILING_EMULATOR (wine64 for
 # Windows, qemu-i386 for 32-bit Linux).
 function(vd_unit_test name)
-  cmake_parse_arguments(T "" "WRAP" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "WRAP;TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
   if(VD_EMULATED)
@@ -77,9 +78,13 @@ function(vd_unit_test name)
     endif()
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
   else()
+    set(timeout)
+    if(T_TIMEOUT)
+      set(timeout TIMEOUT ${T_TIMEOUT})
+    endif()
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 60
-      PROPERTIES ENVIRONMENT "${env}")
+      PROPERTIES ENVIRONMENT "${env}" ${timeout})
   endif()
 endfunction()

@@ -9,13 +9,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -28,10 +26,10 @@
 #include "platform/registry.h"
 #include "platform/test_hooks.h"
 #include "sim/sim.h"
+#include "tests/support/fault_sweep.h"
 #include "tests/support/in_process_kernel.h"
 #include "tests/support/runtime_environment.h"
 #include "tests/support/scratch_dir.h"
-#include "tools/ctbuild/ct_text.h"
 
 namespace {
 
@@ -125,27 +123,12 @@ void OnPlatformCall(const char* function) {
 
 // What a call answered; a nonzero stop answer ends the run loop, so what
 // follows is shutdown.
-template <typename T>
-T Leave(int op, T rc) {
+void Leave(int op, std::int64_t rc) {
     if (op == kOpStopRequested && rc != 0) {
         std::lock_guard<std::mutex> lock(g_mutex);
         if (g_rec.phase == "run") g_rec.phase = "shutdown";
     }
-    return rc;
 }
-
-// last_error is not one that fails.
-#define VD_COUNTED(number, Name, member, result, params, args, unbound) \
-    result Counted##Name params {                                       \
-        if (number != kOpLastError) Enter(number);                      \
-        return Leave(number, sim::Ops().member args);                   \
-    }
-VD_KERNEL_OPERATIONS(VD_COUNTED)
-#undef VD_COUNTED
-
-#define VD_COUNTED_ENTRY(number, Name, member, result, params, args, unbound) .member = Counted##Name,
-const KernelOps kCounting = {VD_KERNEL_OPERATIONS(VD_COUNTED_ENTRY)};
-#undef VD_COUNTED_ENTRY
 
 class ObservedTask : public HostUtilitiesTask {
 public:
@@ -170,27 +153,13 @@ struct Outcome {
     std::string message;  // the task's message tag after the run
 };
 
-std::int64_t Int(sim::Database& db, const char* name) {
-    sim::Value v;
-    const std::int32_t ref = db.FindTag(name);
-    return ref >= 0 && db.GetValue(static_cast<std::uint32_t>(ref), v) ? v.integer : -99;
-}
+using vdtest::IntTag;
 
 class FaultInjectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::filesystem::create_directories(dir_ / "app" / "plant" / "ct");
-        std::filesystem::create_directories(dir_ / "root" / "bin");
-        vdtest::SetRuntimeEnvironment({(dir_ / "app").generic_string(), (dir_ / "root").generic_string(), "plant",
-                                       "FAULTS", "tester", "", (dir_ / "host").generic_string()});
         std::string error;
-        ASSERT_TRUE(sim::ParseTagList(kTags, specs_, error)) << error;
-        cttext::TagList names;
-        for (const auto& spec : specs_) names.names.push_back(spec.name);
-        std::istringstream rows(kRows);
-        cttext::Archive archive;
-        ASSERT_TRUE(cttext::parse(rows, "VDWINUT", &names, false, archive, error)) << error;
-        ASSERT_TRUE(cttext::write_archive(archive, (dir_ / "app/plant/ct/VDWINUT.ct").string(), error)) << error;
+        ASSERT_TRUE(vdtest::PrepareTask(dir_, "VDWINUT", kTags, kRows, specs_, error)) << error;
         // The keyboard filter device exists on the simulated host; Windows
         // has none, so there its open fails in every run.
         vdtest::WriteFile(dir_ / "host" / "devices" / "KbFilter", "");
@@ -235,7 +204,8 @@ protected:
         if (op == 0 && !fault.empty()) win::test::FailCalls(fault.c_str(), kSwept.find(fault)->second, 1, ordinal - 1);
         win::test::SetCallObserver(&OnPlatformCall);
         sim::SetCurrentDatabase(db.get());
-        kernel_bind_table(kCounting);
+        vdtest::kernel_call_hooks = {&Enter, &Leave};
+        kernel_bind_table(vdtest::CountingKernelOps());
 
         std::atomic<bool> done{false};
         std::string message_tag;
@@ -266,25 +236,13 @@ protected:
                 int idle_polls = 0;
                 wait_for([&] {
                     bool all = true;
-                    for (const char* name : kDoneTags) all = all && Int(*db, name) != 0;
+                    for (const char* name : kDoneTags) all = all && IntTag(*db, name) != 0;
                     const auto t = task();
                     idle_polls = t.waiting && t.steps > steps_before ? idle_polls + 1 : 0;
                     return all || idle_polls >= 10;
                 }, 1000);
             }
-            TaskId id = db->FindTask("VDWINUT");
-            if (id >= 0) db->RequestStop(id);
-            if (!wait_for([&] { return done.load(); }, 3000)) {
-                out.hung = true;
-                for (int i = 0; i < 50 && !done; ++i) {
-                    if ((id = db->FindTask("VDWINUT")) >= 0) db->RequestStop(id);
-                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                }
-                if (!done) {
-                    std::fprintf(stderr, "the task did not stop: %s call %d\n", fault.c_str(), ordinal);
-                    std::abort();
-                }
-            }
+            out.hung = vdtest::StopTask(*db, "VDWINUT", done, fault + " call " + std::to_string(ordinal));
         });
         {
             TaskApplication app;
@@ -303,15 +261,16 @@ protected:
         }
         sim::ClearFaults();
         out.all_done = true;
-        for (const char* name : kDoneTags) out.all_done = out.all_done && Int(*db, name) == 1;
-        out.disk_value = Int(*db, "DISK_VALUE");
-        out.policy_value = Int(*db, "POL_VALUE");
-        out.keyboard_state = Int(*db, "KB_STATE");
+        for (const char* name : kDoneTags) out.all_done = out.all_done && IntTag(*db, name) == 1;
+        out.disk_value = IntTag(*db, "DISK_VALUE");
+        out.policy_value = IntTag(*db, "POL_VALUE");
+        out.keyboard_state = IntTag(*db, "KB_STATE");
         out.attached_after = db->Tasks().size();
         std::int32_t mt = message_tag.empty() ? -1 : db->FindTag(message_tag);
         sim::Value v;
         if (mt >= 0 && db->GetValue(static_cast<std::uint32_t>(mt), v)) out.message = v.bytes;
         kernel_unbind();
+        vdtest::kernel_call_hooks = {};
         sim::SetCurrentDatabase(nullptr);
         // The process keeps its lock semaphores for good; a test that starts
         // many tasks gives them back.

@@ -1,0 +1,387 @@
+// The plant bus through its process entry with every kernel operation
+// failing once at every point of a run: the k-th call of operation X for
+// every k a fault-free run reached, on whichever thread it comes (start-up,
+// loop and shutdown on the main thread, writes and reads on the network
+// thread; their order varies, so every expected outcome holds for any call
+// a point lands on). Another thread plays the runtime and a handler; a
+// client on the test broker writes a tag and sends four commands.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "bus/bus_client.h"
+#include "bus/plant_bus_task.h"
+#include "frame/application.h"
+#include "frame/kernel.h"
+#include "frame/task_state.h"
+#include "platform/test_hooks.h"
+#include "sim/sim.h"
+#include "tests/e2e/bus/test_broker.h"
+#include "tests/support/fault_sweep.h"
+#include "tests/support/in_process_kernel.h"
+#include "tests/support/scratch_dir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* kTags =
+    "LEVEL int16 3\nARG int32 0\nRES int32 0\n"
+    "C1_TRIG int16 0\nC1_DONE int16 0\nC2_TRIG int16 0\nC2_DONE int16 0\nC3_TRIG int16 0\nC3_DONE int16 0\n";
+// A published tag that takes writes; a command with argument and result
+// whose handler the runtime thread plays (the settings' timeout), a pulse
+// nobody answers (10 ms), a count command left open until the stop.
+const char* kRows = R"(
+table 1 "TAGS"
+  fields tag u16 text48
+  record tag:LEVEL 3 "line/level"
+end
+table 2 "COMMANDS"
+  fields tag tag tag tag tag tag tag u16 u32 text48
+  record tag:C1_TRIG tag:C1_DONE tag:ARG tag:RES none none none 0 0 "pump/start"
+  record tag:C2_TRIG tag:C2_DONE none none none none none 1 10 "valve/pulse"
+  record tag:C3_TRIG tag:C3_DONE none none none none none 2 60000 "dose/hold"
+end
+)";
+// By correlation data: topic and payload (dose/hold twice: busy).
+const std::map<std::string, std::pair<const char*, const char*>> kCommands = {
+    {"c1", {"pump/start", "41"}}, {"c2", {"valve/pulse", ""}}, {"c3a", {"dose/hold", ""}}, {"c3b", {"dose/hold", ""}}};
+
+struct Recorder {
+    std::map<int, int> counts;  // calls per operation
+    int fault_op = 0, fault_ordinal = 0;
+    bool fault_hit = false;
+    bool loaded = false;          // RunLoad ran: start-up got through
+    bool stop_requested = false;  // by the runtime thread
+    bool stop_begun = false;
+    bool early_end = false;  // the loop ended before the runtime asked
+    // Holding the first command: 1 armed; 2 and 3 the network thread wrote
+    // (the tag) and let go of the kernel access lock; 4 held with nothing
+    // locked, as it takes the lock for the command, until the stop began.
+    int hold = 0;
+    std::thread::id main;
+    std::vector<std::string> messages;  // texts written to the message tag
+    std::vector<std::int64_t> levels;   // values written to the status tag
+};
+std::mutex g_mutex;
+std::condition_variable g_stop_begun;
+Recorder g_rec;
+
+void Enter(int op) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_rec.hold == 1 && op == kOpWrite && std::this_thread::get_id() != g_rec.main) g_rec.hold = 2;
+    if (++g_rec.counts[op] != g_rec.fault_ordinal || op != g_rec.fault_op) return;
+    // Another thread's call of X may take the fault first: a call near the
+    // k-th fails.
+    sim::InjectFault(op, 1, kKernelErrNoDatabase, -1);
+    g_rec.fault_hit = true;
+}
+
+void OnPlatformCall(const char* function) {
+    std::unique_lock<std::mutex> lock(g_mutex);
+    if (g_rec.hold < 2 || g_rec.hold > 3 || std::this_thread::get_id() == g_rec.main ||
+        std::string_view(function) != "WaitForSingleObject" || ++g_rec.hold < 4)
+        return;
+    g_stop_begun.wait_for(lock, std::chrono::seconds(5), [] { return g_rec.stop_begun; });
+    lock.unlock();
+    // Past the stop's wait for commands being prepared (a few yields on the
+    // test clock).
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+// The task's message and status tags as each write left them.
+std::int32_t RecordingWrite(TaskId task, const TagRef* refs, std::int32_t count, const void* values) {
+    const std::int32_t rc = vdtest::CountingKernelOps().write(task, refs, count, values);
+    const TaskEnvironment& env = task_state().environment;
+    sim::Value v;
+    if (rc != 0 || count != 1 || (refs[0] != env.message_tag && refs[0] != env.status_tag) ||
+        !sim::CurrentDatabase()->GetValue(TagRefIndex(refs[0]), v))
+        return rc;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (refs[0] == env.message_tag) g_rec.messages.push_back(v.bytes);
+    else g_rec.levels.push_back(v.integer);
+    return rc;
+}
+
+class ObservedBus : public PlantBusTask {
+public:
+    ObservedBus() : PlantBusTask("VDMQTT", "MQTT Plant Bus") {}
+    void RunLoad() override {
+        PlantBusTask::RunLoad();
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_rec.loaded = true;
+    }
+    void Stop() override {
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            g_rec.early_end = !g_rec.stop_requested;
+            g_rec.stop_begun = true;
+        }
+        g_stop_begun.notify_all();
+        PlantBusTask::Stop();
+    }
+};
+
+struct Outcome {
+    Recorder rec;
+    int exit_code = 99;
+    bool hung = false;
+    bool online = false;     // the client saw "online": the bridge had subscribed
+    bool confirmed = false;  // the probe sent after the commands was refused: the bridge had them all
+    std::size_t attached_after = 0;
+    std::map<std::string, std::vector<std::string>> answers;  // by correlation
+    std::vector<std::string> errors;                          // on "<prefix>/error"
+    bool level_published = false;
+    std::int64_t level = 0;
+};
+
+bool Has(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
+
+std::string Answer(const Outcome& o, const char* correlation) {
+    auto it = o.answers.find(correlation);
+    const std::size_t n = it == o.answers.end() ? 0 : it->second.size();
+    return n == 1 ? it->second.front() : "(" + std::to_string(n) + " answers)";
+}
+
+class BusFaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string unavailable = bustest::TestBroker::Unavailable();
+        if (!unavailable.empty()) GTEST_SKIP() << "no broker: " << unavailable;
+        std::string error;
+        if (!broker_->Start(dir_, "", error)) GTEST_SKIP() << "no broker: " << error;
+        ASSERT_TRUE(vdtest::PrepareTask(dir_, "VDMQTT", kTags, kRows, specs_, error)) << error;
+        // Texts that carry a refusal's reason into the message tag.
+        vdtest::WriteFile(dir_ / "app/msg/VDMQTT.txt", "BUSBADMSG | \"%s refused: %s\"\n");
+        BusClient::Options o;
+        o.port = broker_->port();
+        client_ = std::make_unique<BusClient>(o);
+        ASSERT_TRUE(client_->Connect(5000, error)) << error;
+        ASSERT_TRUE(client_->Subscribe("sweep/#", 5000) && client_->Subscribe("sweep-answers/#", 5000));
+        win::test::UseTestClock(true);
+    }
+    void TearDown() override {
+        win::test::UseTestClock(false);
+        client_.reset();
+        vdtest::UnbindInProcessKernel();
+        vdtest::ClearRuntimeEnvironment();
+        broker_->Kill();
+    }
+
+    bool Seen(const std::string& topic, std::string_view part, const std::string* correlation = nullptr) const {
+        for (const auto& m : client_->Messages())
+            if (m.topic == topic && Has(m.payload, part) && (correlation == nullptr || m.correlation == *correlation))
+                return true;
+        return false;
+    }
+
+    // A run with the `ordinal`-th call of `op` failing (none for op 0), the
+    // settings' command timeout `timeout_ms`; with `hold`, the first command
+    // is held while being prepared until the stop began.
+    Outcome RunOnce(int op, int ordinal, int timeout_ms, bool hold = false) {
+        Outcome out;
+        const std::string run = std::to_string(++runs_), prefix = "sweep/" + run, answers = "sweep-answers/" + run;
+        // Every run its own topics and client id; a quick reconnection.
+        vdtest::WriteFile(dir_ / "app/net/VDMQTT.ini",
+                          "[Task]\nDriver2Ids=1\n[Broker]\nPort=" + std::to_string(broker_->port()) + "\nClientId=" +
+                              prefix + "\nReconnectMinMs=10\n[Bus]\nTopicPrefix=" + prefix +
+                              "\nCommandTimeoutMs=" + std::to_string(timeout_ms) + "\n");
+        std::string error;
+        auto db = sim::Database::CreateInProcess(specs_, error);
+        EXPECT_TRUE(db) << error;
+        if (!db) return out;
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            g_rec = Recorder{};
+            g_rec.fault_op = op;
+            g_rec.fault_ordinal = ordinal;
+            g_rec.main = std::this_thread::get_id();
+        }
+        sim::SetCurrentDatabase(db.get());
+        vdtest::kernel_call_hooks = {&Enter, nullptr};
+        KernelOps ops = vdtest::CountingKernelOps();
+        ops.write = &RecordingWrite;
+        kernel_bind_table(ops);
+        win::test::SetCallObserver(&OnPlatformCall);
+
+        std::atomic<bool> done{false};
+        std::thread runtime([&] {
+            auto recorded = [&](auto field) {
+                std::lock_guard<std::mutex> lock(g_mutex);
+                return field(g_rec);
+            };
+            auto set = [&](const char* name, std::int16_t type, std::int64_t value) {
+                sim::Value v;
+                v.type = type;
+                v.integer = value;
+                db->SetValue(static_cast<std::uint32_t>(db->FindTag(name)), v);
+            };
+            const auto until = Clock::now() + std::chrono::seconds(5);
+            while (!done && !(out.online = Seen(prefix + "/status", "online")) && Clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (out.online) {
+                recorded([&](Recorder& r) { return r.hold = hold ? 1 : 0; });
+                client_->Publish(prefix + "/line/level/set", "7");
+                for (const auto& [correlation, command] : kCommands)
+                    client_->Publish(prefix + "/" + command.first + "/call", command.second, false, &answers,
+                                     &correlation);
+                client_->Publish(prefix + "/probe/set", "1");
+                // Until the answers are in (one dose/hold stays open), the
+                // task ended or the first command is held.
+                bool handled = false;
+                const std::string c1 = "c1", c2 = "c2", c3a = "c3a", c3b = "c3b";
+                const auto limit = Clock::now() + std::chrono::milliseconds(timeout_ms + 2000);
+                while (!done && Clock::now() < limit &&
+                       !recorded([](Recorder& r) { return r.early_end || r.hold == 4; })) {
+                    if (!handled && vdtest::IntTag(*db, "C1_TRIG") == 1) {  // the handler: 2 * argument + 1
+                        set("RES", kTagInt32, 2 * vdtest::IntTag(*db, "ARG") + 1);
+                        set("C1_DONE", kTagInt16, 1);
+                        handled = true;
+                    }
+                    if (Seen(answers, "", &c1) && Seen(answers, "", &c2) &&
+                        (Seen(answers, "", &c3a) || Seen(answers, "", &c3b)) && Seen(prefix + "/error", "probe/set"))
+                        break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            }
+            recorded([](Recorder& r) { return r.stop_requested = true; });
+            out.hung = vdtest::StopTask(*db, "VDMQTT", done,
+                                        std::string(op != 0 ? kernel_op_name(op) : "no fault") + " call " + std::to_string(ordinal));
+        });
+        {
+            TaskApplication app;
+            ObservedBus task;
+            out.exit_code = ProcessMain(app, task);
+            done = true;
+            runtime.join();
+            EXPECT_EQ(task_state().task_id, kNoTask);
+        }
+        win::test::SetCallObserver(nullptr);
+        sim::ClearFaults();
+        // Once the bridge has gone, all it published is at the broker; the
+        // client has it when its own mark comes back.
+        client_->Publish(answers + "/mark", "");
+        client_->WaitForTopic(answers + "/mark", 2000);
+        out.confirmed = Seen(prefix + "/error", "probe/set");
+        for (const auto& m : client_->Messages()) {
+            if (m.topic == answers) out.answers[m.correlation].push_back(m.payload);
+            if (m.topic == prefix + "/error") out.errors.push_back(m.payload);
+            out.level_published = out.level_published || (m.topic == prefix + "/line/level" && m.payload == "7");
+        }
+        client_->Clear();
+        out.level = vdtest::IntTag(*db, "LEVEL");
+        out.attached_after = db->Tasks().size();
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            out.rec = g_rec;
+        }
+        kernel_unbind();
+        vdtest::kernel_call_hooks = {};
+        sim::SetCurrentDatabase(nullptr);
+        vdtest::ResetKernelAccess();
+        return out;
+    }
+
+    // What every run must show, whichever call failed.
+    static void Check(const Outcome& o) {
+        EXPECT_FALSE(o.hung);
+        EXPECT_EQ(o.exit_code, o.rec.loaded ? kExitOk : kExitFailure);
+        EXPECT_LE(o.attached_after, o.rec.fault_hit && o.rec.fault_op == kOpDetach ? 1u : 0u);
+        EXPECT_TRUE(o.rec.loaded || !o.online);
+        // Unless the stop came with messages on their way (an early end, a
+        // held command), a bridge that started is on the bus and takes all.
+        if (o.rec.loaded && !o.rec.early_end && o.rec.hold == 0) {
+            EXPECT_TRUE(o.online && o.confirmed);
+        }
+        for (const auto& [correlation, command] : kCommands) {
+            auto it = o.answers.find(correlation);
+            const std::size_t n = it == o.answers.end() ? 0 : it->second.size();
+            EXPECT_TRUE(o.confirmed ? n == 1 : n <= (o.online ? 1u : 0u)) << correlation << ": " << n << " answers";
+            if (n == 0) continue;
+            const std::string& a = it->second.front();
+            EXPECT_TRUE(Has(a, "{\"result\":\"done\"") || Has(a, "{\"result\":\"timeout\"") ||
+                        Has(a, "{\"result\":\"refused\"") || Has(a, "{\"result\":\"stopped\""))
+                << a;
+        }
+        // A write is taken or refused with its reason.
+        bool level_refused = false;
+        for (const std::string& e : o.errors) level_refused = level_refused || Has(e, "line/level/set");
+        if (o.confirmed) {
+            EXPECT_TRUE(o.level == 7 || level_refused) << o.level;
+        }
+        // Every refusal by the runtime shows in the status: its reason in the
+        // message tag, the error level.
+        std::vector<std::string> refusals = o.errors;
+        for (const auto& [correlation, list] : o.answers) refusals.insert(refusals.end(), list.begin(), list.end());
+        for (const std::string& r : refusals) {
+            const std::size_t at = r.find("kernel error");
+            if (at == std::string::npos) continue;
+            const std::size_t from = r.rfind("\"reason\":\"", at) + 10;
+            const std::string reason = r.substr(from, r.find('"', at) - from);
+            EXPECT_TRUE(std::any_of(o.rec.messages.begin(), o.rec.messages.end(),
+                                    [&](const std::string& m) { return Has(m, reason); }))
+                << reason;
+            EXPECT_NE(std::find(o.rec.levels.begin(), o.rec.levels.end(), kLevelError), o.rec.levels.end());
+        }
+    }
+
+    vdtest::ScratchDir scratch_{"bus_faults_"};
+    const std::filesystem::path dir_ = scratch_.Dir();
+    const std::unique_ptr<bustest::TestBroker> broker_ = bustest::TestBroker::Make();
+    std::unique_ptr<BusClient> client_;
+    std::vector<sim::TagSpec> specs_;
+    int runs_ = 0;
+};
+
+TEST_F(BusFaultTest, EveryKernelOperationFailingOnceAtEveryPoint) {
+    const Outcome clean = RunOnce(0, 0, 3000);
+    Check(clean);
+    ASSERT_TRUE(clean.confirmed && !clean.rec.early_end);
+    EXPECT_TRUE(Has(Answer(clean, "c1"), "{\"result\":\"done\",\"values\":[83]")) << Answer(clean, "c1");
+    EXPECT_TRUE(Has(Answer(clean, "c2"), "{\"result\":\"timeout\"")) << Answer(clean, "c2");
+    EXPECT_TRUE(Has(Answer(clean, "c3a"), "{\"result\":\"stopped\"")) << Answer(clean, "c3a");
+    EXPECT_TRUE(Has(Answer(clean, "c3b"), "busy")) << Answer(clean, "c3b");
+    EXPECT_TRUE(clean.level == 7 && clean.level_published);
+    EXPECT_EQ(clean.errors.size(), 2u);  // the busy command and the probe
+
+    const auto start = Clock::now();
+    int points = 0, hit = 0, failed_starts = 0;
+    for (const auto& [op, count] : clean.rec.counts) {
+        for (int k = 1; k <= count; ++k, ++points) {
+            const Outcome o = RunOnce(op, k, 300);
+            SCOPED_TRACE(std::string(op != 0 ? kernel_op_name(op) : "no fault") + " call " + std::to_string(k));
+            Check(o);
+            hit += o.rec.fault_hit ? 1 : 0;
+            failed_starts += o.exit_code == kExitFailure ? 1 : 0;
+            if ((op == kOpAttach && k == 1) || op == kOpTaskEnvironment) {
+                EXPECT_EQ(o.exit_code, kExitFailure);
+            }
+        }
+    }
+    std::printf("bus fault sweep: %d points (%d hit), %d failed start-ups, %.1f s\n", points, hit, failed_starts,
+                std::chrono::duration<double>(Clock::now() - start).count());
+    EXPECT_GE(failed_starts, 2);  // at least the attach and the environment record
+}
+
+// A command still being prepared when the stop has stopped waiting for it
+// (at once on the test clock) is answered all the same.
+TEST_F(BusFaultTest, CommandPreparedWhileTheBridgeStopsIsAnsweredOnce) {
+    const Outcome o = RunOnce(0, 0, 3000, true);
+    ASSERT_EQ(o.rec.hold, 4);
+    Check(o);
+    EXPECT_TRUE(Has(Answer(o, "c1"), "{\"result\":\"refused\",\"reason\":\"the bridge is stopping\"}"))
+        << Answer(o, "c1");
+}
+
+}  // namespace
