@@ -269,7 +269,7 @@ bool MqttSession::InstallTls() {
 
 int MqttSession::ReportEnd(int rc, bool connect_failed) {
     bool refused = false, taken_over = false, connack = false;
-    int pause = 0;
+    int pause = 0, drops = 0;
     int reason = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -278,11 +278,17 @@ int MqttSession::ReportEnd(int rc, bool connect_failed) {
         refused_ = false;
         connack = connack_seen_;
         reason = disconnect_reason_;
-        taken_over = reason == MQTT_RC_SESSION_TAKEN_OVER;
         // A connection that stayed up long enough starts the pauses afresh.
         const bool was_up = connack && !refused && !connect_failed;
-        if (was_up && now - connected_at_ >= std::chrono::milliseconds(StableMs()))
-            backoff_ms_ = std::max(1, settings_.reconnect_min_ms);
+        const bool stable = was_up && now - connected_at_ >= std::chrono::milliseconds(StableMs());
+        if (stable) backoff_ms_ = std::max(1, settings_.reconnect_min_ms);
+        // A takeover: the broker says so (reason 142), or, where it only
+        // closes the old connection, it closes accepted connections again
+        // and again while it keeps accepting new ones.
+        const bool dropped = was_up && !stable && reason == 0 && rc == MOSQ_ERR_CONN_LOST;
+        quick_drops_ = dropped ? quick_drops_ + 1 : 0;
+        taken_over = reason == MQTT_RC_SESSION_TAKEN_OVER || quick_drops_ >= 2;
+        drops = quick_drops_;
         if (was_up) lost_at_ = now;
         connected_ = false;
         const int max = std::max(settings_.reconnect_max_ms, 1);
@@ -295,8 +301,12 @@ int MqttSession::ReportEnd(int rc, bool connect_failed) {
     if (!tls.empty()) {
         listener_.OnProblem("BUSTLS", Where() + ": " + tls);
     } else if (taken_over) {
-        listener_.OnProblem("BUSTAKENOVER", Where() + ": another station or process connected with the client id " +
-                                                settings_.client_id + " (set ClientId so that each station has its own)");
+        listener_.OnProblem("BUSTAKENOVER",
+                            "the client id " + settings_.client_id + " is used by another station or process (" +
+                                (reason == MQTT_RC_SESSION_TAKEN_OVER
+                                     ? Where()
+                                     : Where() + " closed " + std::to_string(drops) + " connections after accepting them") +
+                                ")");
     } else if (refused) {
         // Reported by the connect callback already.
     } else if (connect_failed) {

@@ -161,6 +161,7 @@ private:
     bool just_connected_ = false;  // the listener's OnConnected is due
     bool connack_seen_ = false;  // in this attempt, refused or accepted
     int disconnect_reason_ = 0;  // the broker's DISCONNECT reason in this attempt
+    int quick_drops_ = 0;        // accepted connections closed by the broker in a row, none stable
     bool ever_connected_ = false;  // this process had a connection accepted
     bool from_queue_ = false;      // session present, first SUBACK not in yet
     std::int64_t queued_max_ms_ = 0;
