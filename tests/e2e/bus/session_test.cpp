@@ -1,7 +1,9 @@
 // The bus session on a plant network, end to end: TLS and the reason of
 // each way it fails, retried with growing pauses; a session taken over by
-// another client with the station's id; the broker's maximum packet size.
+// another client with the station's id; the broker's maximum packet size;
+// what the broker's kept session delivers after an outage.
 #include "tests/e2e/bus/bus_runtime.h"
+#include "bus/mqtt_session.h"
 #include "tests/e2e/bus/tls_certs.h"
 
 namespace {
@@ -150,6 +152,84 @@ TEST_F(SmallPacketBus, AMessageLargerThanTheBrokerTakesIsRefusedOncePerTopicAndT
     EXPECT_TRUE(WaitPayload(c, T("line/speed"), "7.5"));
     EXPECT_EQ(Occurrences(BusOut(), "Message too large"), 1) << BusOut();
     EXPECT_EQ(Occurrences(BusOut(), "Connection to the broker lost"), 0) << BusOut();
+}
+
+// The session alone, with a listener that keeps what it delivers.
+struct Recorder : SessionListener {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<BusMessage> got;
+    int connections = 0;
+    void OnConnected() override { std::lock_guard<std::mutex> l(mutex); ++connections; changed.notify_all(); }
+    void OnProblem(const char*, const std::string&) override {}
+    void OnMessage(const BusMessage& m) override { std::lock_guard<std::mutex> l(mutex); got.push_back(m); changed.notify_all(); }
+    SteadyTime OnTimer(SteadyTime) override { return SteadyTime::max(); }
+    bool Connections(int n) {
+        std::unique_lock<std::mutex> l(mutex);
+        return changed.wait_for(l, std::chrono::milliseconds(kWaitMs), [&] { return connections >= n; });
+    }
+    bool Message(const std::string& topic, BusMessage& out) {
+        std::unique_lock<std::mutex> l(mutex);
+        return changed.wait_for(l, std::chrono::milliseconds(kWaitMs), [&] {
+            for (const BusMessage& m : got) if (m.topic == topic) return out = m, true;
+            return false;
+        });
+    }
+};
+
+TEST_F(BusRuntime, WhatTheKeptSessionQueuedArrivesMarkedWithTheOutageOrAsUnknownForAnEarlierRun) {
+    BusClient& c = Client();
+    // Another process with the id takes the session over and leaves it to
+    // the broker; it finds nothing queued when `empty`.
+    auto take_session = [&](bool empty) {
+        BusClient::Options o;
+        o.port = broker_->port();
+        o.client_id = "kept";
+        o.clean_start = false;
+        o.session_expiry_s = 60;
+        BusClient other(o);
+        std::string error;
+        ASSERT_TRUE(other.Connect(kWaitMs, error)) << error;
+        ASSERT_TRUE(other.Subscribe("test/kept/#", kWaitMs));
+        if (empty) EXPECT_TRUE(other.Messages().empty());
+    };
+    BrokerSettings s;
+    s.port = broker_->port();
+    s.client_id = "kept";
+    s.prefix = "test/kept";
+    s.reconnect_min_ms = s.reconnect_max_ms = 1500;
+    Recorder r;
+    auto session = std::make_unique<MqttSession>(s, r);
+    std::string error;
+    ASSERT_TRUE(session->Start(error)) << error;
+    BusMessage m;
+    // Live after the subscription, with the publisher's retain flag.
+    ASSERT_TRUE(r.Connections(1));
+    ASSERT_TRUE(c.Publish("test/kept/live", "1", true));
+    ASSERT_TRUE(r.Message("test/kept/live", m));
+    EXPECT_FALSE(m.queued);
+    EXPECT_TRUE(m.retained);
+    // Away for one pause of 1.5 s, in which a message waits.
+    take_session(false);
+    ASSERT_TRUE(c.Publish("test/kept/while-away", "2"));
+    ASSERT_TRUE(r.Message("test/kept/while-away", m));
+    EXPECT_TRUE(m.queued);
+    EXPECT_GE(m.queued_max_ms, 1000);
+    EXPECT_LT(m.queued_max_ms, 5000);
+    EXPECT_FALSE(m.retained);
+    // An orderly stop ends the session: nothing kept for the next process.
+    session->Stop();
+    ASSERT_TRUE(c.Publish("test/kept/after-stop", "3"));
+    take_session(true);
+    // The next process finds an earlier session: how long it waited is unknown.
+    ASSERT_TRUE(c.Publish("test/kept/earlier", "4"));
+    Recorder next;
+    session = std::make_unique<MqttSession>(s, next);
+    ASSERT_TRUE(session->Start(error)) << error;
+    ASSERT_TRUE(next.Message("test/kept/earlier", m));
+    EXPECT_TRUE(m.queued);
+    EXPECT_EQ(m.queued_max_ms, INT64_MAX);
+    session->Stop();
 }
 
 }  // namespace
