@@ -87,7 +87,7 @@ ssl_ctx_st* TlsCheck::Build(const TlsOptions& options, const std::string& host, 
         options_ = options;
         host_ = host;
         verify_error_ = 0;
-        subject_.clear(), issuer_.clear(), leaf_subject_.clear(), leaf_issuer_.clear(), not_before_.clear(), not_after_.clear(), names_.clear();
+        subject_.clear(), leaf_subject_.clear(), leaf_issuer_.clear(), not_before_.clear(), not_after_.clear(), names_.clear();
         client_subject_.clear(), client_issuer_.clear();
         alert_ = -1;
         handshake_started_ = handshake_done_ = false;
@@ -170,7 +170,6 @@ int TlsCheck::OnVerify(int ok, X509_STORE_CTX* store) {
     }
     if (X509* cert = X509_STORE_CTX_get_current_cert(store)) {
         self->subject_ = NameText(X509_get_subject_name(cert));
-        self->issuer_ = NameText(X509_get_issuer_name(cert));
         self->not_before_ = TimeText(X509_get0_notBefore(cert));
         self->not_after_ = TimeText(X509_get0_notAfter(cert));
         self->names_ = CertNames(cert);
@@ -185,11 +184,6 @@ void TlsCheck::OnInfo(const SSL* ssl, int where, int ret) {
     if (where & SSL_CB_HANDSHAKE_START) self->handshake_started_ = true;
     if (where & SSL_CB_HANDSHAKE_DONE) self->handshake_done_ = true;
     if ((where & SSL_CB_READ_ALERT) == SSL_CB_READ_ALERT && self->alert_ < 0 && (ret >> 8) == SSL3_AL_FATAL) self->alert_ = ret & 0xFF;
-}
-
-bool TlsCheck::HandshakeDone() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return handshake_done_;
 }
 
 // The texts are short, the names first: a status message holds 159

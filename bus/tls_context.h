@@ -36,8 +36,6 @@ public:
     // Why the last attempt's TLS failed, for a person; empty when nothing
     // is known against TLS.
     std::string Reason() const;
-    // Whether the last attempt's handshake completed.
-    bool HandshakeDone() const;
 
 private:
     static int OnVerify(int ok, struct x509_store_ctx_st* store);
@@ -49,8 +47,8 @@ private:
     std::string client_subject_, client_issuer_;
     // Of the last attempt:
     int verify_error_ = 0;
-    std::string subject_, issuer_, not_before_, not_after_, names_;  // the certificate at the error's depth
-    std::string leaf_subject_, leaf_issuer_;                         // the broker's own
+    std::string subject_, not_before_, not_after_, names_;  // the certificate at the error's depth
+    std::string leaf_subject_, leaf_issuer_;                // the broker's own
     int alert_ = -1;
     bool handshake_started_ = false;
     bool handshake_done_ = false;

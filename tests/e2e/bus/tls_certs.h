@@ -1,7 +1,7 @@
-// Certificates for the TLS tests, made at test time with the openssl command
-// (EC P-256, unencrypted keys): a CA and an unrelated one, server
-// certificates for 127.0.0.1 and localhost (valid, expired) and for another
-// name, a client certificate of the CA and one of the other CA.
+// Certificates for the TLS tests, made with the openssl command (EC P-256,
+// unencrypted keys, "<name>.pem" and "<name>.key" in dir): a CA and an
+// unrelated one, the broker's for 127.0.0.1 and localhost (valid, and
+// expired), one for another name, a client's of the CA, one of the other CA.
 #pragma once
 
 #include <filesystem>
@@ -10,48 +10,42 @@
 #include <vector>
 
 #include "sim/process.h"
+#include "tests/support/scratch_dir.h"
 
 namespace bustest {
 
 struct TestCerts {
     std::filesystem::path dir;
-    // "<name>.pem" and "<name>.key" in dir.
-    std::string Pem(const std::string& name) const { return (dir / (name + ".pem")).string(); }
-    std::string Key(const std::string& name) const { return (dir / (name + ".key")).string(); }
+    std::string Pem(const std::string& name) const { return File(name + ".pem"); }
+    std::string Key(const std::string& name) const { return File(name + ".key"); }
+    std::string File(const std::string& name) const { return (dir / name).string(); }
 
-    // False with the failing step in `error`.
+    // False with the failing step in `error`. A negative validity ends
+    // before it begins: expired from the start.
     bool Make(const std::string& openssl, std::string& error) {
-        auto run = [&](std::vector<std::string> args) {
-            args.insert(args.begin(), openssl);
-            if (sim::RunProgram(args, (dir / "openssl.out").string()) == 0) return true;
-            error = "openssl " + args[1] + " failed for " + args.back();
-            return false;
-        };
-        auto key_and_request = [&](const std::string& name, const std::string& cn) {
-            return run({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-subj", "/CN=" + cn,
-                        "-keyout", Key(name), "-out", (dir / (name + ".csr")).string()});
-        };
-        auto sign = [&](const std::string& name, const std::string& ca, const std::string& days,
-                        const std::string& names) {
-            std::ofstream(dir / (name + ".ext")) << "subjectAltName=" << names << "\n";
-            return run({"x509", "-req", "-in", (dir / (name + ".csr")).string(), "-CA", Pem(ca), "-CAkey", Key(ca),
-                        "-CAcreateserial", "-days", days, "-extfile", (dir / (name + ".ext")).string(), "-out",
-                        Pem(name)});
-        };
-        for (const char* ca : {"ca", "other-ca"})
-            if (!run({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-days", "30",
-                      "-subj", std::string("/CN=Test ") + ca, "-keyout", Key(ca), "-out", Pem(ca)}))
-                return false;
-        // A negative validity ends before it begins: expired from the start.
-        const struct { const char* name; const char* cn; const char* ca; const char* days; const char* names; } made[] = {
+        const struct { std::string name, cn, ca, days, names; } made[] = {
+            {"ca", "Test ca", "", "30", ""}, {"other-ca", "Test other-ca", "", "30", ""},
             {"server", "broker.test", "ca", "30", "IP:127.0.0.1,DNS:localhost"},
             {"expired", "broker.old", "ca", "-1", "IP:127.0.0.1,DNS:localhost"},
             {"elsewhere", "broker.elsewhere", "ca", "30", "DNS:broker.elsewhere.example"},
-            {"client", "station1", "ca", "30", "DNS:station1"},
-            {"stranger", "intruder", "other-ca", "30", "DNS:intruder"},
+            {"client", "station1", "ca", "30", "DNS:station1"}, {"stranger", "intruder", "other-ca", "30", "DNS:intruder"},
         };
-        for (const auto& m : made)
-            if (!key_and_request(m.name, m.cn) || !sign(m.name, m.ca, m.days, m.names)) return false;
+        for (const auto& m : made) {
+            // A CA signs itself; the others get a request signed by their CA.
+            std::vector<std::string> req = {openssl, "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                                            "-subj", "/CN=" + m.cn, "-keyout", Key(m.name), "-out"};
+            if (m.ca.empty()) req.insert(req.end(), {Pem(m.name), "-x509", "-days", m.days});
+            else req.push_back(File(m.name + ".csr"));
+            std::ofstream(File(m.name + ".ext")) << "subjectAltName=" << m.names << "\n";
+            const std::vector<std::string> sign = {openssl, "x509", "-req", "-in", File(m.name + ".csr"), "-CA", Pem(m.ca),
+                                                   "-CAkey", Key(m.ca), "-CAcreateserial", "-days", m.days,
+                                                   "-extfile", File(m.name + ".ext"), "-out", Pem(m.name)};
+            if (sim::RunProgram(req, File("openssl.out")) != 0 ||
+                (!m.ca.empty() && sim::RunProgram(sign, File("openssl.out")) != 0)) {
+                error = "openssl failed for " + m.name + ": " + vdtest::ReadFile(File("openssl.out"));
+                return false;
+            }
+        }
         return true;
     }
 };
