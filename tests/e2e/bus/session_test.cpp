@@ -66,7 +66,9 @@ TEST_F(TlsBus, EachFailureHasItsReasonAndGrowingPausesThenAFilePutRightIsTakenAn
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (bus_) EXPECT_EQ(StopBus(), 0) << BusOut();  // contexts replaced at every try are freed (leak check)
+        if (bus_) {
+            EXPECT_EQ(StopBus(), 0) << BusOut();  // contexts replaced at every try are freed (leak check)
+        }
         StartBus(c.keys, false, c.port);
         EXPECT_TRUE(WaitMessage(c.reason)) << Text("VDMQTT.MSG");
         std::this_thread::sleep_for(std::chrono::seconds(3));
@@ -159,7 +161,9 @@ TEST_F(BusRuntime, WhatTheKeptSessionQueuedArrivesMarkedWithTheOutageOrAsUnknown
         BusClient other(o);
         std::string error;
         ASSERT_TRUE(other.Connect(kWaitMs, error) && other.Subscribe("test/kept/#", kWaitMs)) << error;
-        if (empty) EXPECT_TRUE(other.Messages().empty());
+        if (empty) {
+            EXPECT_TRUE(other.Messages().empty());
+        }
     };
     BrokerSettings s;
     s.port = broker_->port();
