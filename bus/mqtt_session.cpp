@@ -501,7 +501,10 @@ void MqttSession::OnPublishThunk(mosquitto*, void* self, int mid, int reason, co
         }
         // A refused message is reported once per topic and connection, and
         // not sent again: the next change of the value is.
-        if (reason >= 0x80) report = session->refused_topics_.insert(topic).second;
+        // (A PUBCOMP "packet identifier not found" after a broker that lost
+        // the session: the message had been taken, its PUBREC was in.)
+        if (reason >= 0x80 && reason != MQTT_RC_PACKET_ID_NOT_FOUND)
+            report = session->refused_topics_.insert(topic).second;
     }
     session->wake_.notify_all();
     if (report)
