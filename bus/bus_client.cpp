@@ -2,6 +2,7 @@
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
+#include <openssl/ssl.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -28,7 +29,8 @@ BusClient::~BusClient() {
 bool BusClient::Connect(int timeout_ms, std::string& error) {
     InitLibrary();
     if (client_ == nullptr) {
-        client_ = mosquitto_new(options_.client_id.empty() ? nullptr : options_.client_id.c_str(), true, this);
+        client_ = mosquitto_new(options_.client_id.empty() ? nullptr : options_.client_id.c_str(),
+                                options_.clean_start || options_.client_id.empty(), this);
         if (client_ == nullptr) {
             error = "the MQTT client cannot be created";
             return false;
@@ -45,12 +47,29 @@ bool BusClient::Connect(int timeout_ms, std::string& error) {
         if (!options_.will_topic.empty())
             mosquitto_will_set_v5(client_, options_.will_topic.c_str(), static_cast<int>(options_.will_payload.size()),
                                   options_.will_payload.data(), 1, true, nullptr);
+        if (options_.tls.Enabled()) {
+            // The session's own context: the broker verified, its name checked.
+            ssl_ctx_st* ctx = tls_check_.Build(options_.tls, options_.host, error);
+            if (ctx == nullptr) return false;
+            int rc = mosquitto_int_option(client_, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
+            if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_void_option(client_, MOSQ_OPT_SSL_CTX, ctx);
+            SSL_CTX_free(ctx);
+            if (rc != MOSQ_ERR_SUCCESS) {
+                error = std::string("TLS cannot be used: ") + mosquitto_strerror(rc);
+                return false;
+            }
+        }
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         connect_reason_ = -1;
     }
-    int rc = mosquitto_connect_bind_v5(client_, options_.host.c_str(), options_.port, 30, nullptr, nullptr);
+    mosquitto_property* props = nullptr;
+    if (!options_.clean_start && options_.session_expiry_s > 0 && options_.protocol != 4)
+        mosquitto_property_add_int32(&props, MQTT_PROP_SESSION_EXPIRY_INTERVAL,
+                                     static_cast<std::uint32_t>(options_.session_expiry_s));
+    int rc = mosquitto_connect_bind_v5(client_, options_.host.c_str(), options_.port, 30, nullptr, props);
+    mosquitto_property_free_all(&props);
     if (rc != MOSQ_ERR_SUCCESS) {
         error = std::string("cannot connect to ") + options_.host + ":" + std::to_string(options_.port) + ": " +
                 mosquitto_strerror(rc);
@@ -65,7 +84,8 @@ bool BusClient::Connect(int timeout_ms, std::string& error) {
     }
     std::unique_lock<std::mutex> lock(mutex_);
     if (!changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return connect_reason_ >= 0; })) {
-        error = "no answer from the broker";
+        const std::string tls = tls_check_.Reason();
+        error = tls.empty() ? "no answer from the broker" : tls;
         return false;
     }
     if (connect_reason_ != 0) {
@@ -83,7 +103,8 @@ int BusClient::ConnectReason() const {
 bool BusClient::Subscribe(const std::string& filter, int timeout_ms) {
     if (client_ == nullptr) return false;
     int mid = 0;
-    if (mosquitto_subscribe_v5(client_, &mid, filter.c_str(), 1, 0, nullptr) != MOSQ_ERR_SUCCESS) return false;
+    if (mosquitto_subscribe_v5(client_, &mid, filter.c_str(), options_.qos, 0, nullptr) != MOSQ_ERR_SUCCESS)
+        return false;
     std::unique_lock<std::mutex> lock(mutex_);
     if (!changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return last_suback_mid_ == mid; }))
         return false;
@@ -101,8 +122,8 @@ bool BusClient::Publish(const std::string& topic, const std::string& payload, bo
             mosquitto_property_add_binary(&props, MQTT_PROP_CORRELATION_DATA, correlation->data(),
                                           static_cast<std::uint16_t>(correlation->size()));
     }
-    int rc = mosquitto_publish_v5(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1,
-                                  retain, props);
+    int rc = mosquitto_publish_v5(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
+                                  options_.qos, retain, props);
     mosquitto_property_free_all(&props);
     return rc == MOSQ_ERR_SUCCESS;
 }

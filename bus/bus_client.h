@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "bus/tls_context.h"
+
 struct mosquitto;
 
 class BusClient {
@@ -32,6 +34,10 @@ public:
         std::string user, password;
         int protocol = 5;       // 5 or 4 (MQTT 3.1.1)
         std::string will_topic, will_payload;  // none when the topic is empty
+        TlsOptions tls;         // TLS when tls.ca_file is set
+        bool clean_start = true;  // false: the broker keeps the session (needs client_id)
+        int session_expiry_s = 0; // MQTT 5, with clean_start false
+        int qos = 1;              // of Subscribe and Publish
     };
 
     explicit BusClient(Options options);
@@ -44,10 +50,10 @@ public:
     // broker's reason code).
     bool Connect(int timeout_ms, std::string& error);
     int ConnectReason() const;
-    // Subscribes (QoS 1) and waits for the broker's answer; false when it
+    // Subscribes (at options.qos) and waits for the broker's answer; false when it
     // does not come or the subscription is refused.
     bool Subscribe(const std::string& filter, int timeout_ms);
-    // Publishes (QoS 1), with the MQTT 5 response topic and correlation data
+    // Publishes (at options.qos), with the MQTT 5 response topic and correlation data
     // when given.
     bool Publish(const std::string& topic, const std::string& payload, bool retain = false,
                  const std::string* response_topic = nullptr, const std::string* correlation = nullptr);
@@ -87,4 +93,5 @@ private:
     std::string reply_topic_;
     unsigned long call_count_ = 0;
     bool loop_started_ = false;
+    TlsCheck tls_check_;
 };

@@ -3,9 +3,12 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
+#include <openssl/ssl.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -19,6 +22,8 @@ void InitLibrary() {
     static const int once = mosquitto_lib_init();
     (void)once;
 }
+
+std::uint32_t VarintBytes(std::uint32_t n) { return n < 128 ? 1 : n < 16384 ? 2 : n < 2097152 ? 3 : 4; }
 
 std::string ReasonText(int reason) {
     const char* text = mosquitto_reason_string(reason);
@@ -41,7 +46,10 @@ std::string MqttSession::Where() const { return settings_.host + ":" + std::to_s
 
 bool MqttSession::Start(std::string& error) {
     InitLibrary();
-    client_ = mosquitto_new(settings_.client_id.empty() ? nullptr : settings_.client_id.c_str(), true, this);
+    // The broker keeps the session across link drops (clean start off); a
+    // client without an id cannot have one.
+    const bool keep = !settings_.client_id.empty() && settings_.session_expiry_s > 0;
+    client_ = mosquitto_new(settings_.client_id.empty() ? nullptr : settings_.client_id.c_str(), !keep, this);
     if (client_ == nullptr) {
         error = "the MQTT client cannot be created";
         return false;
@@ -64,20 +72,12 @@ bool MqttSession::Start(std::string& error) {
             return false;
         }
     }
-    if (!settings_.ca_file.empty()) {
-        int rc = mosquitto_tls_set(client_, settings_.ca_file.c_str(), nullptr,
-                                   settings_.cert_file.empty() ? nullptr : settings_.cert_file.c_str(),
-                                   settings_.key_file.empty() ? nullptr : settings_.key_file.c_str(), nullptr);
-        if (rc == MOSQ_ERR_NOT_SUPPORTED) {
-            // The Windows builds link the library without TLS: say so
-            // rather than fall back to a plain connection.
-            error = "this build has no TLS support: CaFile, CertFile and KeyFile cannot be used";
-            return false;
-        }
-        if (rc != MOSQ_ERR_SUCCESS) {
-            error = std::string("TLS files refused: ") + mosquitto_strerror(rc);
-            return false;
-        }
+    // TLS: only our own context, nothing of the library's defaults. A
+    // library built without TLS says so here rather than connect in plain.
+    if (settings_.tls.Enabled() &&
+        mosquitto_int_option(client_, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0) == MOSQ_ERR_NOT_SUPPORTED) {
+        error = "this build has no TLS support: CaFile, CertFile and KeyFile cannot be used";
+        return false;
     }
     const std::string status = settings_.prefix + "/status";
     int rc = mosquitto_will_set_v5(client_, status.c_str(), static_cast<int>(std::strlen(kOffline)), kOffline,
@@ -88,6 +88,33 @@ bool MqttSession::Start(std::string& error) {
     }
     thread_ = std::thread(&MqttSession::Run, this);
     return true;
+}
+
+int MqttSession::StableMs() const { return std::clamp(settings_.reconnect_max_ms, 10000, 60000); }
+
+std::uint32_t MqttSession::PacketSize(std::size_t topic, std::size_t payload, int qos, std::size_t correlation) {
+    const std::uint64_t props = correlation > 0 ? 3 + correlation : 0;
+    const std::uint64_t remaining = 2 + topic + (qos > 0 ? 2 : 0) + VarintBytes(static_cast<std::uint32_t>(props)) +
+                                    props + payload;
+    if (remaining > 268435455u) return std::numeric_limits<std::uint32_t>::max();
+    return static_cast<std::uint32_t>(1 + VarintBytes(static_cast<std::uint32_t>(remaining)) + remaining);
+}
+
+void MqttSession::Report(const char* key, std::string detail) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reports_.emplace_back(key, std::move(detail));
+    }
+    wake_.notify_all();
+}
+
+void MqttSession::DeliverReports() {
+    std::vector<std::pair<const char*, std::string>> reports;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reports.swap(reports_);
+    }
+    for (const auto& [key, detail] : reports) listener_.OnProblem(key, detail);
 }
 
 bool MqttSession::Connected() const {
@@ -106,6 +133,28 @@ bool MqttSession::PublishTo(const std::string& topic, std::string_view payload, 
         if (refusal != nullptr) *refusal = "no MQTT client";
         return false;
     }
+    // Larger than the broker takes: refused here (the broker would drop
+    // the connection for it), reported once per topic and connection.
+    const std::size_t correlation_size = correlation != nullptr ? std::min<std::size_t>(correlation->size(), 65535) : 0;
+    const std::uint32_t size = PacketSize(topic.size(), payload.size(), qos, correlation_size);
+    std::uint32_t max_packet = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        max_packet = max_packet_;
+    }
+    auto too_large = [&](const std::string& why) {
+        if (refusal != nullptr) *refusal = why;
+        bool report = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            report = refused_topics_.insert(topic).second;
+        }
+        if (report) Report("BUSPUBTOOBIG", topic + ": " + why);
+        return false;
+    };
+    if (max_packet > 0 && size > max_packet)
+        return too_large("the message is " + std::to_string(size) + " bytes, the broker takes at most " +
+                         std::to_string(max_packet));
     mosquitto_property* props = nullptr;
     if (correlation != nullptr &&
         mosquitto_property_add_binary(&props, MQTT_PROP_CORRELATION_DATA, correlation->data(),
@@ -122,6 +171,8 @@ bool MqttSession::PublishTo(const std::string& topic, std::string_view payload, 
     int rc = mosquitto_publish_v5(client_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
                                   qos, retain, props);
     mosquitto_property_free_all(&props);
+    if (rc == MOSQ_ERR_OVERSIZE_PACKET || rc == MOSQ_ERR_PAYLOAD_SIZE)
+        return too_large("the message is " + std::to_string(size) + " bytes: " + mosquitto_strerror(rc));
     if (rc != MOSQ_ERR_SUCCESS) {
         if (refusal != nullptr) *refusal = mosquitto_strerror(rc);
         return false;
@@ -157,7 +208,12 @@ void MqttSession::Stop() {
         stopping_ = true;
     }
     wake_.notify_all();
-    mosquitto_disconnect_v5(client_, MQTT_RC_NORMAL_DISCONNECTION, nullptr);
+    // An orderly end: the broker drops the session it would keep.
+    mosquitto_property* props = nullptr;
+    if (settings_.session_expiry_s > 0)
+        mosquitto_property_add_int32(&props, MQTT_PROP_SESSION_EXPIRY_INTERVAL, 0);
+    mosquitto_disconnect_v5(client_, MQTT_RC_NORMAL_DISCONNECTION, props);
+    mosquitto_property_free_all(&props);
     thread_.join();
 }
 
@@ -173,10 +229,16 @@ void MqttSession::Pause(int ms) {
     const SteadyTime end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
+        if (!reports_.empty()) {
+            lock.unlock();
+            DeliverReports();
+            lock.lock();
+            continue;
+        }
         SteadyTime now = std::chrono::steady_clock::now();
         if (now >= end) break;
         SteadyTime until = std::min(end, next_timer_);
-        wake_.wait_until(lock, until);
+        wake_.wait_until(lock, until, [this] { return stopping_ || !reports_.empty(); });
         now = std::chrono::steady_clock::now();
         if (now >= next_timer_) {
             lock.unlock();
@@ -185,6 +247,81 @@ void MqttSession::Pause(int ms) {
             next_timer_ = next;
         }
     }
+}
+
+bool MqttSession::InstallTls() {
+    std::string error;
+    ssl_ctx_st* ctx = tls_check_.Build(settings_.tls, settings_.host, error);
+    if (ctx == nullptr) {
+        listener_.OnProblem("BUSTLSFILE", error);
+        return false;
+    }
+    // The client takes a reference of its own and, when replaced, drops
+    // the one it held on the previous context without freeing it: that one
+    // is released here.
+    const int rc = mosquitto_void_option(client_, MOSQ_OPT_SSL_CTX, ctx);
+    SSL_CTX_free(ctx);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        listener_.OnProblem("BUSTLSFILE", std::string("the TLS context is refused: ") + mosquitto_strerror(rc));
+        return false;
+    }
+    if (installed_ctx_ != nullptr) SSL_CTX_free(installed_ctx_);
+    installed_ctx_ = ctx;
+    return true;
+}
+
+int MqttSession::ReportEnd(int rc, bool connect_failed) {
+    bool refused = false, taken_over = false, connack = false;
+    int pause = 0, drops = 0;
+    int reason = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const SteadyTime now = std::chrono::steady_clock::now();
+        refused = refused_;
+        refused_ = false;
+        connack = connack_seen_;
+        reason = disconnect_reason_;
+        // A connection that stayed up long enough starts the pauses afresh.
+        const bool was_up = connack && !refused && !connect_failed;
+        const bool stable = was_up && now - connected_at_ >= std::chrono::milliseconds(StableMs());
+        if (stable) backoff_ms_ = std::max(1, settings_.reconnect_min_ms);
+        // A takeover: the broker says so (reason 142), or, where it only
+        // closes the old connection, it closes accepted connections again
+        // and again while it keeps accepting new ones.
+        const bool dropped = was_up && !stable && reason == 0 && rc == MOSQ_ERR_CONN_LOST;
+        quick_drops_ = dropped ? quick_drops_ + 1 : 0;
+        taken_over = reason == MQTT_RC_SESSION_TAKEN_OVER || quick_drops_ >= 2;
+        drops = quick_drops_;
+        if (was_up) lost_at_ = now;
+        connected_ = false;
+        const int max = std::max(settings_.reconnect_max_ms, 1);
+        if (taken_over) backoff_ms_ = std::min(backoff_ms_ * 2, max);
+        pause = backoff_ms_;
+        backoff_ms_ = std::min(backoff_ms_ * 2, max);
+    }
+    wake_.notify_all();
+    const std::string tls = settings_.tls.Enabled() ? tls_check_.Reason() : std::string();
+    if (!tls.empty()) {
+        listener_.OnProblem("BUSTLS", Where() + ": " + tls);
+    } else if (taken_over) {
+        listener_.OnProblem("BUSTAKENOVER",
+                            "the client id " + settings_.client_id + " is used by another station or process (" +
+                                (reason == MQTT_RC_SESSION_TAKEN_OVER
+                                     ? Where()
+                                     : Where() + " closed " + std::to_string(drops) + " connections after accepting them") +
+                                ")");
+    } else if (refused) {
+        // Reported by the connect callback already.
+    } else if (connect_failed) {
+        listener_.OnProblem("BUSNOBROKER", Where() + ": " + mosquitto_strerror(rc));
+    } else if (!connack && !settings_.tls.Enabled()) {
+        listener_.OnProblem("BUSNOCONNACK", Where() + ": is it a TLS listener? set CaFile");
+    } else if (reason >= 0x80) {
+        listener_.OnProblem("BUSLOST", Where() + ": the broker disconnected: " + ReasonText(reason));
+    } else {
+        listener_.OnProblem("BUSLOST", Where() + ": " + mosquitto_strerror(rc));
+    }
+    return pause;
 }
 
 void MqttSession::Run() {
@@ -196,13 +333,14 @@ void MqttSession::Run() {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stopping_ && (!socket_open || ++passes_after_stop > kStopPasses)) break;
         }
+        DeliverReports();
         if (!socket_open) {
-            int rc = first ? mosquitto_connect_bind_v5(client_, settings_.host.c_str(), settings_.port,
-                                                       settings_.keepalive_s, nullptr, nullptr)
-                           : mosquitto_reconnect(client_);
-            first = false;
-            if (rc != MOSQ_ERR_SUCCESS) {
-                listener_.OnProblem("BUSNOBROKER", Where() + ": " + mosquitto_strerror(rc));
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                connack_seen_ = false;
+                disconnect_reason_ = 0;
+            }
+            if (settings_.tls.Enabled() && !InstallTls()) {
                 int pause = 0;
                 {
                     std::lock_guard<std::mutex> lock(mutex_);
@@ -210,6 +348,23 @@ void MqttSession::Run() {
                     backoff_ms_ = std::min(backoff_ms_ * 2, std::max(settings_.reconnect_max_ms, 1));
                 }
                 Pause(pause);
+                continue;
+            }
+            int rc = MOSQ_ERR_SUCCESS;
+            if (first) {
+                mosquitto_property* props = nullptr;
+                if (settings_.session_expiry_s > 0)
+                    mosquitto_property_add_int32(&props, MQTT_PROP_SESSION_EXPIRY_INTERVAL,
+                                                 static_cast<std::uint32_t>(settings_.session_expiry_s));
+                rc = mosquitto_connect_bind_v5(client_, settings_.host.c_str(), settings_.port, settings_.keepalive_s,
+                                               nullptr, props);
+                mosquitto_property_free_all(&props);
+            } else {
+                rc = mosquitto_reconnect(client_);
+            }
+            first = false;
+            if (rc != MOSQ_ERR_SUCCESS) {
+                Pause(ReportEnd(rc, true));
                 continue;
             }
             socket_open = true;
@@ -223,24 +378,14 @@ void MqttSession::Run() {
         }
         if (connected_now) listener_.OnConnected();
         SteadyTime next = listener_.OnTimer(std::chrono::steady_clock::now());
-        bool refused = false;
-        int pause = 0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             next_timer_ = next;
             if (rc == MOSQ_ERR_SUCCESS) continue;
             if (stopping_) break;  // the disconnect is written and the socket closed
-            socket_open = false;
-            connected_ = false;
-            refused = refused_;
-            refused_ = false;
-            pause = backoff_ms_;
-            backoff_ms_ = std::min(backoff_ms_ * 2, std::max(settings_.reconnect_max_ms, 1));
         }
-        wake_.notify_all();
-        // A refusal was reported by the connect callback already.
-        if (!refused) listener_.OnProblem("BUSLOST", Where() + ": " + mosquitto_strerror(rc));
-        Pause(pause);
+        socket_open = false;
+        Pause(ReportEnd(rc, false));
     }
     std::lock_guard<std::mutex> lock(mutex_);
     connected_ = false;
@@ -248,27 +393,41 @@ void MqttSession::Run() {
 
 // ---- callbacks (network thread) -------------------------------------------
 
-void MqttSession::OnConnectThunk(mosquitto*, void* self, int rc, int, const mosquitto_property*) {
+void MqttSession::OnConnectThunk(mosquitto*, void* self, int rc, int flags, const mosquitto_property* props) {
     auto* session = static_cast<MqttSession*>(self);
     if (rc != 0) {
         {
             std::lock_guard<std::mutex> lock(session->mutex_);
             session->refused_ = true;
+            session->connack_seen_ = true;
         }
         session->listener_.OnProblem("BUSREFUSED", session->Where() + ": " + ReasonText(rc));
         return;
     }
     {
         std::lock_guard<std::mutex> lock(session->mutex_);
+        const SteadyTime now = std::chrono::steady_clock::now();
         session->connected_ = true;
+        session->connack_seen_ = true;
         session->refused_ = false;
-        session->backoff_ms_ = std::max(1, session->settings_.reconnect_min_ms);
+        session->connected_at_ = now;
+        // What the kept session delivers before the first SUBACK waited at
+        // the broker, at most the outage (unknown for an earlier run's).
+        session->from_queue_ = (flags & 1) != 0;
+        session->queued_max_ms_ =
+            session->ever_connected_
+                ? std::chrono::duration_cast<std::chrono::milliseconds>(now - session->lost_at_).count()
+                : std::numeric_limits<std::int64_t>::max();
+        session->ever_connected_ = true;
+        std::uint32_t max_packet = 0;
+        mosquitto_property_read_int32(props, MQTT_PROP_MAXIMUM_PACKET_SIZE, &max_packet, false);
+        session->max_packet_ = max_packet;
         session->refused_topics_.clear();
-        session->in_flight_.clear();
         session->subscriptions_.clear();
     }
     // Our own messages are not sent back to us, nor retained messages of
-    // the topics (the bridge publishes state; it does not read it back).
+    // the topics (the bridge publishes state; it does not read it back);
+    // the retain flag is the publisher's.
     std::vector<std::string> filters = {session->settings_.prefix + "/#"};
     filters.insert(filters.end(), session->settings_.broadcast_filters.begin(),
                    session->settings_.broadcast_filters.end());
@@ -276,7 +435,8 @@ void MqttSession::OnConnectThunk(mosquitto*, void* self, int rc, int, const mosq
         // The broker's answer is read on this thread, after this callback.
         int mid = 0;
         if (mosquitto_subscribe_v5(session->client_, &mid, filter.c_str(), session->settings_.qos,
-                                   MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEVER, nullptr) != MOSQ_ERR_SUCCESS)
+                                   MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEVER | MQTT_SUB_OPT_RETAIN_AS_PUBLISHED,
+                                   nullptr) != MOSQ_ERR_SUCCESS)
             continue;
         std::lock_guard<std::mutex> lock(session->mutex_);
         session->subscriptions_[mid] = filter;
@@ -289,11 +449,14 @@ void MqttSession::OnConnectThunk(mosquitto*, void* self, int rc, int, const mosq
     session->just_connected_ = true;
 }
 
-void MqttSession::OnDisconnectThunk(mosquitto*, void* self, int, const mosquitto_property*) {
+void MqttSession::OnDisconnectThunk(mosquitto*, void* self, int rc, const mosquitto_property*) {
     auto* session = static_cast<MqttSession*>(self);
     {
+        // The broker's DISCONNECT reason (a takeover is 142; the library's
+        // own errors are below 0x80).
         std::lock_guard<std::mutex> lock(session->mutex_);
         session->connected_ = false;
+        if (rc >= 0x80 && session->disconnect_reason_ == 0) session->disconnect_reason_ = rc;
     }
     session->wake_.notify_all();
 }
@@ -304,6 +467,12 @@ void MqttSession::OnMessageThunk(mosquitto*, void* self, const mosquitto_message
     if (message == nullptr || message->topic == nullptr) return;
     BusMessage m;
     m.topic = message->topic;
+    m.retained = message->retain;
+    {
+        std::lock_guard<std::mutex> lock(session->mutex_);
+        m.queued = session->from_queue_;
+        m.queued_max_ms = m.queued ? session->queued_max_ms_ : 0;
+    }
     if (message->payload != nullptr && message->payloadlen > 0)
         m.payload.assign(static_cast<const char*>(message->payload), static_cast<std::size_t>(message->payloadlen));
     char* response = nullptr;
@@ -335,7 +504,10 @@ void MqttSession::OnPublishThunk(mosquitto*, void* self, int mid, int reason, co
         }
         // A refused message is reported once per topic and connection, and
         // not sent again: the next change of the value is.
-        if (reason >= 0x80) report = session->refused_topics_.insert(topic).second;
+        // (A PUBCOMP "packet identifier not found" after a broker that lost
+        // the session: the message had been taken, its PUBREC was in.)
+        if (reason >= 0x80 && reason != MQTT_RC_PACKET_ID_NOT_FOUND)
+            report = session->refused_topics_.insert(topic).second;
     }
     session->wake_.notify_all();
     if (report)
@@ -349,6 +521,7 @@ void MqttSession::OnSubscribeThunk(mosquitto*, void* self, int mid, int count, c
     std::string filter;
     {
         std::lock_guard<std::mutex> lock(session->mutex_);
+        session->from_queue_ = false;  // the kept session's queue has been delivered
         auto it = session->subscriptions_.find(mid);
         if (it != session->subscriptions_.end()) {
             filter = it->second;

@@ -5,12 +5,25 @@
 // "<prefix>/#" and the broadcast filters, publishing the retained "online" status and requeueing what
 // was in flight when the previous connection ended), for every
 // incoming message, for every problem (broker unreachable, connection
-// lost, refused by the broker, subscription or message refused), and after
+// lost, refused by the broker, TLS failed, session taken over by another
+// client with the same id, subscription or message refused), and after
 // every pass of the loop for the listener's timers. A lost or refused
 // connection is tried again after a pause that doubles from the minimum to
-// the maximum and is back at the minimum after a connection is accepted.
+// the maximum; it is back at the minimum only after a connection has stayed
+// up for StableMs(), and a takeover doubles it once more, so two clients
+// with one id do not kick each other in a tight loop.
 // The broker's last will is the retained "offline" status. Publish is
 // callable from any thread.
+//
+// TLS (settings.tls): a fresh OpenSSL context from the files before every
+// attempt (tls_context.h), so a file put right is taken at the next try.
+//
+// The broker keeps the session across a link drop (clean start off, session
+// expiry `session_expiry_s`): what arrives from the kept session before the
+// first subscription is confirmed is marked `queued`. libmosquitto sets clean
+// start once per client, so the process's first connection may find a
+// session of an earlier run: its messages are marked queued with an unknown
+// wait. An orderly Stop ends the session at the broker (expiry 0).
 #pragma once
 
 #include <chrono>
@@ -22,7 +35,10 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "bus/tls_context.h"
 
 struct mosquitto;
 
@@ -37,7 +53,8 @@ struct BrokerSettings {
     std::string prefix;  // topics are "<prefix>/..."
     std::string broadcast_prefix;  // empty: the station takes no broadcasts
     std::vector<std::string> broadcast_filters;  // subscribed besides "<prefix>/#"
-    std::string ca_file, cert_file, key_file;  // TLS when ca_file is set
+    TlsOptions tls;  // TLS when tls.ca_file is set
+    int session_expiry_s = 60;  // kept by the broker after a link drop; 0: none
     int reconnect_min_ms = 500;
     int reconnect_max_ms = 30000;
 };
@@ -99,6 +116,11 @@ public:
 
     bool Connected() const;
     const BrokerSettings& Settings() const { return settings_; }
+    // How long a connection stays up before the pause between attempts is
+    // back at the minimum: ReconnectMaxMs, at least 10 s and at most 60 s.
+    int StableMs() const;
+    // Bytes of the PUBLISH packet for a message (fixed header included).
+    static std::uint32_t PacketSize(std::size_t topic, std::size_t payload, int qos, std::size_t correlation);
 
     // The status topic's payloads.
     static constexpr const char* kOnline = "online";
@@ -114,6 +136,13 @@ private:
                                  const struct mqtt5__property* props);
 
     void Run();
+    // Installs a fresh TLS context; false (reported) when a file is refused.
+    bool InstallTls();
+    // After a failed attempt or a lost connection: the report and the pause.
+    int ReportEnd(int rc, bool connect_failed);
+    // Reports made off the network thread, handed to the listener on it.
+    void Report(const char* key, std::string detail);
+    void DeliverReports();
     // Waits `ms` (woken by Stop), running the listener's timers meanwhile.
     void Pause(int ms);
     int LoopTimeoutMs();
@@ -130,11 +159,22 @@ private:
     bool connected_ = false;
     bool refused_ = false;       // the broker refused the last connection attempt
     bool just_connected_ = false;  // the listener's OnConnected is due
+    bool connack_seen_ = false;  // in this attempt, refused or accepted
+    int disconnect_reason_ = 0;  // the broker's DISCONNECT reason in this attempt
+    int quick_drops_ = 0;        // accepted connections closed by the broker in a row, none stable
+    bool ever_connected_ = false;  // this process had a connection accepted
+    bool from_queue_ = false;      // session present, first SUBACK not in yet
+    std::int64_t queued_max_ms_ = 0;
+    SteadyTime connected_at_{}, lost_at_{};
+    std::uint32_t max_packet_ = 0;  // the broker's maximum packet size (0: none said)
+    TlsCheck tls_check_;
+    struct ssl_ctx_st* installed_ctx_ = nullptr;  // the context the client holds
+    std::vector<std::pair<const char*, std::string>> reports_;
     int backoff_ms_ = 0;
     int offline_mid_ = -1;
     bool offline_acked_ = false;
     SteadyTime next_timer_ = SteadyTime::max();
     std::map<int, std::string> in_flight_;    // message id -> topic, QoS 1 and 2
-    std::set<std::string> refused_topics_;    // reported once per connection
+    std::set<std::string> refused_topics_;    // reported once per connection (refused or too large)
     std::map<int, std::string> subscriptions_;  // message id -> filter, until the broker answers
 };

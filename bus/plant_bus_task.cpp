@@ -135,9 +135,9 @@ BrokerSettings PlantBusTask::ReadBrokerSettings() {
             StatusMessage(kLevelError, "BUSSETTINGS", report.c_str());
         }
     }
-    s.ca_file = text("Broker", "CaFile");
-    s.cert_file = text("Broker", "CertFile");
-    s.key_file = text("Broker", "KeyFile");
+    s.tls = ReadTlsSettings([&](const char* key) { return text("Broker", key); },
+                            [this](const std::string& report) { StatusMessage(kLevelError, "BUSSETTINGS", report.c_str()); });
+    s.session_expiry_s = number("Bus", "SessionExpiryS", 60, 0, 86400);
     s.reconnect_min_ms = number("Broker", "ReconnectMinMs", 500, 10, 600000);
     s.reconnect_max_ms = std::max(s.reconnect_min_ms, number("Broker", "ReconnectMaxMs", 30000, 10, 3600000));
 

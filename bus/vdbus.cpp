@@ -1,5 +1,9 @@
 // vdbus: follow and drive the plant bus from a console.
 //
+//   TLS: --cafile FILE (TLS on, the broker verified and its name checked),
+//   --cert FILE --key FILE (a client certificate, unencrypted key),
+//   --tls-version tlsv1.2|tlsv1.3, --insecure (the name not checked)
+//
 //   vdbus [-h HOST] [-p PORT] [-u USER] [-P PASSWORD] watch [--count N] [--timeout MS] PREFIX
 //       prints every message under PREFIX ("TOPIC = PAYLOAD", "(retained)"
 //       for retained ones) as it arrives
@@ -19,7 +23,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: vdbus [-h HOST] [-p PORT] [-u USER] [-P PASSWORD] COMMAND\n"
+    "usage: vdbus [-h HOST] [-p PORT] [-u USER] [-P PASSWORD]\n"
+    "             [--cafile FILE [--cert FILE --key FILE] [--tls-version tlsv1.2|tlsv1.3] [--insecure]] COMMAND\n"
     "  watch [--count N] [--timeout MS] PREFIX   print what is published under PREFIX\n"
     "  call [--timeout MS] TOPIC [PAYLOAD]       send a command, print its answer and latency\n"
     "  pub [--retain] TOPIC PAYLOAD              publish one message\n";
@@ -122,15 +127,28 @@ int Pub(BusClient& client, const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     BusClient::Options options;
     int i = 1;
-    for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {
-        std::string opt = argv[i];
+    for (; i < argc && argv[i][0] == '-'; ++i) {
+        const std::string opt = argv[i];
+        if (opt == "--insecure") {
+            options.tls.insecure = true;
+            continue;
+        }
+        if (i + 1 >= argc) return Usage();
+        const std::string value = argv[++i];
         long number = 0;
-        if (opt == "-h") options.host = argv[i + 1];
-        else if (opt == "-p" && Number(argv[i + 1], number) && number > 0 && number < 65536) options.port = static_cast<int>(number);
-        else if (opt == "-u") options.user = argv[i + 1];
-        else if (opt == "-P") options.password = argv[i + 1];
+        if (opt == "-h") options.host = value;
+        else if (opt == "-p" && Number(value, number) && number > 0 && number < 65536) options.port = static_cast<int>(number);
+        else if (opt == "-u") options.user = value;
+        else if (opt == "-P") options.password = value;
+        else if (opt == "--cafile") options.tls.ca_file = value;
+        else if (opt == "--cert") options.tls.cert_file = value;
+        else if (opt == "--key") options.tls.key_file = value;
+        else if (opt == "--tls-version" && ParseTlsVersion(value) != 0) options.tls.min_version = ParseTlsVersion(value);
         else return Usage();
     }
+    if (options.tls.cert_file.empty() != options.tls.key_file.empty() ||
+        (!options.tls.Enabled() && (!options.tls.cert_file.empty() || options.tls.insecure)))
+        return Usage();
     if (i >= argc) return Usage();
     const std::string command = argv[i++];
     std::vector<std::string> args(argv + i, argv + argc);

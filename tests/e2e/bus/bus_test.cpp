@@ -1,132 +1,12 @@
 // The plant bus end to end: a real broker, the vdmqtt process (and vdwinut
 // where a command needs its handler) on a runtime made by vdrt, clients on
 // the bus. Tags of the sample application; topics under "test/st1".
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdio>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "bus/bus_client.h"
-#include "tests/e2e/bus/test_broker.h"
-#include "tests/e2e/task_runtime.h"
+#include "tests/e2e/bus/bus_runtime.h"
 
 namespace {
 
+using namespace bustest;
 using namespace e2e;
-using bustest::TestBroker;
-using Received = BusClient::Received;
-
-constexpr const char* kPrefix = "test/st1/";
-constexpr const char* kQuickRetries = "ReconnectMinMs=100\nReconnectMaxMs=800\n";
-constexpr int kWaitMs = 10000;
-
-// Whether the commands that act on the Windows host itself (the keyboard
-// lock, the event log) are checked: not under wine64, whose keyboard hooks
-// and event log are not a Windows host's (set by the build).
-constexpr bool kHostChecks = VD_BUS_HOST_CHECKS != 0;
-constexpr const char* kNoHostChecks = "run under wine64, whose keyboard hooks and event log stand in for a host's";
-
-std::string T(const std::string& topic) { return kPrefix + topic; }
-
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-class BusRuntime : public TaskRuntime {
-protected:
-    void SetUp() override {
-        const std::string unavailable = TestBroker::Unavailable();
-        if (!unavailable.empty()) GTEST_SKIP() << unavailable;
-        TaskRuntime::SetUp();
-        if (HasFatalFailure() || IsSkipped()) return;
-        std::string error;
-        ASSERT_TRUE(broker_->Start(dir_, BrokerExtra(), error)) << error;
-    }
-
-    void TearDown() override {
-        StopBus();
-        clients_.clear();
-        broker_->Kill();
-        TaskRuntime::TearDown();
-    }
-
-    virtual std::string BrokerExtra() { return ""; }
-
-    // The bridge on the test broker and prefix; `broker_keys` are more lines
-    // of section Broker, `bus_keys` of section Bus.
-    void StartBus(const std::string& broker_keys = kQuickRetries, bool wait_running = true,
-                  const std::string& bus_keys = "") {
-        std::ofstream(dir_ / "app" / "net" / "VDMQTT.ini", std::ios::trunc)
-            << "[Debug]\nDebugLevel=3\n[Broker]\nPort=" << broker_->port() << "\n"
-            << broker_keys << "[Bus]\nTopicPrefix=test/st1\n" << bus_keys;
-        std::string error;
-        bus_ = sim::ChildProcess::Start({VD_VDMQTT}, error, (dir_ / "bus.out").string());
-        ASSERT_TRUE(bus_) << error;
-        if (wait_running) {
-            ASSERT_TRUE(WaitFor("VDMQTT.STATUS", 1)) << BusOut();
-        }
-    }
-
-    // Asks the runtime to stop the bridge; its exit code, or -999.
-    int StopBus() {
-        if (!bus_) return -999;
-        Vdrt("stop VDMQTT");
-        int code = -999;
-        if (!bus_->Wait(15000, code)) bus_->Kill();
-        bus_.reset();
-        return code;
-    }
-
-    std::string BusOut() { return ReadFile(dir_ / "bus.out"); }
-
-    // A client subscribed to everything under the prefix.
-    BusClient& Client(int protocol = 5) {
-        BusClient::Options o;
-        o.port = broker_->port();
-        o.protocol = protocol;
-        clients_.push_back(std::make_unique<BusClient>(o));
-        BusClient& c = *clients_.back();
-        std::string error;
-        EXPECT_TRUE(c.Connect(kWaitMs, error)) << error;
-        EXPECT_TRUE(c.Subscribe(T("#"), kWaitMs));
-        return c;
-    }
-
-    static bool WaitPayload(BusClient& c, const std::string& topic, const std::string& payload) {
-        return c.WaitFor([&](const Received& m) { return m.topic == topic && m.payload == payload; }, kWaitMs);
-    }
-
-    // Messages on `topic` (empty: any) whose payload holds `part`, after a
-    // pause in which a second one would be in.
-    static int Count(BusClient& c, const std::string& topic, const std::string& part) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        int n = 0;
-        for (const Received& m : c.Messages()) n += (topic.empty() || m.topic == topic) && Has(m.payload, part) ? 1 : 0;
-        return n;
-    }
-
-    // Waits until the bridge's message tag holds `part`.
-    bool WaitMessage(const std::string& part) {
-        for (int i = 0; i < 500; ++i) {
-            if (Has(Text("VDMQTT.MSG"), part)) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
-    }
-
-    static std::string Call(BusClient& c, const std::string& topic, const std::string& payload = "") {
-        Received answer;
-        double micros = 0;
-        if (!c.Call(topic, payload, kWaitMs, answer, micros)) return "(no answer)";
-        return answer.payload;
-    }
-
-    const std::unique_ptr<TestBroker> broker_ = TestBroker::Make();
-    std::unique_ptr<sim::ChildProcess> bus_;
-    std::vector<std::unique_ptr<BusClient>> clients_;
-};
 
 TEST_F(BusRuntime, PublishesRetainedStateAtStartThenEachChange) {
     StartBus();
@@ -313,7 +193,7 @@ TEST_F(BusRuntime, ACopyOfACommandRunsNothingAndGetsTheFirstAnswerWhileAnotherId
 }
 
 TEST_F(BusRuntime, AnswersNeverGoToTheStationsOwnOrTheBroadcastTopics) {
-    StartBus(kQuickRetries, true, "BroadcastPrefix=test/all\n");
+    StartBus(kQuickRetries, true, 0, "BroadcastPrefix=test/all\n");
     BusClient& c = Client();
     ASSERT_TRUE(c.Subscribe("test/all/#", kWaitMs));
     ASSERT_TRUE(c.WaitForTopic(T("line/alarm"), kWaitMs));
