@@ -186,8 +186,10 @@ void MqttSession::Stop() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!thread_.joinable()) return;
     }
-    // The explicit "offline" goes out first and is acknowledged before the
-    // orderly disconnect (after which the broker drops the will).
+    // What is in flight (the last answers, at QoS 2 delivered only once the
+    // broker has their release) is finished first, then the explicit
+    // "offline" goes out and is acknowledged before the orderly disconnect
+    // (after which the broker drops the will and the session).
     bool connected = Connected();
     if (connected) {
         int mid = 0;
@@ -195,6 +197,7 @@ void MqttSession::Stop() {
         // Locked before the publish, so that an acknowledgement read at once
         // finds the message id.
         std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait_for(lock, kOfflineWait, [this] { return in_flight_.empty() || !connected_; });
         if (mosquitto_publish_v5(client_, &mid, status.c_str(), static_cast<int>(std::strlen(kOffline)), kOffline,
                                  std::max(1, settings_.qos), true, nullptr) == MOSQ_ERR_SUCCESS) {
             offline_mid_ = mid;
