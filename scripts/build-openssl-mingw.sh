@@ -24,6 +24,12 @@ openssldir="C:/Program Files/Common Files/vdwinut/ssl"
 # Options of OpenSSL's Configure (its targets: mingw is 32-bit, mingw64
 # 64-bit). Part of the key: changing them builds anew.
 options=(no-shared no-dso no-tests "--openssldir=$openssldir")
+# Configure, running here, takes a path with a drive letter for a relative
+# one and puts the prefix before it: the folders compiled into the library
+# are set again for make. Engines and modules are never loaded (no-dso);
+# their folders are named all the same, below the administrators' folder,
+# instead of a path of this machine.
+dirs=("OPENSSLDIR=$openssldir" "ENGINESDIR=$openssldir/engines" "MODULESDIR=$openssldir/modules")
 
 target_of() { case "$1" in i686) echo mingw ;; x86_64) echo mingw64 ;; esac; }
 
@@ -41,7 +47,7 @@ toolchain_id() { # arch
 reverted=(pic.patch)
 
 key_of() { # arch
-  { echo "openssl $(target_of "$1")"; printf '%s\n' "${options[@]}"
+  { echo "openssl $(target_of "$1")"; printf '%s\n' "${options[@]}" "${dirs[@]}"
     echo "reverted: ${reverted[*]}"; toolchain_id "$1"; } | vd_hash
 }
 
@@ -75,13 +81,15 @@ for arch in "${arches[@]}"; do
   # Only the libraries and their headers: install_dev is install_sw without
   # the openssl program (a Windows program, of no use on this machine) and
   # without engines and modules (none in a build without them).
-  make -C "$work" -j2 -s build_libs >"$work/build.log" 2>&1 ||
+  make -C "$work" -j2 -s "${dirs[@]}" build_libs >"$work/build.log" 2>&1 ||
     { tail -n 40 "$work/build.log" >&2; exit 1; }
-  make -C "$work" -s install_dev >/dev/null
+  make -C "$work" -s "${dirs[@]}" install_dev >/dev/null
+  grep -a -q -F "OPENSSLDIR: \"$openssldir\"" "$prefix/lib/libcrypto.a" ||
+    { echo "build-openssl-mingw.sh: OPENSSLDIR is not $openssldir" >&2; exit 1; }
   mkdir -p "$prefix/share/doc/openssl"
   install -m 644 "$src/LICENSE.txt" "$prefix/share/doc/openssl/"
   rm -rf "$work"
   echo "$name built in $((SECONDS - started)) s"
-  { echo "$name"; printf '%s\n' "${options[@]}"; } >"$prefix/openssl.stamp"
+  { echo "$name"; printf '%s\n' "${options[@]}" "${dirs[@]}"; } >"$prefix/openssl.stamp"
   vd_select "$arch" openssl "$name"
 done
