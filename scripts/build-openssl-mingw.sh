@@ -13,7 +13,6 @@
 # load code from a file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 source scripts/mingw-deps.sh
 
 arches=("$@")
