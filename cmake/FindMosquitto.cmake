@@ -1,9 +1,11 @@
 # Finds the MQTT client library (libmosquitto) and provides it as the imported
 # target Mosquitto::mosquitto, under the same name in both builds:
 #  - Windows builds: the static library that scripts/build-mosquitto-mingw.sh
-#    builds into build/deps/<arch>/ (VD_MOSQUITTO_PREFIX overrides the place).
-#    Its users need LIBMOSQUITTO_STATIC, Winsock and the threads library; the
-#    target carries them.
+#    builds into <cache>/<arch>/mosquitto (cmake/VdDepsCache.cmake;
+#    VD_MOSQUITTO_PREFIX overrides the place). Its users need
+#    LIBMOSQUITTO_STATIC, Winsock, the threads library and OpenSSL
+#    (OpenSSL::SSL, OpenSSL::Crypto of cmake/VdOpenSSL.cmake); the target
+#    carries them, and is not made without OpenSSL.
 #  - Host build: Debian's libmosquitto-dev, through pkg-config.
 # Sets Mosquitto_FOUND and Mosquitto_VERSION.
 
@@ -13,7 +15,9 @@ if(TARGET Mosquitto::mosquitto)
 endif()
 
 if(WIN32)
-  set(VD_MOSQUITTO_PREFIX "${PROJECT_SOURCE_DIR}/build/deps/${CMAKE_SYSTEM_PROCESSOR}"
+  include(VdDepsCache)
+  include(VdOpenSSL)
+  set(VD_MOSQUITTO_PREFIX "${VD_DEPS_CACHE}/${CMAKE_SYSTEM_PROCESSOR}/mosquitto"
       CACHE PATH "Prefix holding the MinGW build of libmosquitto")
   # The prefix lies outside the cross compiler's root: search it as it is.
   find_path(Mosquitto_INCLUDE_DIR mosquitto.h
@@ -41,10 +45,15 @@ if(Mosquitto_INCLUDE_DIR AND EXISTS "${Mosquitto_INCLUDE_DIR}/mosquitto.h")
   unset(version_lines)
 endif()
 
+set(Mosquitto_required Mosquitto_LIBRARY Mosquitto_INCLUDE_DIR)
+if(WIN32)
+  list(APPEND Mosquitto_required OpenSSL_FOUND)
+endif()
 include(FindPackageHandleStandardArgs)
 find_package_handle_standard_args(Mosquitto
-  REQUIRED_VARS Mosquitto_LIBRARY Mosquitto_INCLUDE_DIR
+  REQUIRED_VARS ${Mosquitto_required}
   VERSION_VAR Mosquitto_VERSION)
+unset(Mosquitto_required)
 mark_as_advanced(Mosquitto_INCLUDE_DIR Mosquitto_LIBRARY)
 
 if(Mosquitto_FOUND)
@@ -56,6 +65,6 @@ if(Mosquitto_FOUND)
     find_package(Threads REQUIRED)
     set_target_properties(Mosquitto::mosquitto PROPERTIES
       INTERFACE_COMPILE_DEFINITIONS LIBMOSQUITTO_STATIC
-      INTERFACE_LINK_LIBRARIES "ws2_32;Threads::Threads")
+      INTERFACE_LINK_LIBRARIES "OpenSSL::SSL;OpenSSL::Crypto;ws2_32;Threads::Threads")
   endif()
 endif()

@@ -3,19 +3,22 @@
 #   install-deps.sh host     host build, tests, benchmarks, fuzzing
 #   install-deps.sh windows  mingw-w64 cross compilers and wine64
 #   install-deps.sh windows-mqtt
-#                            the MQTT client library built for both Windows
-#                            builds from Debian's source package
-#                            (build-mosquitto-mingw.sh) and the broker the
-#                            Windows tests talk to
+#                            OpenSSL and the MQTT client library built for
+#                            both Windows builds from Debian's source packages
+#                            (build-openssl-mingw.sh, build-mosquitto-mingw.sh;
+#                            kept in a cache outside the tree) and the broker
+#                            the Windows tests talk to
 #   install-deps.sh i386     32-bit Linux cross compiler and qemu-i386 user-mode emulation
 set -euo pipefail
 
 host_pkgs=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
-           libmosquitto-dev mosquitto mosquitto-clients)
+           libmosquitto-dev libssl-dev openssl mosquitto mosquitto-clients)
 i386_pkgs=(g++-i686-linux-gnu qemu-user-static googletest)
 windows_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 mingw-w64-tools wine64 zip)
-# dpkg-dev unpacks the source package; the cross compilers build it.
-windows_mqtt_pkgs=(cmake ninja-build dpkg-dev debian-archive-keyring g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mosquitto)
+# dpkg-dev unpacks the source packages; the cross compilers build them, with
+# OpenSSL's perl Configure and make.
+windows_mqtt_pkgs=(cmake ninja-build dpkg-dev debian-archive-keyring perl make patch
+                   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mosquitto)
 
 want=()
 build_mqtt=0
@@ -42,7 +45,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-# Built as the calling user, into the tree's build/deps/; skipped when built.
+# Built as the calling user, into the cache of scripts/mingw-deps.sh;
+# skipped when built. libmosquitto is built against that OpenSSL.
 if [ $build_mqtt -eq 1 ]; then
+  "$(dirname "$0")/build-openssl-mingw.sh"
   "$(dirname "$0")/build-mosquitto-mingw.sh"
 fi

@@ -34,15 +34,20 @@ for f in sample/app/plant/ct/VDMQTT.ct sample/app/net/VDMQTT.ini sample/root/bin
   [ -f "$out/$f" ] || { echo "package.sh: the sample lacks $f" >&2; exit 1; }
 done
 sed 's/$/\r/' packaging/INSTALL.txt >"$out/INSTALL.txt"
-# The MQTT client library is linked into vdmqtt.exe and vdbus.exe: its
-# licence texts go with them.
-mkdir -p "$out/licenses/mosquitto"
-for f in "$root/build/deps/$arch/share/doc/mosquitto"/*; do
-  base=$(basename "$f")
-  case "$base" in *.txt) ;; *) base=$base.txt ;; esac
-  sed 's/$/\r/' "$f" >"$out/licenses/mosquitto/$base"
+# The MQTT client library and OpenSSL are linked into vdmqtt.exe and
+# vdbus.exe: their licence texts (from the builds in the cache of
+# scripts/mingw-deps.sh) go with them.
+source scripts/mingw-deps.sh
+for lib in mosquitto openssl; do
+  mkdir -p "$out/licenses/$lib"
+  for f in "$vd_cache/$arch/$lib/share/doc/$lib"/*; do
+    [ -f "$f" ] || continue
+    base=$(basename "$f")
+    case "$base" in *.txt) ;; *) base=$base.txt ;; esac
+    sed 's/$/\r/' "$f" >"$out/licenses/$lib/$base"
+  done
+  [ -f "$out/licenses/$lib/LICENSE.txt" ] || { echo "package.sh: no licence texts of $lib" >&2; exit 1; }
 done
-[ -f "$out/licenses/mosquitto/LICENSE.txt" ] || { echo "package.sh: no licence texts of the MQTT library" >&2; exit 1; }
 
 # The product imports Windows system libraries only.
 objdump=$arch-w64-mingw32-objdump
@@ -54,11 +59,12 @@ for dll in $imports; do
   esac
 done
 
-# The bus programs add the Winsock library, and nothing else.
+# The bus programs add Winsock and the certificate library (crypt32, which
+# the linked-in OpenSSL uses), and nothing else: no OpenSSL DLL.
 for exe in vdmqtt.exe vdbus.exe; do
   for dll in $("$objdump" -p "$out/bin/$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u); do
     case "$dll" in
-      kernel32.dll|user32.dll|advapi32.dll|version.dll|msvcrt.dll|api-ms-win-*|ucrtbase.dll|shell32.dll|gdi32.dll|ws2_32.dll) ;;
+      kernel32.dll|user32.dll|advapi32.dll|version.dll|msvcrt.dll|api-ms-win-*|ucrtbase.dll|shell32.dll|gdi32.dll|ws2_32.dll|crypt32.dll) ;;
       *) echo "package.sh: $exe imports $dll" >&2; exit 1 ;;
     esac
   done
