@@ -185,9 +185,12 @@ void MqttSession::Stop() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!thread_.joinable()) return;
+        closing_ = true;
     }
-    // What is in flight (the last answers, at QoS 2 delivered only once the
-    // broker has their release) is finished first, then the explicit
+    // Messages that arrive from now on are not handled (their answers could
+    // not be finished); what is in flight (the last answers and refusals, at
+    // QoS 2 delivered only once the broker has their release) is finished
+    // first, then the explicit
     // "offline" goes out and is acknowledged before the orderly disconnect
     // (after which the broker drops the will and the session).
     bool connected = Connected();
@@ -197,7 +200,8 @@ void MqttSession::Stop() {
         // Locked before the publish, so that an acknowledgement read at once
         // finds the message id.
         std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait_for(lock, kOfflineWait, [this] { return in_flight_.empty() || !connected_; });
+        wake_.wait_for(lock, kOfflineWait,
+                       [this] { return (in_flight_.empty() && listener_calls_ == 0) || !connected_; });
         if (mosquitto_publish_v5(client_, &mid, status.c_str(), static_cast<int>(std::strlen(kOffline)), kOffline,
                                  std::max(1, settings_.qos), true, nullptr) == MOSQ_ERR_SUCCESS) {
             offline_mid_ = mid;
@@ -490,7 +494,17 @@ void MqttSession::OnMessageThunk(mosquitto*, void* self, const mosquitto_message
         if (correlation != nullptr) m.correlation.assign(static_cast<const char*>(correlation), length);
     }
     std::free(correlation);
+    {
+        std::lock_guard<std::mutex> lock(session->mutex_);
+        if (session->closing_) return;  // stopping: no answer could be finished
+        ++session->listener_calls_;
+    }
     session->listener_.OnMessage(m);
+    {
+        std::lock_guard<std::mutex> lock(session->mutex_);
+        --session->listener_calls_;
+    }
+    session->wake_.notify_all();
 }
 
 void MqttSession::OnPublishThunk(mosquitto*, void* self, int mid, int reason, const mosquitto_property*) {

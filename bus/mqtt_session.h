@@ -156,6 +156,8 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
+    bool closing_ = false;      // Stop has begun: arriving messages are no longer handled
+    int listener_calls_ = 0;    // messages being handled by the listener now
     bool connected_ = false;
     bool refused_ = false;       // the broker refused the last connection attempt
     bool just_connected_ = false;  // the listener's OnConnected is due
