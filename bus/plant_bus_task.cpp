@@ -121,7 +121,7 @@ BrokerSettings PlantBusTask::ReadBrokerSettings() {
     if (s.host.empty()) s.host = "127.0.0.1";
     s.port = number("Broker", "Port", 1883, 1, 65535);
     s.keepalive_s = number("Broker", "KeepAlive", 30, 5, 65535);
-    s.user = text("Broker", "User");
+    s.user = CodePageToUtf8(text("Broker", "User"));
     s.password = text("Broker", "Password");
     const std::string password_file = text("Broker", "PasswordFile");
     if (!password_file.empty()) {
@@ -150,7 +150,8 @@ BrokerSettings PlantBusTask::ReadBrokerSettings() {
     // A prefix setting with a wildcard, a blank or an empty level is
     // reported and its default used.
     auto prefix = [&](const char* key, std::string fallback) {
-        std::string value = text("Bus", key);
+        // Topics are UTF-8 on the wire; the settings are in the code page.
+        std::string value = CodePageToUtf8(text("Bus", key));
         if (!value.empty() && !ValidPrefix(value)) {
             const std::string report = std::string(key) + "=" + Shown(value) +
                                        " holds a wildcard, a blank or an empty level; the default is used";
@@ -159,8 +160,9 @@ BrokerSettings PlantBusTask::ReadBrokerSettings() {
         }
         return value.empty() ? fallback : value;
     };
-    s.prefix = prefix("TopicPrefix", DefaultPrefix(state.vd_name, state.vd_domain, station.c_str()));
-    s.broadcast_prefix = prefix("BroadcastPrefix", DefaultBroadcastPrefix(state.vd_name, state.vd_domain));
+    s.prefix = prefix("TopicPrefix", CodePageToUtf8(DefaultPrefix(state.vd_name, state.vd_domain, station.c_str())));
+    s.broadcast_prefix =
+        prefix("BroadcastPrefix", CodePageToUtf8(DefaultBroadcastPrefix(state.vd_name, state.vd_domain)));
     if (PrefixesOverlap(s.prefix, s.broadcast_prefix)) {
         // A broadcast would also be the station's own command (and arrive
         // twice): such a station takes no broadcasts.
@@ -173,6 +175,7 @@ BrokerSettings PlantBusTask::ReadBrokerSettings() {
     if (s.client_id.empty())
         s.client_id = "vdmqtt-" + TopicLevel(state.vd_name) + "-" + TopicLevel(state.vd_domain) + "-" +
                       TopicLevel(station.c_str());
+    s.client_id = CodePageToUtf8(s.client_id);  // MQTT strings are UTF-8
     s.qos = number("Bus", "QoS", 1, 0, 2);
     default_timeout_ms_ =
         static_cast<std::uint32_t>(number("Bus", "CommandTimeoutMs", 5000, 1, static_cast<int>(kMaxCommandTimeoutMs)));
@@ -292,7 +295,8 @@ void PlantBusTask::RunLoad() {
         return;
     }
     WriteLog("BUSSTART", 3, 0, kEventKindMessage, nullptr, 0, broker_.host.c_str(), broker_.port,
-             broker_.prefix.c_str(), static_cast<int>(rows_.tags.size()), static_cast<int>(rows_.commands.size()));
+             Utf8ToCodePageShown(broker_.prefix).c_str(), static_cast<int>(rows_.tags.size()),
+             static_cast<int>(rows_.commands.size()));
 }
 
 void PlantBusTask::Stop() {
@@ -363,7 +367,7 @@ void PlantBusTask::OnConnected() {
         problem_reported_ = false;
     }
     WriteLog("BUSCONNECTED", 3, 0, kEventKindMessage, nullptr, 0, broker_.host.c_str(), broker_.port,
-             broker_.client_id.c_str());
+             Utf8ToCodePageShown(broker_.client_id).c_str());
     // Every published value, retained, read now: a change after the read
     // reaches the main thread and is published after this.
     std::lock_guard<std::mutex> lock(publish_mutex_);
