@@ -214,13 +214,15 @@ TEST_F(BusRuntime, ForgedStateIsReplacedSoALateSubscriberReadsTheTrueValues) {
     BusClient& c = Client();
     ASSERT_TRUE(c.WaitForTopic(T("line/alarm"), kWaitMs));
     c.Clear();
+    ASSERT_TRUE(c.Publish(T("error"), "forged", true));  // not a state topic: deleted
     ASSERT_TRUE(c.Publish(T("line/speed"), "999", true));
     ASSERT_TRUE(c.Publish(T("status"), "offline", true));
-    EXPECT_TRUE(WaitPayload(c, T("status"), "online"));  // corrected in order: line/speed is too
+    EXPECT_TRUE(WaitPayload(c, T("status"), "online"));  // corrected in order: the others are too
     BusClient& late = Client();
     Received speed, status;
     ASSERT_TRUE(late.WaitForTopic(T("line/speed"), kWaitMs, &speed) && late.WaitForTopic(T("status"), kWaitMs, &status));
     EXPECT_EQ(speed.payload + " " + status.payload, "12.5 online");
+    EXPECT_EQ(Count(late, T("error"), "forged"), 0);
 }
 
 TEST_F(BusRuntime, ManyRefusalsAddAFewLogLinesWhileTheErrorTopicGetsEachOne) {
