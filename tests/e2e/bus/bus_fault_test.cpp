@@ -183,11 +183,11 @@ protected:
         broker_->Kill();
     }
 
-    bool Seen(const std::string& topic, std::string_view part, const std::string* correlation = nullptr) const {
-        for (const auto& m : client_->Messages())
-            if (m.topic == topic && Has(m.payload, part) && (correlation == nullptr || m.correlation == *correlation))
-                return true;
-        return false;
+    bool Seen(const std::string& topic, std::string_view part, const char* correlation = nullptr) const {
+        const auto messages = client_->Messages();
+        return std::any_of(messages.begin(), messages.end(), [&](const auto& m) {
+            return m.topic == topic && Has(m.payload, part) && (correlation == nullptr || m.correlation == correlation);
+        });
     }
 
     // A run with the `ordinal`-th call of `op` failing (none for op 0), the
@@ -217,8 +217,7 @@ protected:
         std::thread runtime([&] {
             auto set = [&](const char* name, std::int16_t type, std::int64_t value) {
                 sim::Value v;
-                v.type = type;
-                v.integer = value;
+                v.type = type, v.integer = value;
                 db->SetValue(static_cast<std::uint32_t>(db->FindTag(name)), v);
             };
             const auto until = Clock::now() + std::chrono::seconds(5);
@@ -234,7 +233,6 @@ protected:
                 // Until the answers are in (one dose/hold stays open), the
                 // task ended or the first command is held.
                 bool handled = false;
-                const std::string c1 = "c1", c2 = "c2", c3a = "c3a", c3b = "c3b";
                 const auto limit = Clock::now() + std::chrono::milliseconds(timeout_ms + 2000);
                 while (!done && Clock::now() < limit &&
                        !Locked([](Recorder& r) { return r.early_end || r.hold == 4; })) {
@@ -243,8 +241,8 @@ protected:
                         set("C1_DONE", kTagInt16, 1);
                         handled = true;
                     }
-                    if (Seen(answers, "", &c1) && Seen(answers, "", &c2) &&
-                        (Seen(answers, "", &c3a) || Seen(answers, "", &c3b)) && Seen(prefix + "/error", "probe/set"))
+                    if (Seen(answers, "", "c1") && Seen(answers, "", "c2") &&
+                        (Seen(answers, "", "c3a") || Seen(answers, "", "c3b")) && Seen(prefix + "/error", "probe/set"))
                         break;
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 }
