@@ -32,3 +32,4 @@ elsewhere|broker.elsewhere|ca|3650|DNS:broker.elsewhere.example
 client|station1|ca|3650|DNS:station1
 stranger|intruder|other-ca|3650|DNS:intruder
 LIST
+rm -f ./*.csr ./*.ext ./*.srl openssl.err
