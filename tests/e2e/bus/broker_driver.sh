@@ -67,7 +67,7 @@ start_broker() {
     stop_broker
     [ $exited -eq 1 ] || break
   done
-  if [ $started -eq 1 ]; then reply "ok $port"; else reply "error $(cat "$dir/broker.out" "$log")"; fi
+  if [ $started -eq 1 ]; then reply "ok $port $starts"; else reply "error $(cat "$dir/broker.out" "$log")"; fi
 }
 
 serve() {

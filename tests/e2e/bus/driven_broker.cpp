@@ -3,14 +3,18 @@
 // the host side. The two talk through files in the folder the driver names
 // in VD_BROKER_CONTROL: this side writes "request" (its verb, "start" or
 // "kill", the port, then the extra configuration lines), the driver answers
-// in "reply" ("ok PORT" or "error TEXT") and keeps the logs there
-// (broker1.log, broker2.log, ...). Each file appears by a rename, whole.
+// in "reply" ("ok PORT N" or "error TEXT") and keeps the logs there
+// (brokerN.log, numbered over the driver's run: earlier tests' brokers have
+// theirs). Each file appears by a rename, whole.
 #include "tests/e2e/bus/test_broker.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <thread>
+#include <vector>
 
 #include "tests/support/scratch_dir.h"
 
@@ -30,12 +34,13 @@ public:
     bool Start(const fs::path&, const std::string& extra, std::string& error, int port) override {
         std::string reply;
         if (!Ask("start\n" + std::to_string(port) + "\n" + extra, reply, error)) return false;
-        ++starts_;
         if (reply.rfind("ok ", 0) != 0) {
-            error = "the broker did not start: " + reply + Log();
+            error = "the broker did not start: " + reply;
             return false;
         }
-        port_ = std::atoi(reply.c_str() + 3);
+        int log = 0;
+        std::istringstream(reply.substr(3)) >> port_ >> log;
+        logs_.push_back(log);
         running_ = port_ > 0;
         if (!running_) error = "the driver gave no port: " + reply;
         return running_;
@@ -52,7 +57,7 @@ public:
 
     std::string Log() const override {
         std::string all;
-        for (int i = 1; i <= starts_; ++i) all += vdtest::ReadFile(ControlDir() / ("broker" + std::to_string(i) + ".log"));
+        for (int log : logs_) all += vdtest::ReadFile(ControlDir() / ("broker" + std::to_string(log) + ".log"));
         return all;
     }
 
@@ -89,7 +94,7 @@ private:
     }
 
     int port_ = 0;
-    int starts_ = 0;
+    std::vector<int> logs_;
     bool running_ = false;
 };
 
@@ -103,6 +108,13 @@ std::string TestBroker::Unavailable() {
     if (dir.empty() || !fs::is_directory(dir, ec))
         return "no broker driver: run the tests through tests/e2e/bus/broker_driver.sh (VD_BROKER_CONTROL unset)";
     return "";
+}
+
+// "/a/b" -> "Z:\a\b", as broker_driver.sh names its folder.
+std::string TestBroker::LocalPath(const std::string& path) {
+    std::string local = "Z:" + path;
+    std::replace(local.begin(), local.end(), '/', '\\');
+    return local;
 }
 
 }  // namespace bustest

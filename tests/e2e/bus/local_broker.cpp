@@ -115,4 +115,6 @@ std::unique_ptr<TestBroker> TestBroker::Make() { return std::make_unique<LocalBr
 
 std::string TestBroker::Unavailable() { return ""; }
 
+std::string TestBroker::LocalPath(const std::string& path) { return path; }
+
 }  // namespace bustest

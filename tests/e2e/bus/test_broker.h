@@ -21,6 +21,9 @@ public:
     // (empty when one can).
     static std::unique_ptr<TestBroker> Make();
     static std::string Unavailable();
+    // A file of the broker's side (a Linux path, as in its configuration
+    // lines) as this program opens it: under wine64 on drive Z:.
+    static std::string LocalPath(const std::string& path);
 
     virtual ~TestBroker() = default;
 
