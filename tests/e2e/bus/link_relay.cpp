@@ -53,8 +53,9 @@ LinkRelay::~LinkRelay() {
 void LinkRelay::ArmCut(bool to_broker, const std::string& marker) {
     std::lock_guard<std::mutex> lock(mutex_);
     armed_ = true;
-    armed_to_broker_ = to_broker;
+    to_broker_ = to_broker;
     marker_ = marker;
+    sightings_ = 0;
 }
 
 void LinkRelay::ClosePair() {
@@ -90,8 +91,11 @@ void LinkRelay::Run() {
                 break;
             }
             std::lock_guard<std::mutex> lock(mutex_);
-            if (armed_ && armed_to_broker_ == to_broker &&
-                std::string(buffer, static_cast<std::size_t>(n)).find(marker_) != std::string::npos) {
+            if (marker_.empty() || to_broker_ != to_broker ||
+                std::string(buffer, static_cast<std::size_t>(n)).find(marker_) == std::string::npos)
+                continue;
+            ++sightings_;
+            if (armed_) {
                 armed_ = false;
                 ++cuts_;
                 ClosePair();  // before the other side's acknowledgement is read

@@ -25,6 +25,9 @@ public:
     // from the broker holding `marker` has been forwarded.
     void ArmCut(bool to_broker, const std::string& marker);
     int cuts() const { return cuts_; }
+    // Chunks holding the last armed marker forwarded in its direction (the
+    // one before the cut, then what is sent again after it).
+    int sightings() const { return sightings_; }
 
 private:
     void Run();
@@ -32,10 +35,10 @@ private:
 
     int broker_port_, port_ = 0, listener_ = -1, station_ = -1, broker_ = -1;
     std::mutex mutex_;
-    bool armed_ = false, armed_to_broker_ = false;
+    bool armed_ = false, to_broker_ = false;
     std::string marker_;
     std::atomic<bool> stop_{false};
-    std::atomic<int> cuts_{0};
+    std::atomic<int> cuts_{0}, sightings_{0};
     std::thread thread_;
 };
 

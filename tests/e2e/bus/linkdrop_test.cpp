@@ -50,6 +50,7 @@ TEST_F(BusRuntime, ALinkCutAfterTheAnswerOrTheCommandWasForwardedLeavesOneRunAnd
     ASSERT_TRUE(cut(1)) << BusOut();
     EXPECT_TRUE(online(2)) << BusOut();
     std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(relay.sightings(), 2);  // sent again after the reconnection
     EXPECT_EQ(count(answers, "{\"result\":\"done\",\"values\":[1]", &first), 1) << BusOut();
     EXPECT_EQ(count(answers, "\"result\"", &first), 1);
 
@@ -62,7 +63,8 @@ TEST_F(BusRuntime, ALinkCutAfterTheAnswerOrTheCommandWasForwardedLeavesOneRunAnd
     ASSERT_TRUE(cut(2)) << BusOut();
     ASSERT_TRUE(WaitFor("EVT_TRIG", 2));
     EXPECT_TRUE(online(3)) << BusOut();
-    std::this_thread::sleep_for(std::chrono::seconds(1));  // the copy is in
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(relay.sightings(), 2);  // the copy is in
     ASSERT_EQ(Vdrt("set EVT_DONE 1"), 0);
     std::this_thread::sleep_for(std::chrono::seconds(3));
     EXPECT_EQ(count(answers, "{\"result\":\"done\",\"values\":[2]", &second), 1) << BusOut();
