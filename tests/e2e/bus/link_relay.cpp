@@ -50,8 +50,9 @@ LinkRelay::~LinkRelay() {
     if (listener_ >= 0) ::close(listener_);
 }
 
-void LinkRelay::ArmCut(bool to_broker, const std::string& marker) {
+void LinkRelay::ArmCut(bool to_broker, const std::string& marker, bool hold) {
     std::lock_guard<std::mutex> lock(mutex_);
+    hold_ = hold;
     armed_ = true;
     to_broker_ = to_broker;
     marker_ = marker;
@@ -75,6 +76,10 @@ void LinkRelay::Run() {
         if ((fds[0].revents & POLLIN) != 0) {
             const int s = ::accept(listener_, nullptr, nullptr);
             ClosePair();  // a new station connection replaces the old one
+            if (held_) {
+                if (s >= 0) ::close(s);
+                continue;
+            }
             const sockaddr_in a = Loopback(broker_port_);
             broker_ = ::socket(AF_INET, SOCK_STREAM, 0);
             station_ = s;
@@ -98,6 +103,7 @@ void LinkRelay::Run() {
             if (armed_) {
                 armed_ = false;
                 ++cuts_;
+                held_ = hold_.load();
                 ClosePair();  // before the other side's acknowledgement is read
             }
         }

@@ -22,8 +22,10 @@ public:
 
     int port() const { return port_; }
     // Cuts once, after the first chunk from the station (`to_broker`) or
-    // from the broker holding `marker` has been forwarded.
-    void ArmCut(bool to_broker, const std::string& marker);
+    // from the broker holding `marker` has been forwarded; `hold`: then
+    // closes every new connection until Release().
+    void ArmCut(bool to_broker, const std::string& marker, bool hold = false);
+    void Release() { held_ = false; }
     int cuts() const { return cuts_; }
     // Chunks holding the last armed marker forwarded in its direction (the
     // one before the cut, then what is sent again after it).
@@ -37,7 +39,7 @@ private:
     std::mutex mutex_;
     bool armed_ = false, to_broker_ = false;
     std::string marker_;
-    std::atomic<bool> stop_{false};
+    std::atomic<bool> stop_{false}, hold_{false}, held_{false};
     std::atomic<int> cuts_{0}, sightings_{0};
     std::thread thread_;
 };
