@@ -600,8 +600,12 @@ void PlantBusTask::HandleCall(const BusMessage& message, const std::string& base
             seen = ledger_.Take(key, Clock::now(), &stored);
         }
         if (seen == CommandLedger::Seen::kOpen) return;  // the first run's answer answers it
+        // A copy from the broker's kept session (its redelivery of a command
+        // whose acknowledgement a link drop lost, or a retry sent meanwhile)
+        // goes to the response topic and correlation the answer went to at
+        // QoS 2 in that session: answering it again would answer twice.
         if (seen == CommandLedger::Seen::kAnswered) {
-            SendAnswer(reply, correlation, stored, broadcast);
+            if (!message.queued) SendAnswer(reply, correlation, stored, broadcast);
             return;
         }
     }
