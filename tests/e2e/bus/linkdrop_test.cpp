@@ -74,7 +74,9 @@ TEST_F(BusRuntime, ALinkCutAfterTheAnswerOrTheCommandWasForwardedLeavesOneRunAnd
         EXPECT_TRUE(online(run + 1)) << BusOut();
         std::this_thread::sleep_for(std::chrono::seconds(1));
         EXPECT_EQ(relay.sightings(), 2);  // the copy is in
-        if (!done_while_away) ASSERT_EQ(Vdrt("set EVT_DONE 1"), 0);
+        if (!done_while_away) {
+            ASSERT_EQ(Vdrt("set EVT_DONE 1"), 0);
+        }
         std::this_thread::sleep_for(std::chrono::seconds(3));
         EXPECT_EQ(count(answers, "{\"result\":\"done\",\"values\":[" + std::to_string(run) + "]", &id), 1)
             << BusOut();

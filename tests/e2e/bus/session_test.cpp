@@ -30,13 +30,21 @@ protected:
         if (HasFatalFailure() || IsSkipped()) return;
         for (const auto& file : fs::directory_iterator(TestBroker::LocalPath(certs)))
             fs::copy_file(file.path(), dir_ / file.path().filename());
-        std::string error, extra;
-        int port = broker_->port();
-        for (const std::string cert : {"server", "expired", "elsewhere"})
-            extra += "listener " + std::to_string(++port) + " 127.0.0.1\ncafile " + certs + "/ca.pem\ncertfile " +
-                     certs + "/" + cert + ".pem\nkeyfile " + certs + "/" + cert + ".key\nrequire_certificate true\n";
-        broker_->Kill();
-        ASSERT_TRUE(broker_->Start(dir_, extra, error, broker_->port())) << error;
+        // The ports above the plain one may be taken by another test's
+        // broker: then again from another free port.
+        std::string error;
+        bool started = false;
+        for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+            std::string extra;
+            int port = broker_->port();
+            for (const std::string cert : {"server", "expired", "elsewhere"})
+                extra += "listener " + std::to_string(++port) + " 127.0.0.1\ncafile " + certs + "/ca.pem\ncertfile " +
+                         certs + "/" + cert + ".pem\nkeyfile " + certs + "/" + cert + ".key\nrequire_certificate true\n";
+            broker_->Kill();
+            started = broker_->Start(dir_, extra, error, broker_->port());
+            if (!started) broker_->Kill(), broker_->Start(dir_, "", error);
+        }
+        ASSERT_TRUE(started) << error;
     }
 
     std::string Pem(const std::string& name) const { return (dir_ / (name + ".pem")).string(); }
