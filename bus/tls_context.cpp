@@ -206,8 +206,9 @@ std::string TlsCheck::Reason() const {
         case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
         case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
         case X509_V_ERR_CERT_SIGNATURE_FAILURE:
-            return "certificate \"" + leaf_subject_ + "\" of \"" + leaf_issuer_ + "\" is not from the CA in CaFile " +
-                   options_.ca_file;
+            // The file first: the status message is cut at 159 characters.
+            return "CaFile " + options_.ca_file + " is not the CA of certificate \"" + leaf_subject_ +
+                   "\" (issued by \"" + leaf_issuer_ + "\")";
         default:
             return server + " refused: " + X509_verify_cert_error_string(verify_error_) + " (" +
                    std::to_string(verify_error_) + ")";
