@@ -311,12 +311,15 @@ int MqttSession::ReportEnd(int rc, bool connect_failed) {
     if (!tls.empty()) {
         listener_.OnProblem("BUSTLS", Where() + ": " + tls);
     } else if (taken_over) {
+        // Reason 142 is the broker's word; quick drops only suggest it (a
+        // link that keeps failing looks the same).
         listener_.OnProblem("BUSTAKENOVER",
-                            "the client id " + settings_.client_id + " is used by another station or process (" +
-                                (reason == MQTT_RC_SESSION_TAKEN_OVER
-                                     ? Where()
-                                     : Where() + " closed " + std::to_string(drops) + " connections after accepting them") +
-                                ")");
+                            reason == MQTT_RC_SESSION_TAKEN_OVER
+                                ? "the client id " + settings_.client_id + " is used by another station or process (" +
+                                      Where() + ")"
+                                : "the client id " + settings_.client_id +
+                                      " is used by another station or process, or the link keeps failing (" + Where() +
+                                      " closed " + std::to_string(drops) + " connections soon after accepting them)");
     } else if (refused) {
         // Reported by the connect callback already.
     } else if (connect_failed) {
