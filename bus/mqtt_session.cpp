@@ -137,11 +137,7 @@ bool MqttSession::PublishTo(const std::string& topic, std::string_view payload, 
     // the connection for it), reported once per topic and connection.
     const std::size_t correlation_size = correlation != nullptr ? std::min<std::size_t>(correlation->size(), 65535) : 0;
     const std::uint32_t size = PacketSize(topic.size(), payload.size(), qos, correlation_size);
-    std::uint32_t max_packet = 0;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        max_packet = max_packet_;
-    }
+    const std::uint32_t max_packet = max_packet_.load(std::memory_order_relaxed);
     auto too_large = [&](const std::string& why) {
         if (refusal != nullptr) *refusal = why;
         bool report = false;
@@ -478,11 +474,6 @@ void MqttSession::OnMessageThunk(mosquitto*, void* self, const mosquitto_message
     BusMessage m;
     m.topic = message->topic;
     m.retained = message->retain;
-    {
-        std::lock_guard<std::mutex> lock(session->mutex_);
-        m.queued = session->from_queue_;
-        m.queued_max_ms = m.queued ? session->queued_max_ms_ : 0;
-    }
     if (message->payload != nullptr && message->payloadlen > 0)
         m.payload.assign(static_cast<const char*>(message->payload), static_cast<std::size_t>(message->payloadlen));
     char* response = nullptr;
@@ -501,6 +492,8 @@ void MqttSession::OnMessageThunk(mosquitto*, void* self, const mosquitto_message
         std::lock_guard<std::mutex> lock(session->mutex_);
         if (session->closing_) return;  // stopping: no answer could be finished
         ++session->listener_calls_;
+        m.queued = session->from_queue_;
+        m.queued_max_ms = m.queued ? session->queued_max_ms_ : 0;
     }
     session->listener_.OnMessage(m);
     {

@@ -26,6 +26,7 @@
 // wait. An orderly Stop ends the session at the broker (expiry 0).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -168,7 +169,8 @@ private:
     bool from_queue_ = false;      // session present, first SUBACK not in yet
     std::int64_t queued_max_ms_ = 0;
     SteadyTime connected_at_{}, lost_at_{};
-    std::uint32_t max_packet_ = 0;  // the broker's maximum packet size (0: none said)
+    // The broker's maximum packet size (0: none said); read by every publish.
+    std::atomic<std::uint32_t> max_packet_{0};
     TlsCheck tls_check_;
     struct ssl_ctx_st* installed_ctx_ = nullptr;  // the context the client holds
     std::vector<std::pair<const char*, std::string>> reports_;

@@ -1,3 +1,7 @@
+// The plant bus task. One file for now because its parts share one state:
+// the settings, the rows, the open-command table with its ledger, and the
+// refusals and answers that every path of a message ends in; the topic
+// dialect (topics, text payloads, JSON answers) is the part to move out.
 #include "bus/plant_bus_task.h"
 
 #include <algorithm>
@@ -187,8 +191,7 @@ std::string PlantBusTask::DefaultBroadcastPrefix(const char* app, const char* do
 }
 
 bool PlantBusTask::PrefixesOverlap(std::string_view a, std::string_view b) {
-    if (a.size() > b.size()) std::swap(a, b);
-    return b.compare(0, a.size(), a) == 0 && (b.size() == a.size() || b[a.size()] == '/');
+    return TopicUnder(a, b) || TopicUnder(b, a);
 }
 
 bool PlantBusTask::TopicUnder(std::string_view topic, std::string_view prefix) {
@@ -459,9 +462,7 @@ void PlantBusTask::OnMessage(const BusMessage& message) {
     // The topic below "<prefix>/", or empty when it is not under it.
     auto under = [&](const std::string& prefix) {
         const std::string_view topic = message.topic;
-        if (prefix.empty() || topic.size() <= prefix.size() + 1 || topic.compare(0, prefix.size(), prefix) != 0 ||
-            topic[prefix.size()] != '/')
-            return std::string_view();
+        if (topic.size() <= prefix.size() + 1 || !TopicUnder(topic, prefix)) return std::string_view();
         return topic.substr(prefix.size() + 1);
     };
     if (const std::string_view rest = under(broker_.broadcast_prefix); !rest.empty()) {
@@ -505,8 +506,9 @@ void PlantBusTask::HandleState(const BusMessage& message, const TopicRequest& re
         DeleteRetained(message);
         return;
     }
-    if (request.kind == TopicRequest::kState && rows_.tag_by_topic.count(request.base) != 0) {
-        const std::size_t row = rows_.tag_by_topic.find(request.base)->second;
+    if (auto it = rows_.tag_by_topic.find(request.base);
+        request.kind == TopicRequest::kState && it != rows_.tag_by_topic.end()) {
+        const std::size_t row = it->second;
         Refuse(message.topic, "a state topic of the bridge: write to " + Shown(request.base) + "/set");
         if (rows_.tags[row].flags & kRowPublish)
             CorrectState(row, message);
