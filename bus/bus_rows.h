@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/value_record.h"
+#include "kernel/value_record.h"
 
 inline constexpr std::int32_t kTagRowTableType = 1;
 inline constexpr std::int32_t kCommandRowTableType = 2;

@@ -3,7 +3,7 @@
 // every task program of the runtime).
 #include "frame/application.h"
 #include "bus/plant_bus_task.h"
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 
 namespace {
 

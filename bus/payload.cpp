@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "support/utf8.h"
 
 namespace {

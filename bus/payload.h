@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/value_record.h"
+#include "kernel/value_record.h"
 
 // A tag value in the bus's own terms.
 struct BusValue {

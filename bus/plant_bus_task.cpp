@@ -15,7 +15,7 @@
 #include "frame/settings.h"
 #include "config/task_tables.h"
 #include "frame/dispatch.h"
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "frame/status_message.h"
 #include "frame/task_state.h"
 #include "platform/computer_name.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "frame/kernel_access.h"
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "bus/payload.h"
-#include "frame/value_record.h"
+#include "kernel/value_record.h"
 
 // The tag's type code from the kernel, or kTagNotConfigured.
 std::int16_t QueryTagType(TagRef ref);

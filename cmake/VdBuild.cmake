@@ -4,7 +4,7 @@
 if(WIN32)
   set(VD_PLATFORM_SIDE win32)
 else()
-  set(VD_PLATFORM_SIDE posix)
+  set(VD_PLATFORM_SIDE simulated)
 endif()
 
 if(NOT WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)

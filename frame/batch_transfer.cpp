@@ -6,7 +6,7 @@
 
 #include "frame/kernel_access.h"
 #include "frame/tag_object.h"
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "frame/status_message.h"
 #include "frame/task_state.h"
 

@@ -13,7 +13,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "frame/value_record.h"
+#include "kernel/value_record.h"
 #include "platform/types.h"
 
 struct KernelAccessState {

@@ -11,7 +11,7 @@
 
 #include "frame/kernel_access.h"
 #include "frame/batch_transfer.h"
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "frame/status_message.h"
 #include "frame/task_state.h"
 #include "support/archive.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/value_record.h"
+#include "kernel/value_record.h"
 
 // A 32-bit global tag identifier, resolved to a tag reference through the
 // domain archives (the stop tag has identifier 5). A type of its own so that

@@ -10,7 +10,7 @@
 #include "frame/log_writer.h"
 #include "frame/settings.h"
 #include "frame/tag_object.h"
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "frame/status_message.h"
 #include "platform/handle.h"
 #include "platform/sync.h"

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "frame/value_record.h"
+#include "kernel/value_record.h"
 
 class EventLogWriter;
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "frame/dispatch.h"
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "support/ordered_tree.h"
 
 namespace {

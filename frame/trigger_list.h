@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "frame/value_record.h"
+#include "kernel/value_record.h"
 
 struct OrderedTree;
 struct TagEntry;

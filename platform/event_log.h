@@ -2,7 +2,7 @@
 //
 // Simulated host: a source handle is a host object that remembers the
 // source name; every report appends one line to "eventlog.txt" in the host
-// state directory (see platform/posix/host_event_log.h for its form).
+// state directory (see platform/simulated/host_event_log.h for its form).
 // Only the local computer exists: a non-empty server name fails with
 // RPC_S_SERVER_UNAVAILABLE.
 #pragma once

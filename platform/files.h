@@ -16,7 +16,7 @@
 // host's working directory. GetLogicalDrives reports C and every mapped
 // letter. Network paths ("\\host\...") do not exist on the simulated host.
 // Device paths "\\.\NAME" exist only while the state directory holds the
-// file "devices/NAME" (see platform/posix/host_device.h).
+// file "devices/NAME" (see platform/simulated/host_device.h).
 #pragma once
 
 #include <cstdio>

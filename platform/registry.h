@@ -7,7 +7,7 @@
 // GetLastError alone.
 //
 // Simulated host: the registry is the text file "registry.txt" of the host
-// state directory (see platform/posix/host_registry.h for its form). Key and
+// state directory (see platform/simulated/host_registry.h for its form). Key and
 // value names are case-insensitive; every change is a read-modify-write of
 // the whole file under a file lock, written atomically, so concurrent
 // processes never lose an update and readers never see half a file. A file

@@ -1,7 +1,7 @@
 // Readable listing of the registry for tools and tests.
 //
 // Simulated host: the whole registry file in its canonical form (see
-// platform/posix/host_registry.h). Windows: the keys the task touches under
+// platform/simulated/host_registry.h). Windows: the keys the task touches under
 // HKEY_CURRENT_USER ("Control Panel\Desktop" and the system policies), read
 // through the registry API and listed in the same form.
 #pragma once

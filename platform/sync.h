@@ -5,7 +5,7 @@
 // mutex and a condition variable); a name is refused with
 // ERROR_NOT_SUPPORTED, since nothing is shared between processes.
 // WaitForSingleObject waits on any waitable object of the host (see
-// platform/posix/host_object.h). In test builds Sleep and the tick counts
+// platform/simulated/host_object.h). In test builds Sleep and the tick counts
 // follow the test clock while it is on (platform/test_hooks.h).
 #pragma once
 

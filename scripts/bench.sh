@@ -24,9 +24,9 @@ out="$build/tests/bench"
 export VD_BINARY_DIR="$build" VDKERNEL="$build/sim/libvdkernel.so"
 status=0
 echo "== ratios"
-"$out/bench_ratios" --vdwinut "$build/app/vdwinut" || status=1
+"$out/bench_ratios" --vdwinut "$build/host_utilities/vdwinut" || status=1
 echo "== load test, ${seconds} s"
-"$out/load_test" --vdwinut "$build/app/vdwinut" --seconds "$seconds" || status=1
+"$out/load_test" --vdwinut "$build/host_utilities/vdwinut" --seconds "$seconds" || status=1
 if [ $bus = 1 ]; then
   echo "== plant bus, one station"
   "$out/fleet_bench" --stations 1 --seconds 10 --rounds 500 || status=1

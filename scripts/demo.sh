@@ -44,7 +44,7 @@ cleanup() {
 trap cleanup EXIT
 
 echo "== starting vdwinut (application $VDAPP, domain $VDDOMAIN)"
-(cd "$run" && exec "$bin/app/vdwinut" >"$run/task.out" 2>&1) &
+(cd "$run" && exec "$bin/host_utilities/vdwinut" >"$run/task.out" 2>&1) &
 task_pid=$!
 for _ in $(seq 100); do
   [ "$("$vdrt" get VDWINUT.STATUS 2>/dev/null)" = 1 ] && break
@@ -84,7 +84,7 @@ if (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; then
   port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 fi
 prefix=SAMPLE/plant/station1
-vdbus="$bin/bus/vdbus -p $port"
+vdbus="$bin/tools/vdbus/vdbus -p $port"
 cat >"$run/broker.conf" <<CONF
 listener $port 127.0.0.1
 allow_anonymous true

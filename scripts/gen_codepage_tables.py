@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Prints the upper halves (bytes 0x80-0xFF) of the single-byte code pages of
-platform/posix/codepage.cpp as UTF-16 values.
+platform/simulated/codepage.cpp as UTF-16 values.
 
 Bytes 0x00-0x7F are ASCII in every one of them. The five bytes Windows-1252
 leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the C1 controls of

@@ -23,9 +23,9 @@ out="$root/dist/$name"
 build="$root/build/win-$arch"
 rm -rf "$out" "$root/dist/$name.zip"
 mkdir -p "$out/bin"
-cp "$build/app/vdwinut.exe" "$build/sim/VDKERNEL.dll" "$build/tools/vdrt/vdrt.exe" \
+cp "$build/host_utilities/vdwinut.exe" "$build/sim/VDKERNEL.dll" "$build/tools/vdrt/vdrt.exe" \
    "$build/tools/ctbuild/ctbuild.exe" "$build/tools/ctdump/ctdump.exe" "$build/tools/vdmsg/VdMsgZAR.dll" \
-   "$build/bus/vdmqtt.exe" "$build/bus/vdbus.exe" "$out/bin/"
+   "$build/bus/vdmqtt.exe" "$build/tools/vdbus/vdbus.exe" "$out/bin/"
 # The sample holds both tasks' archives and settings (app/plant/ct/*.ct,
 # app/net/*.ini, root/bin/*.ini) and the archives' text forms.
 scripts/setup-example.sh "$out/sample" "$root/build/host-release" >/dev/null

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/kernel.h"
-#include "frame/value_record.h"
+#include "kernel/kernel.h"
+#include "kernel/value_record.h"
 
 namespace sim {
 
@@ -108,7 +108,7 @@ public:
 
     const std::string& Path() const { return path_; }
 
-    // ---- kernel operations (see frame/kernel.h for the contracts)
+    // ---- kernel operations (see kernel/kernel.h for the contracts)
     TaskId Attach(const char* name, const char* title, const char* app_name, const char* domain,
                   const char* user);
     std::int32_t Detach(TaskId task);

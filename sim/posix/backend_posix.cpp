@@ -16,7 +16,7 @@
 #include <new>
 #include <random>
 
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "sim/backend.h"
 
 namespace sim {

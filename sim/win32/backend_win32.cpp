@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "sim/backend.h"
 
 namespace sim {

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "commands/host_utilities_task.h"
+#include "host_utilities/host_utilities_task.h"
 #include "platform/environment.h"
 #include "sim/sim.h"
 #include "support/archive.h"

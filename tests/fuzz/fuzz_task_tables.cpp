@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "commands/host_utilities_task.h"
-#include "frame/kernel.h"
+#include "host_utilities/host_utilities_task.h"
+#include "kernel/kernel.h"
 #include "frame/task_state.h"
 #include "platform/environment.h"
 #include "tests/fuzz/fuzz_scratch.h"

@@ -16,10 +16,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "sim/sim.h"
 #include "tests/support/runtime_environment.h"
-#include "tools/ctbuild/ct_text.h"
+#include "support/archive_text.h"
 
 namespace vdtest {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "frame/kernel_access.h"
 #include "platform/handle.h"
 #include "sim/sim.h"

@@ -13,7 +13,7 @@
 
 #include "frame/kernel_access.h"
 #include "frame/log_writer.h"
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "frame/task_base.h"
 #include "frame/task_state.h"
 #include "platform/environment.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "frame/task_state.h"
 #include "sim/sim.h"
 #include "support/message_lookup.h"

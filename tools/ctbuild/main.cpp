@@ -31,7 +31,7 @@
 #include <iostream>
 #include <string>
 
-#include "tools/ctbuild/ct_text.h"
+#include "support/archive_text.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <iostream>
 #include <string>
 
-#include "tools/ctbuild/ct_text.h"
+#include "support/archive_text.h"
 
 namespace {
 

@@ -20,10 +20,10 @@
 #include <thread>
 #include <vector>
 
-#include "bus/bus_client.h"
+#include "tools/vdbus/bus_client.h"
 #include "bus/plant_bus_task.h"
 #include "frame/application.h"
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "frame/task_state.h"
 #include "platform/test_hooks.h"
 #include "sim/sim.h"

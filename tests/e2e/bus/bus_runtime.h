@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "bus/bus_client.h"
+#include "tools/vdbus/bus_client.h"
 #include "tests/e2e/bus/test_broker.h"
 #include "tests/e2e/task_runtime.h"
 

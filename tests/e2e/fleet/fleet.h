@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "bus/bus_client.h"
+#include "tools/vdbus/bus_client.h"
 #include "sim/process.h"
 #include "sim/sim.h"
 #include "tests/e2e/bus/test_broker.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "bus/payload.h"
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "support/utf8.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "frame/application.h"
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "frame/task_base.h"
 #include "frame/task_state.h"
 #include "sim/sim.h"

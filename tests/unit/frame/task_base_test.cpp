@@ -11,7 +11,7 @@
 
 #include "frame/kernel_access.h"
 #include "frame/tag_object.h"
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "frame/task_base.h"
 #include "frame/task_state.h"
 #include "platform/test_hooks.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "frame/dispatch.h"
-#include "frame/kernel.h"
+#include "kernel/kernel.h"
 #include "frame/trigger_list.h"
 #include "sim/sim.h"
 #include "tests/support/in_process_kernel.h"
