@@ -49,13 +49,23 @@ function(vd_add_subfolders)
   endforeach()
 endfunction()
 
-# vd_unit_test(NAME SOURCES a.cpp ... LIBS lib ... [WRAP script] [TIMEOUT seconds])
-# A GoogleTest program whose cases are registered with CTest one by one
-# (each with TIMEOUT when given).
+# vd_unit_test(NAME SOURCES a.cpp ... LIBS lib ... TIMEOUT seconds [WRAP script]
+#              [PROGRAM_TIMEOUT seconds])
+# A GoogleTest program whose cases are registered with CTest one by one,
+# each with TIMEOUT: fitted to its slowest case in the host debug build, so a
+# hang fails within seconds, not at CTest's default of 25 minutes. Under
+# qemu-i386 the limit is five times as long; under wine64, where the program
+# is one CTest entry, PROGRAM_TIMEOUT (default 300) bounds the whole run.
 # Cross builds run it through CMAKE_CROSSCOMPILING_EMULATOR (wine64 for
 # Windows, qemu-i386 for 32-bit Linux).
 function(vd_unit_test name)
-  cmake_parse_arguments(T "" "WRAP;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "WRAP;TIMEOUT;PROGRAM_TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    message(FATAL_ERROR "vd_unit_test(${name}): a TIMEOUT is required")
+  endif()
+  if(NOT T_PROGRAM_TIMEOUT)
+    set(T_PROGRAM_TIMEOUT 300)
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
   if(VD_EMULATED)
@@ -76,15 +86,15 @@ function(vd_unit_test name)
     else()
       add_test(NAME ${name} COMMAND ${name})
     endif()
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_PROGRAM_TIMEOUT})
   else()
-    set(timeout)
-    if(T_TIMEOUT)
-      set(timeout TIMEOUT ${T_TIMEOUT})
+    set(timeout ${T_TIMEOUT})
+    if(VD_EMULATED)
+      math(EXPR timeout "${T_TIMEOUT} * 5")
     endif()
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 60
-      PROPERTIES ENVIRONMENT "${env}" ${timeout})
+      PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${timeout})
   endif()
 endfunction()
