@@ -7,18 +7,6 @@
 
 namespace {
 
-std::uint16_t Word(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t Dword(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-// A fixed text field: up to its first zero byte, never past its size.
-std::string Field(const std::uint8_t* p, int size) {
-    const char* text = reinterpret_cast<const char*>(p);
-    return std::string(text, strnlen(text, static_cast<std::size_t>(size)));
-}
-
 TagPoint Point(TagRef ref, TagTypeQuery type_of) {
     TagPoint point;
     if (!TagRefNamesTag(ref)) return point;
@@ -80,11 +68,11 @@ bool ValidRowTopic(std::string_view topic, std::string& reason) {
     return true;
 }
 
-bool DecodeTagRow(const std::uint8_t* rec, TagTypeQuery type_of, TagRow& row, std::string& reason) {
+bool DecodeTagRow(const TableRecord& rec, TagTypeQuery type_of, TagRow& row, std::string& reason) {
     row = TagRow{};
-    row.tag = Point(Dword(rec), type_of);
-    row.flags = Word(rec + 4);
-    row.topic = Field(rec + 6, kRowTopicSize);
+    row.tag = Point(rec.Dword(0), type_of);
+    row.flags = rec.Word(4);
+    row.topic = rec.Text(6, kRowTopicSize);
     if (!row.tag.Configured()) {
         reason = "tag not configured";
         return false;
@@ -100,13 +88,13 @@ bool DecodeTagRow(const std::uint8_t* rec, TagTypeQuery type_of, TagRow& row, st
     return RowTopic(row.topic, reason);
 }
 
-bool DecodeCommandRow(const std::uint8_t* rec, TagTypeQuery type_of, CommandRow& row, std::string& reason) {
+bool DecodeCommandRow(const TableRecord& rec, TagTypeQuery type_of, CommandRow& row, std::string& reason) {
     row = CommandRow{};
-    row.trigger = Point(Dword(rec), type_of);
-    row.done = Point(Dword(rec + 4), type_of);
-    row.argument = Point(Dword(rec + 8), type_of);
+    row.trigger = Point(rec.Dword(0), type_of);
+    row.done = Point(rec.Dword(4), type_of);
+    row.argument = Point(rec.Dword(8), type_of);
     for (int i = 0; i < kResultTags; ++i) {
-        TagRef ref = Dword(rec + 12 + 4 * i);
+        TagRef ref = rec.Dword(12 + 4 * static_cast<std::uint32_t>(i));
         if (!TagRefNamesTag(ref)) continue;
         TagPoint result = Point(ref, type_of);
         if (!result.Configured() || !BusCarriesType(result.type)) {
@@ -115,11 +103,11 @@ bool DecodeCommandRow(const std::uint8_t* rec, TagTypeQuery type_of, CommandRow&
         }
         row.results.push_back(result);
     }
-    const std::uint16_t mode_word = Word(rec + 28);
+    const std::uint16_t mode_word = rec.Word(28);
     row.mode = static_cast<std::uint16_t>(mode_word & kCommandModeMask);
     row.broadcast = (mode_word & kCommandBroadcast) != 0;
-    row.timeout_ms = Dword(rec + 30);
-    row.topic = Field(rec + 34, kRowTopicSize);
+    row.timeout_ms = rec.Dword(30);
+    row.topic = rec.Text(34, kRowTopicSize);
     if (!row.trigger.Configured() || !BusCarriesType(row.trigger.type)) {
         reason = "trigger not configured or a block";
         return false;
@@ -128,7 +116,7 @@ bool DecodeCommandRow(const std::uint8_t* rec, TagTypeQuery type_of, CommandRow&
         reason = "done tag not configured or not an integer";
         return false;
     }
-    if (TagRefNamesTag(Dword(rec + 8)) && (!row.argument.Configured() || !BusCarriesType(row.argument.type))) {
+    if (TagRefNamesTag(rec.Dword(8)) && (!row.argument.Configured() || !BusCarriesType(row.argument.type))) {
         reason = "argument tag not configured or a block";
         return false;
     }

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/task_tables.h"
 #include "kernel/value_record.h"
 
 inline constexpr std::int32_t kTagRowTableType = 1;
@@ -81,8 +82,8 @@ struct CommandRow {
 // when the row cannot be used; tags are typed through `type_of`. The topic
 // is checked as stored and kept in UTF-8, the form of the wire.
 using TagTypeQuery = std::int16_t (*)(TagRef ref);
-bool DecodeTagRow(const std::uint8_t* record, TagTypeQuery type_of, TagRow& row, std::string& reason);
-bool DecodeCommandRow(const std::uint8_t* record, TagTypeQuery type_of, CommandRow& row, std::string& reason);
+bool DecodeTagRow(const TableRecord& record, TagTypeQuery type_of, TagRow& row, std::string& reason);
+bool DecodeCommandRow(const TableRecord& record, TagTypeQuery type_of, CommandRow& row, std::string& reason);
 
 // A row topic as stored (in the station's code page): 1..48 printable
 // bytes, segments separated by "/" and none empty, no wildcards, no segment

@@ -204,52 +204,30 @@ bool PlantBusTask::TopicUnder(std::string_view topic, std::string_view prefix) {
 void PlantBusTask::CtLoad() {
     // Texts travel whole: the scans take the kernel's full text capacity.
     if (trigger_list != nullptr) trigger_list_set_text_size(trigger_list, kKernelTextCapacity);
-    TaskConfigReader reader(task_state().task_name);
-    if (!reader.is_open) {
-        StatusMessage(kLevelError, "NOCT");
-        return;
-    }
-    if (reader.table_count == 0) {
-        StatusMessage(kLevelError, "NOTRIGGERS");
-        return;
-    }
     try {
-        for (std::uint32_t t = 0; t < reader.table_count; ++t) {
-            if (reader.SelectTable(static_cast<std::int32_t>(t)) != 0) break;
-            const std::int32_t type = reader.TableType();
-            const std::int32_t count = reader.RecordCount();
-            if (count <= 0 || (type != kTagRowTableType && type != kCommandRowTableType)) continue;
-            const std::uint32_t needed = type == kTagRowTableType ? kTagRowSize : kCommandRowSize;
-            const std::uint32_t size = reader.RecordSize();
-            if (size < needed) {
-                StatusMessage(kLevelError, "CTRECORD", static_cast<int>(t), 0);
-                continue;
-            }
-            if (size > kTaskConfigMaxRecordSize) {
-                StatusMessage(kLevelError, "NOMEMORY");
-                continue;
-            }
-            for (std::int32_t r = 0; r < count; ++r) {
-                const std::uint8_t* rec = reader.ReadRecord(r);
-                if (rec == nullptr || reader.LastReadResult() != CT_OK) break;
+        WalkTaskTables(
+            task_state().task_name,
+            [](std::int32_t type) -> std::uint32_t {
+                return type == kTagRowTableType ? kTagRowSize : type == kCommandRowTableType ? kCommandRowSize : 0;
+            },
+            [this](std::int32_t type, const TableRecord& record) {
                 std::string reason;
                 bool added = false;
                 if (type == kTagRowTableType) {
                     TagRow row;
-                    if (DecodeTagRow(rec, &QueryTagType, row, reason)) {
+                    if (DecodeTagRow(record, &QueryTagType, row, reason)) {
                         added = rows_.Add(std::move(row));
                         if (!added) reason = "topic used by another tag row";
                     }
                 } else {
                     CommandRow row;
-                    if (DecodeCommandRow(rec, &QueryTagType, row, reason)) {
+                    if (DecodeCommandRow(record, &QueryTagType, row, reason)) {
                         added = rows_.Add(std::move(row));
                         if (!added) reason = "topic used by another command row";
                     }
                 }
-                if (!added) StatusMessage(kLevelError, "BUSROW", r, static_cast<int>(t), reason.c_str());
-            }
-        }
+                if (!added) StatusMessage(kLevelError, "BUSROW", record.index, record.table, reason.c_str());
+            });
     } catch (const std::bad_alloc&) {
         StatusMessage(kLevelError, "NOMEMORY");
     }

@@ -1,5 +1,6 @@
 #include "config/task_tables.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -83,4 +84,51 @@ const std::uint8_t* TaskConfigReader::ReadRecord(std::int32_t index) {
         if (last_read_ != CT_OK) StatusMessage(kLevelError, "CTRECORD", current_table, index);
     }
     return record_.get();
+}
+
+std::string TableRecord::Text(std::uint32_t offset, std::uint32_t width) const {
+    if (offset >= size) return {};
+    const std::uint32_t room = std::min(width, size - offset);
+    std::uint32_t n = 0;
+    while (n < room && data[offset + n] != 0) ++n;
+    return std::string(reinterpret_cast<const char*>(data + offset), n);
+}
+
+void WalkTaskTables(const char* task_name, const std::function<std::uint32_t(std::int32_t type)>& min_size,
+                    const std::function<void(std::int32_t type, const TableRecord& record)>& visit) {
+    TaskConfigReader reader(task_name);
+    if (!reader.is_open) {
+        StatusMessage(kLevelError, "NOCT");
+        return;
+    }
+    if (reader.table_count == 0) {
+        StatusMessage(kLevelError, "NOTRIGGERS");
+        return;
+    }
+    for (std::uint32_t t = 0; t < reader.table_count; ++t) {
+        if (reader.SelectTable(static_cast<std::int32_t>(t)) != 0) break;
+        const std::int32_t count = reader.RecordCount();
+        if (count <= 0) continue;
+        const std::int32_t type = reader.TableType();
+        const std::uint32_t needed = min_size(type);
+        if (needed == 0) continue;
+        const std::uint32_t size = reader.RecordSize();
+        if (size < needed) {
+            // Records too short for the row layout: refuse the table rather
+            // than read past them.
+            StatusMessage(kLevelError, "CTRECORD", static_cast<int>(t), 0);
+            continue;
+        }
+        if (size > kTaskConfigMaxRecordSize) {
+            // A damaged index: no buffer of that size is allocated.
+            StatusMessage(kLevelError, "NOMEMORY");
+            continue;
+        }
+        for (std::int32_t r = 0; r < count; ++r) {
+            // The reader hands out its buffer even after a refused read.
+            const std::uint8_t* rec = reader.ReadRecord(r);
+            if (rec == nullptr || reader.LastReadResult() != CT_OK) break;
+            visit(type, TableRecord{rec, size, static_cast<std::int32_t>(t), r});
+        }
+    }
 }

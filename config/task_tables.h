@@ -8,8 +8,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
+#include "kernel/value_record.h"
 #include "support/archive.h"
 
 inline constexpr int kTaskConfigPathSize = 128;
@@ -60,3 +63,39 @@ private:
     std::unique_ptr<std::uint8_t[]> record_;  // null = no buffer
     std::int32_t last_read_ = CT_ERR_TABLE;
 };
+
+// One record of a table as the walk hands it out, with readers of its
+// little-endian fields. Offsets are the caller's, within the minimum record
+// size it gave for the table's type.
+struct TableRecord {
+    const std::uint8_t* data = nullptr;
+    std::uint32_t size = 0;      // the table's record size, at least the minimum
+    std::int32_t table = 0;      // the table's index in the archive
+    std::int32_t index = 0;      // the record's index in its table
+
+    std::uint16_t Word(std::uint32_t offset) const {
+        return static_cast<std::uint16_t>(data[offset] | (data[offset + 1] << 8));
+    }
+    std::uint32_t Dword(std::uint32_t offset) const {
+        return static_cast<std::uint32_t>(data[offset]) | (static_cast<std::uint32_t>(data[offset + 1]) << 8) |
+               (static_cast<std::uint32_t>(data[offset + 2]) << 16) |
+               (static_cast<std::uint32_t>(data[offset + 3]) << 24);
+    }
+    TagRef Ref(std::uint32_t offset) const { return Dword(offset); }
+    // A text field of `width` bytes: up to its first zero byte, never past
+    // the field or the record.
+    std::string Text(std::uint32_t offset, std::uint32_t width) const;
+};
+
+// Walks the task's archive (named after the task) table by table and record
+// by record. `min_size` gives the minimum record size of a table type the
+// task reads, 0 for a type it skips. A missing archive is reported as
+// "NOCT", one without tables as "NOTRIGGERS"; a table whose records are
+// shorter than the minimum as "CTRECORD" (table index, 0) and one whose
+// record size exceeds kTaskConfigMaxRecordSize as "NOMEMORY", both skipped.
+// The walk ends at the first table or record that cannot be read (entries
+// lie one after another, so none after it can be: a damaged count ends the
+// walk instead of looping over it); `visit` gets only records read whole.
+// std::bad_alloc from the walk or `visit` reaches the caller.
+void WalkTaskTables(const char* task_name, const std::function<std::uint32_t(std::int32_t type)>& min_size,
+                    const std::function<void(std::int32_t type, const TableRecord& record)>& visit);

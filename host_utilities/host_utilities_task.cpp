@@ -30,11 +30,6 @@ constexpr int kQueryBufferSize = 40;
 constexpr win::DWORD kExitReason = 4;
 constexpr win::DWORD kTokenBufferSize = 1024;
 
-std::uint16_t Word(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-TagRef Ref(const unsigned char* p) {
-    return static_cast<TagRef>(p[0]) | (static_cast<TagRef>(p[1]) << 8) | (static_cast<TagRef>(p[2]) << 16) |
-           (static_cast<TagRef>(p[3]) << 24);
-}
 
 bool OpenUserKey(const char* path, win::HKEY* key) {
     return win::RegOpenKeyExA(win::HKEY_CURRENT_USER, path, 0, win::KEY_ALL_ACCESS, key) == win::ERROR_SUCCESS;
@@ -138,59 +133,46 @@ HostUtilitiesTask::~HostUtilitiesTask() {
 
 // ---- loading the tables --------------------------------------------------
 
-namespace {
-std::uint32_t RequiredRecordSize(std::int32_t type) {
-    switch (type) {
-        case kKeyboardTableType: return kKeyboardRecordSize;
-        case kCommandTableType: return kCommandRecordSize;
-        default: return kEventLogRecordMinSize;
-    }
-}
-
-}  // namespace
-
-void HostUtilitiesTask::BuildRow(std::int32_t type, const std::uint8_t* rec, std::uint32_t size) {
+void HostUtilitiesTask::BuildRow(std::int32_t type, const TableRecord& rec) {
     if (type == kKeyboardTableType) {
         auto row = std::make_unique<KeyboardLockRow>();
         row->task = this;
-        row->trigger = std::make_unique<TagObject>(Ref(rec + 0));
-        row->state_tag = std::make_unique<TagObject>(Ref(rec + 8));
-        row->done_tag = std::make_unique<TagObject>(Ref(rec + 12));
-        row->key_code = Word(rec + 16);
-        row->modifier_a = static_cast<std::int16_t>(Word(rec + 18));
-        row->modifier_b = static_cast<std::int16_t>(Word(rec + 20));
-        row->modifier_c = static_cast<std::int16_t>(Word(rec + 22));
-        row->lock_option = Word(rec + 24);
+        row->trigger = std::make_unique<TagObject>(rec.Ref(0));
+        row->state_tag = std::make_unique<TagObject>(rec.Ref(8));
+        row->done_tag = std::make_unique<TagObject>(rec.Ref(12));
+        row->key_code = rec.Word(16);
+        row->modifier_a = static_cast<std::int16_t>(rec.Word(18));
+        row->modifier_b = static_cast<std::int16_t>(rec.Word(20));
+        row->modifier_c = static_cast<std::int16_t>(rec.Word(22));
+        row->lock_option = rec.Word(24);
         KeyboardLockRow* raw = row.get();
         keyboard_rows_.push_back(std::move(row));
         BindTrigger(raw->trigger.get(), &HostUtilitiesTask::OnKeyboardTrigger, raw);
     } else if (type == kCommandTableType) {
         auto row = std::make_unique<SystemCommandRow>();
         row->task = this;
-        row->trigger = std::make_unique<TagObject>(Ref(rec + 0));
-        row->value_tag = std::make_unique<TagObject>(Ref(rec + 4));
-        row->done_tag = std::make_unique<TagObject>(Ref(rec + 8));
-        row->command = Word(rec + 12);
-        row->value = static_cast<std::int16_t>(Word(rec + 14));
+        row->trigger = std::make_unique<TagObject>(rec.Ref(0));
+        row->value_tag = std::make_unique<TagObject>(rec.Ref(4));
+        row->done_tag = std::make_unique<TagObject>(rec.Ref(8));
+        row->command = rec.Word(12);
+        row->value = static_cast<std::int16_t>(rec.Word(14));
         SystemCommandRow* raw = row.get();
         command_rows_.push_back(std::move(row));
         BindTrigger(raw->trigger.get(), &HostUtilitiesTask::OnSystemCommand, raw);
     } else {
         auto row = std::make_unique<EventLogRow>();
         row->task = this;
-        row->trigger = std::make_unique<TagObject>(Ref(rec + 0));
-        row->level_tag = std::make_unique<TagObject>(Ref(rec + 4));
-        row->text_tag = std::make_unique<TagObject>(Ref(rec + 8));
-        row->done_tag = std::make_unique<TagObject>(Ref(rec + 12));
-        const std::uint16_t default_level = Word(rec + 16);  // widened without sign
+        row->trigger = std::make_unique<TagObject>(rec.Ref(0));
+        row->level_tag = std::make_unique<TagObject>(rec.Ref(4));
+        row->text_tag = std::make_unique<TagObject>(rec.Ref(8));
+        row->done_tag = std::make_unique<TagObject>(rec.Ref(12));
+        const std::uint16_t default_level = rec.Word(16);  // widened without sign
         row->level = default_level;
         // The text runs to its NUL, at most 255 characters, never past the
         // record's end.
-        std::uint32_t room = size - 18;
-        std::uint32_t n = 0;
-        while (n < room && n < kEventTextSize - 1 && rec[18 + n] != 0) ++n;
-        std::memcpy(row->text, rec + 18, n);
-        row->text[n] = '\0';
+        const std::string text = rec.Text(18, kEventTextSize - 1);
+        std::memcpy(row->text, text.data(), text.size());
+        row->text[text.size()] = '\0';
         EventLogRow* raw = row.get();
         event_log_rows_.push_back(std::move(row));
         // The handler uses the cached values of the level and text tags,
@@ -206,48 +188,18 @@ void HostUtilitiesTask::BuildRow(std::int32_t type, const std::uint8_t* rec, std
 }
 
 void HostUtilitiesTask::CtLoad() {
-    TaskConfigReader reader(task_state().task_name);
-    if (!reader.is_open) {
-        StatusMessage(kLevelError, "NOCT");
-        return;
-    }
-    if (reader.table_count == 0) {
-        StatusMessage(kLevelError, "NOTRIGGERS");
-        return;
-    }
     try {
-        for (std::uint32_t t = 0; t < reader.table_count; ++t) {
-            // Index entries lie one after another: once one cannot be read
-            // (reported by the reader), none after it can, so a damaged
-            // table count ends the loading instead of looping over it.
-            if (reader.SelectTable(static_cast<std::int32_t>(t)) != 0) break;
-            std::int32_t count = reader.RecordCount();
-            if (count <= 0) continue;
-            std::int32_t type = reader.TableType();
-            std::uint32_t size = reader.RecordSize();
-            if (type != kKeyboardTableType && type != kCommandTableType && type != kEventLogTableType) continue;
-            if (size < RequiredRecordSize(type)) {
-                // Records too short for the row layout: refuse the table
-                // rather than read past them.
-                StatusMessage(kLevelError, "CTRECORD", static_cast<int>(t), 0);
-                continue;
-            }
-            if (size > kTaskConfigMaxRecordSize) {
-                // A damaged index: no buffer of that size is allocated.
-                StatusMessage(kLevelError, "NOMEMORY");
-                continue;
-            }
-            for (std::int32_t r = 0; r < count; ++r) {
-                // Records lie one after another: once one cannot be read
-                // (reported by the reader), none after it can, so a damaged
-                // record count ends the table instead of looping over it.
-                // The reader hands out its buffer even after a refused read;
-                // a row is built only from a record that was read whole.
-                const std::uint8_t* rec = reader.ReadRecord(r);
-                if (rec == nullptr || reader.LastReadResult() != CT_OK) break;
-                BuildRow(type, rec, size);
-            }
-        }
+        WalkTaskTables(
+            task_state().task_name,
+            [](std::int32_t type) -> std::uint32_t {
+                switch (type) {
+                    case kKeyboardTableType: return kKeyboardRecordSize;
+                    case kCommandTableType: return kCommandRecordSize;
+                    case kEventLogTableType: return kEventLogRecordMinSize;
+                    default: return 0;
+                }
+            },
+            [this](std::int32_t type, const TableRecord& record) { BuildRow(type, record); });
     } catch (const std::bad_alloc&) {
         // Out of memory: the rows built so far stay, loading ends quietly.
     }

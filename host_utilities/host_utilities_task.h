@@ -9,6 +9,7 @@
 
 #include "host_utilities/keyboard_device.h"
 #include "frame/tag_object.h"
+#include "config/task_tables.h"
 #include "frame/task_base.h"
 
 class HostUtilitiesTask;
@@ -105,7 +106,7 @@ public:
     std::int32_t deferred_shutdown() const { return deferred_shutdown_; }
 
 private:
-    void BuildRow(std::int32_t type, const std::uint8_t* record, std::uint32_t size);
+    void BuildRow(std::int32_t type, const TableRecord& record);
     void RunCommand(SystemCommandRow& row, TagObject& trigger);
 
     KeyboardFilterDevice keyboard_filter_;

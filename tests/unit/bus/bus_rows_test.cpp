@@ -19,6 +19,8 @@ std::int16_t FakeType(TagRef ref) {
     return static_cast<std::int16_t>(index % 5);
 }
 
+TableRecord Rec(const std::vector<std::uint8_t>& r) { return {r.data(), static_cast<std::uint32_t>(r.size())}; }
+
 void Put32(std::vector<std::uint8_t>& r, std::size_t at, std::uint32_t v) { std::memcpy(r.data() + at, &v, 4); }
 void Put16(std::vector<std::uint8_t>& r, std::size_t at, std::uint16_t v) { std::memcpy(r.data() + at, &v, 2); }
 void PutText(std::vector<std::uint8_t>& r, std::size_t at, const char* t) { std::memcpy(r.data() + at, t, std::strlen(t)); }
@@ -46,7 +48,7 @@ TEST(BusRows, TagRowFieldsComeFromTheirPlaces) {
     PutText(r, 6, "line/speed");
     TagRow row;
     std::string reason;
-    ASSERT_TRUE(DecodeTagRow(r.data(), &FakeType, row, reason)) << reason;
+    ASSERT_TRUE(DecodeTagRow(Rec(r), &FakeType, row, reason)) << reason;
     EXPECT_EQ(row.tag.ref, 4u);
     EXPECT_EQ(row.tag.type, kTagInt32);
     EXPECT_EQ(row.flags, 3);
@@ -54,14 +56,14 @@ TEST(BusRows, TagRowFieldsComeFromTheirPlaces) {
 
     // A topic of all 48 bytes has no terminator and is read whole.
     std::memset(r.data() + 6, 'a', kRowTopicSize);
-    ASSERT_TRUE(DecodeTagRow(r.data(), &FakeType, row, reason)) << reason;
+    ASSERT_TRUE(DecodeTagRow(Rec(r), &FakeType, row, reason)) << reason;
     EXPECT_EQ(row.topic, std::string(kRowTopicSize, 'a'));
 
     Put16(r, 4, 4);
-    EXPECT_FALSE(DecodeTagRow(r.data(), &FakeType, row, reason));
+    EXPECT_FALSE(DecodeTagRow(Rec(r), &FakeType, row, reason));
     Put16(r, 4, 1);
     Put32(r, 0, 5);  // a block
-    EXPECT_FALSE(DecodeTagRow(r.data(), &FakeType, row, reason));
+    EXPECT_FALSE(DecodeTagRow(Rec(r), &FakeType, row, reason));
     EXPECT_EQ(reason, "block tags are not carried");
 }
 
@@ -70,7 +72,7 @@ TEST(BusRows, CommandRowFieldsAndModeComeFromTheirPlaces) {
     auto r = CommandRecord(1, 4, 2, kCommandCount, 1234, "mixer/start");
     CommandRow row;
     std::string reason;
-    ASSERT_TRUE(DecodeCommandRow(r.data(), &FakeType, row, reason)) << reason;
+    ASSERT_TRUE(DecodeCommandRow(Rec(r), &FakeType, row, reason)) << reason;
     EXPECT_EQ(row.trigger.ref, 1u);
     EXPECT_EQ(row.done.ref, 4u);
     EXPECT_EQ(row.argument.ref, 2u);
@@ -83,31 +85,31 @@ TEST(BusRows, CommandRowFieldsAndModeComeFromTheirPlaces) {
     EXPECT_EQ(row.topic, "mixer/start");
 
     auto no_argument = CommandRecord(1, 6, kInvalidTagRef, kCommandPulse, 0, "a");
-    ASSERT_TRUE(DecodeCommandRow(no_argument.data(), &FakeType, row, reason)) << reason;
+    ASSERT_TRUE(DecodeCommandRow(Rec(no_argument), &FakeType, row, reason)) << reason;
     EXPECT_FALSE(row.argument.Configured());
 
     // Refused: done tag a text, pulse on a text trigger, unknown mode, a
     // timeout past the limit, a missing argument tag that is named.
-    EXPECT_FALSE(DecodeCommandRow(CommandRecord(1, 3, kInvalidTagRef, 0, 0, "a").data(), &FakeType, row, reason));
-    EXPECT_FALSE(DecodeCommandRow(CommandRecord(3, 1, kInvalidTagRef, 1, 0, "a").data(), &FakeType, row, reason));
-    EXPECT_TRUE(DecodeCommandRow(CommandRecord(3, 1, kInvalidTagRef, 0, 0, "a").data(), &FakeType, row, reason));
-    EXPECT_FALSE(DecodeCommandRow(CommandRecord(1, 4, kInvalidTagRef, 3, 0, "a").data(), &FakeType, row, reason));
-    EXPECT_TRUE(DecodeCommandRow(CommandRecord(1, 4, kInvalidTagRef, 0, kMaxCommandTimeoutMs, "a").data(), &FakeType,
+    EXPECT_FALSE(DecodeCommandRow(Rec(CommandRecord(1, 3, kInvalidTagRef, 0, 0, "a")), &FakeType, row, reason));
+    EXPECT_FALSE(DecodeCommandRow(Rec(CommandRecord(3, 1, kInvalidTagRef, 1, 0, "a")), &FakeType, row, reason));
+    EXPECT_TRUE(DecodeCommandRow(Rec(CommandRecord(3, 1, kInvalidTagRef, 0, 0, "a")), &FakeType, row, reason));
+    EXPECT_FALSE(DecodeCommandRow(Rec(CommandRecord(1, 4, kInvalidTagRef, 3, 0, "a")), &FakeType, row, reason));
+    EXPECT_TRUE(DecodeCommandRow(Rec(CommandRecord(1, 4, kInvalidTagRef, 0, kMaxCommandTimeoutMs, "a")), &FakeType,
                                  row, reason));
-    EXPECT_FALSE(DecodeCommandRow(CommandRecord(1, 4, kInvalidTagRef, 0, kMaxCommandTimeoutMs + 1, "a").data(),
+    EXPECT_FALSE(DecodeCommandRow(Rec(CommandRecord(1, 4, kInvalidTagRef, 0, kMaxCommandTimeoutMs + 1, "a")),
                                   &FakeType, row, reason));
-    EXPECT_FALSE(DecodeCommandRow(CommandRecord(1, 4, 10, 0, 0, "a").data(), &FakeType, row, reason));
+    EXPECT_FALSE(DecodeCommandRow(Rec(CommandRecord(1, 4, 10, 0, 0, "a")), &FakeType, row, reason));
 
-    ASSERT_TRUE(DecodeCommandRow(CommandRecord(1, 4, kInvalidTagRef, kCommandBroadcast | kCommandPulse, 0, "a").data(),
+    ASSERT_TRUE(DecodeCommandRow(Rec(CommandRecord(1, 4, kInvalidTagRef, kCommandBroadcast | kCommandPulse, 0, "a")),
                                  &FakeType, row, reason)) << reason;
     EXPECT_TRUE(row.broadcast);
     EXPECT_EQ(row.mode, kCommandPulse);
-    ASSERT_TRUE(DecodeCommandRow(CommandRecord(1, 4, kInvalidTagRef, kCommandCount, 0, "a").data(), &FakeType, row,
+    ASSERT_TRUE(DecodeCommandRow(Rec(CommandRecord(1, 4, kInvalidTagRef, kCommandCount, 0, "a")), &FakeType, row,
                                  reason));
     EXPECT_FALSE(row.broadcast);
     // Other bits, and a bad mode beside the broadcast bit, are refused.
     for (std::uint16_t mode : {0x0200, 0x8000, 0x0103, 0x0180}) {
-        EXPECT_FALSE(DecodeCommandRow(CommandRecord(1, 4, kInvalidTagRef, mode, 0, "a").data(), &FakeType, row, reason))
+        EXPECT_FALSE(DecodeCommandRow(Rec(CommandRecord(1, 4, kInvalidTagRef, mode, 0, "a")), &FakeType, row, reason))
             << mode;
         EXPECT_NE(reason.find("256 for broadcasts"), std::string::npos) << reason;
     }
@@ -144,17 +146,17 @@ TEST(BusRows, RowTopicsAreCheckedAsStoredAndKeptInUtf8) {
     PutText(r, 6, "l\xEDnea/3");
     TagRow row;
     std::string reason;
-    ASSERT_TRUE(DecodeTagRow(r.data(), &FakeType, row, reason)) << reason;
+    ASSERT_TRUE(DecodeTagRow(Rec(r), &FakeType, row, reason)) << reason;
     BusRows rows;
     rows.Add(row);
     EXPECT_EQ(rows.tag_by_topic.count("l\xC3\xADnea/3"), 1u);
     EXPECT_EQ(ClassifyTopic("l\xC3\xADnea/3/set").base, row.topic);
     // 48 stored bytes are 96 in UTF-8; an undefined byte is no character.
     std::memset(r.data() + 6, 0xE9, kRowTopicSize);
-    ASSERT_TRUE(DecodeTagRow(r.data(), &FakeType, row, reason)) << reason;
+    ASSERT_TRUE(DecodeTagRow(Rec(r), &FakeType, row, reason)) << reason;
     EXPECT_EQ(row.topic.size(), 2u * kRowTopicSize);
     r[6] = 0x9D;
-    EXPECT_FALSE(DecodeTagRow(r.data(), &FakeType, row, reason));
+    EXPECT_FALSE(DecodeTagRow(Rec(r), &FakeType, row, reason));
     EXPECT_EQ(reason, "topic holds a byte the station's code page does not define");
 }
 
