@@ -1,6 +1,6 @@
-// Dispatch of changed triggers to their handler records, and the frame's
-// binding of tag objects to handler functions of the form
-// handler(tag object, argument).
+// The frame's binding of tag objects to handler functions of the form
+// handler(tag object, argument), on the handler records of the trigger list
+// (frame/trigger_list.h, which also calls the records of a changed tag).
 #pragma once
 
 #include <cstdint>
@@ -12,14 +12,6 @@ class TagObject;
 // A handler bound with TaskBase::BindTrigger: called after the trigger's new
 // value has been copied into its tag object.
 using TriggerHandler = void (*)(TagObject* tag, void* argument);
-
-// Replaces the record's argument words with a copy of `count` words.
-// 0, -2, -4 (the old words stay).
-std::int32_t handler_set_args(HandlerRecord* record, std::int16_t count, const HandlerWord* words);
-
-// Calls every handler record of `entry`, in binding order; a record removed
-// (or added) by a handler during the walk is handled safely.
-void dispatch_entry(TriggerList* list, TagEntry* entry, ValueRecord* value);
 
 // The frame's change function: argument words (tag object, handler,
 // handler argument). Assigns the value to the tag object (reading a block

@@ -8,7 +8,6 @@
 #include "frame/event_log.h"
 #include "frame/kernel_access.h"
 #include "frame/log_writer.h"
-#include "frame/settings.h"
 #include "frame/tag_object.h"
 #include "kernel/kernel.h"
 #include "frame/status_message.h"
@@ -252,6 +251,42 @@ void TaskBase::ResetPolling() {
 void TaskBase::BindTrigger(TagObject* tag, TriggerHandler handler, void* argument) {
     std::int32_t rc = BindTagObject(&trigger_list, tag, handler, argument);
     if (rc != kTlOk) StatusMessage(kLevelStarting, "EVENTFUNCTION", std::abs(rc) + kErrorCodeBase);
+}
+
+int LoadSettings(TaskBase& task) {
+    TaskState& state = task_state();
+    const TaskSettings settings = ReadTaskSettings(state);
+    static_cast<SettingsFiles&>(task) = settings.files;
+    LogSettings& log = log_settings();
+    log.log_path = settings.log_path;
+    log.debug_level = settings.debug_level;
+    log.log_to_screen = settings.log_to_screen;
+    log.log_to_debugger = settings.log_to_debugger;
+    log.log_to_file = settings.log_to_file;
+    log.log_to_event_log = settings.log_to_event_log;
+
+    task.ResetPolling();
+    if (settings.polling_mode) task.RequestPolling();
+
+    int result = CreateKernelAccessSemaphores();
+
+    if (settings.second_id && state.second_task_id == state.task_id) {
+        const std::string second = SecondTaskName(state.task_name);
+        state.second_task_id = kernel_attach(second.c_str(), state.task_title, state.vd_name, state.vd_domain,
+                                             state.vd_user);
+        if (state.second_task_id < 0) {
+            state.second_task_id = state.task_id;
+            AcquireKernelAccess(1);
+            StatusMessage(kLevelError, "NOSECONDID");
+            ReleaseKernelAccess();
+            // A task that already polls keeps polling; the wait mode stays
+            // as "PollingMode" chose it.
+            if (task.blocking == 0) task.RequestPolling();
+        }
+    }
+
+    if (UpdateSecondIdSemaphore() != 0) result = kSemaphoreFailure;
+    return result;
 }
 
 const char* TaskBase::TaskName() const { return task_name_or_null(); }

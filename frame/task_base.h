@@ -10,6 +10,7 @@
 #include <string>
 
 #include "frame/dispatch.h"
+#include "frame/settings.h"
 #include "frame/task_state.h"
 #include "frame/trigger_list.h"
 
@@ -20,7 +21,10 @@ inline constexpr int kStepStopRequested = 27;
 inline constexpr int kStartCodeNoEnvironment = 1;
 inline constexpr int kErrorCodeBase = 100;  // reported as 100 + |code|
 
-class TaskBase {
+// The task holds the paths of its two settings files (settings_path and
+// net_settings_path, from SettingsFiles), so ReadSetting(task, ...) reads
+// the task's settings.
+class TaskBase : public SettingsFiles {
 public:
     // Registers the task's name (under 32 characters) and title (under 80).
     // A second task in the process, or an empty name, leaves the task id at
@@ -68,10 +72,8 @@ public:
     // The task object of this process (the first constructed), or null.
     static TaskBase* Instance();
 
-    // Fields, in order.
+    // Fields, in order (after the settings paths).
     std::string kernel_text;        // from kernel_task_text, up to 64 characters
-    std::string settings_path;      // settings file under the installation directory
-    std::string net_settings_path;  // settings file under the application directory
     std::int32_t blocking = 1;      // always polling_requests == 0
     std::uint32_t polling_requests = 0;
     TriggerList* trigger_list = nullptr;
@@ -82,3 +84,10 @@ private:
     bool owner_ = false;                    // this object holds the task-wide state
     EventLogWriter* event_log_ = nullptr;   // owned
 };
+
+// Start-up's settings step: reads the settings (ReadTaskSettings) into the
+// task's settings paths, the log settings and the wait mode ("PollingMode"),
+// creates the semaphores of the kernel access lock and, for "Driver2Ids",
+// takes a second kernel registration ("NOSECONDID" when refused). 0, or 191
+// when a semaphore cannot be created.
+int LoadSettings(TaskBase& task);

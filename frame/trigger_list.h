@@ -1,8 +1,9 @@
 // The trigger list: the set of tags the task watches for changes. Entries
 // sit in a linked list in order of addition, in an ordered index by tag
 // reference, and in two parallel arrays (references and entries) handed to
-// the kernel block by block. On it sit the change scan, the polling scan and
-// the blocking wait of the run loop.
+// the kernel block by block. On it sit the handler records of each tag and
+// their dispatch, the change scan, the polling scan and the blocking wait of
+// the run loop.
 //
 // A plain structure with integer result codes (kTl...); every allocation is
 // zero-filled and released by the list.
@@ -106,6 +107,15 @@ std::int32_t trigger_list_add(TriggerList* list, TagRef reference, ChangeFunctio
 // Unbinds and releases a record; the entry goes with its last record.
 // 0, -2. Allowed while a handler runs.
 std::int32_t trigger_list_remove(TriggerList* list, HandlerRecord* record);
+
+// Replaces the record's argument words with a copy of `count` words.
+// 0, -2, -4 (the old words stay).
+std::int32_t handler_set_args(HandlerRecord* record, std::int16_t count, const HandlerWord* words);
+
+// Calls every handler record of `entry`, in binding order (the scans call
+// it for each changed tag); a record removed (or added) by a handler during
+// the walk is handled safely.
+void dispatch_entry(TriggerList* list, TagEntry* entry, ValueRecord* value);
 
 // Reports one changed entry per call (resume 0: from the start); a text
 // value is delivered in the list's own buffer, terminated within it.

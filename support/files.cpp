@@ -7,14 +7,10 @@
 #include <new>
 #include <string>
 
-#include "platform/files.h"
 #include "platform/error.h"
+#include "platform/files.h"
 #include "platform/handle.h"
-
-struct DirListing {
-    win::HANDLE handle = win::INVALID_HANDLE_VALUE;
-    win::WIN32_FIND_DATAA data{};
-};
+#include "support/dir_listing.h"
 
 namespace {
 
@@ -103,7 +99,6 @@ int dir_next(PathRecord* record) {
 
 void dir_close(PathRecord* record) {
     if (!Valid(record) || record->listing == nullptr) return;
-    if (record->listing->handle != win::INVALID_HANDLE_VALUE) win::FindClose(record->listing->handle);
     delete record->listing;
     record->listing = nullptr;
 }

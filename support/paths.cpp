@@ -13,7 +13,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "support/environment.h"
-#include "support/files.h"
+#include "support/dir_listing.h"
 
 namespace {
 
@@ -285,7 +285,7 @@ PathRecord* path_copy(const PathRecord* record) {
 
 void path_free(PathRecord* record) {
     if (record == nullptr) return;
-    if (Valid(record)) dir_close(record);
+    if (Valid(record)) delete record->listing;  // ends an open listing
     record->magic = 0;
     delete record;
 }

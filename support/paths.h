@@ -26,7 +26,8 @@ inline constexpr int kPathResolveSize = 128;
 // path_open.
 inline constexpr int kPathFormatSize = 512;
 
-// Open directory listing of a record (files.h); owned by the record.
+// Open directory listing of a record (support/dir_listing.h, filled by the
+// listing operations of support/files.h); owned by the record.
 struct DirListing;
 
 struct PathRecord {
