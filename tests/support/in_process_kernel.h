@@ -1,5 +1,6 @@
 // The stand-in kernel in-process over a tag list, bound as the frame's
-// kernel, and the clean-up every test of a bound kernel needs: faults
+// kernel; a tag's value read and set in its database as another process
+// would; and the clean-up every test of a bound kernel needs: faults
 // cleared, the kernel unbound, the kernel access lock's semaphores closed.
 #pragma once
 
@@ -26,6 +27,28 @@ inline void BindInProcessKernel(const std::string& tag_list, std::unique_ptr<sim
     ASSERT_TRUE(db) << error;
     sim::SetCurrentDatabase(db.get());
     kernel_bind_table(sim::Ops());
+}
+
+// The current database's value of the tag that `ref` names: its text
+// (texts and blocks) or its integer.
+inline sim::Value TagValue(TagRef ref) {
+    sim::Value v;
+    EXPECT_TRUE(sim::CurrentDatabase()->GetValue(TagRefIndex(ref), v)) << ref;
+    return v;
+}
+inline std::string TagText(TagRef ref) { return TagValue(ref).bytes; }
+inline std::int64_t TagInt(TagRef ref) { return TagValue(ref).integer; }
+
+// Sets the tag that `ref` names from its readable form; wrap the call in
+// ASSERT_NO_FATAL_FAILURE where it matters.
+inline void SetTag(TagRef ref, const std::string& text) {
+    sim::Database* db = sim::CurrentDatabase();
+    sim::TagInfo info;
+    ASSERT_TRUE(db->GetTagInfo(TagRefIndex(ref), info)) << ref;
+    sim::Value v;
+    std::string error;
+    ASSERT_TRUE(sim::ParseValue(info.type, text, v, error)) << error;
+    ASSERT_EQ(db->SetValue(TagRefIndex(ref), v), 0);
 }
 
 inline void UnbindInProcessKernel() {

@@ -79,18 +79,8 @@ protected:
     std::filesystem::path App() const { return dir_ / "app"; }
     std::filesystem::path Root() const { return dir_ / "root"; }
     std::filesystem::path State() const { return dir_ / "state"; }
-    std::filesystem::path LogFile() const { return App() / "plant" / "dom" / "usr" / "log" / "VDWINUT.log"; }
-
-    std::string MessageTag() const {
-        sim::Value v;
-        EXPECT_TRUE(db_->GetValue(TagRefIndex(task_state().environment.message_tag), v));
-        return v.bytes;
-    }
-    std::int64_t StatusTag() const {
-        sim::Value v;
-        EXPECT_TRUE(db_->GetValue(TagRefIndex(task_state().environment.status_tag), v));
-        return v.integer;
-    }
+    std::string MessageTag() const { return vdtest::TagText(task_state().environment.message_tag); }
+    std::int64_t StatusTag() const { return vdtest::TagInt(task_state().environment.status_tag); }
 
     vdtest::ScratchDir scratch_{"vdcfg", true};
     const std::filesystem::path dir_ = scratch_.Dir();

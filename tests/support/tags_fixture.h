@@ -62,35 +62,12 @@ protected:
     }
 
     // The database's value of a tag, in its readable form (texts unquoted).
-    std::string Db(const std::string& name) const {
-        sim::Value v;
-        EXPECT_TRUE(db_->GetValue(static_cast<std::uint32_t>(db_->FindTag(name)), v));
-        return sim::FormatValue(v);
-    }
-
+    std::string Db(const std::string& name) const { return sim::FormatValue(vdtest::TagValue(Ref(name))); }
     // Sets a tag's value as another process would.
-    void SetDb(const std::string& name, const std::string& text) {
-        std::int32_t index = db_->FindTag(name);
-        ASSERT_GE(index, 0);
-        sim::TagInfo info;
-        ASSERT_TRUE(db_->GetTagInfo(static_cast<std::uint32_t>(index), info));
-        sim::Value v;
-        std::string error;
-        ASSERT_TRUE(sim::ParseValue(info.type, text, v, error)) << error;
-        ASSERT_EQ(db_->SetValue(static_cast<std::uint32_t>(index), v), 0);
-    }
-
+    void SetDb(const std::string& name, const std::string& text) { vdtest::SetTag(Ref(name), text); }
     // The task's message tag: the text of its last status message.
-    std::string StatusText() const {
-        sim::Value v;
-        EXPECT_TRUE(db_->GetValue(TagRefIndex(task_state().environment.message_tag), v));
-        return v.bytes;
-    }
-    void ClearStatus() {
-        sim::Value v;
-        v.type = kTagText;
-        db_->SetValue(TagRefIndex(task_state().environment.message_tag), v);
-    }
+    std::string StatusText() const { return vdtest::TagText(task_state().environment.message_tag); }
+    void ClearStatus() { vdtest::SetTag(task_state().environment.message_tag, ""); }
 
     std::unique_ptr<sim::Database> db_;
     TaskId other_ = kNoTask;

@@ -4,6 +4,8 @@
 
 #include <regex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "frame/kernel_access.h"
 #include "frame/log_writer.h"
@@ -50,36 +52,34 @@ TEST_F(StatusMessageTest, AttachedWritesTextLevelAndLog) {
     // the extra conversions are shown as they stand.
     msg_insert(msg_root_slot(), "DISKACCESS", "Disk %s: %s%s %n");
     msg_insert(msg_root_slot(), "HOSTILE", "%s error %d%f");
-    StatusMessage(3, "START");
-    EXPECT_EQ(MessageTag(), "START") << "a key without catalog text stands for itself";
-    EXPECT_EQ(StatusTag(), 3);
-    EXPECT_EQ(task_state().LastStatusLevel, 3);
-
-    StatusMessage(2, "VDERROR", 107);
-    EXPECT_EQ(MessageTag(), "Error 107");
-    EXPECT_EQ(StatusTag(), 2);
-    StatusMessage(2, "NOCATALOG", 107);
-    EXPECT_EQ(MessageTag(), "NOCATALOG") << "the key is the format";
-    StatusMessage(2, "FULL");
-    EXPECT_EQ(MessageTag(), "disk 100% full");
-    StatusMessage(2, "50% %s %d");
-    EXPECT_EQ(MessageTag(), "50% %s %d") << "without arguments nothing is read as a conversion";
-    StatusMessage(2, "DISKACCESS", "A:\\");
-    EXPECT_EQ(MessageTag(), "Disk A:\\: %s%s n");
-    StatusMessage(2, "HOSTILE", 107);
-    EXPECT_EQ(MessageTag(), "%s error %d%f") << "a number is no text";
-    std::string big(400, 'y');
-    StatusMessage(2, "%s", big.c_str());
-    EXPECT_EQ(MessageTag(), std::string(kStatusTextSize - 1, 'y'));
-
-    StatusMessage(1, nullptr);
-    EXPECT_EQ(StatusTag(), 1) << "a level alone";
-    EXPECT_EQ(MessageTag(), std::string(kStatusTextSize - 1, 'y')) << "the text stays";
-    EXPECT_EQ(task_state().LastStatusLevel, 1);
-    // The formatted texts reach the log unchanged.
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"START", "Error 107", "NOCATALOG", "disk 100% full", "50% %s %d",
-                                                 "Disk A:\\: %s%s n", "%s error %d%f",
-                                                 std::string(kStatusTextSize - 1, 'y')}));
+    const std::string big(400, 'y');
+    const struct {
+        std::int32_t level;
+        const char* key;
+        std::vector<FormatArg> args;
+        std::string shown;
+    } rows[] = {
+        {3, "START", {}, "START"},  // a key without catalog text stands for itself
+        {2, "VDERROR", {107}, "Error 107"},
+        {4, "NOCATALOG", {107}, "NOCATALOG"},  // the key is the format
+        {2, "FULL", {}, "disk 100% full"},
+        {2, "50% %s %d", {}, "50% %s %d"},  // without arguments nothing is read as a conversion
+        {2, "DISKACCESS", {"A:\\"}, "Disk A:\\: %s%s n"},
+        {2, "HOSTILE", {107}, "%s error %d%f"},  // a number is no text
+        {1, "%s", {big.c_str()}, std::string(kStatusTextSize - 1, 'y')},
+    };
+    std::vector<std::string> logged;
+    for (const auto& r : rows) {
+        StatusMessageArgs(r.level, r.key, r.args);
+        EXPECT_EQ(MessageTag(), r.shown);
+        EXPECT_EQ(StatusTag(), r.level);
+        EXPECT_EQ(task_state().LastStatusLevel, r.level);
+        logged.push_back(r.shown);
+    }
+    StatusMessage(4, nullptr);
+    EXPECT_EQ(StatusTag(), 4) << "a level alone";
+    EXPECT_EQ(MessageTag(), rows[7].shown) << "the text stays";
+    EXPECT_EQ(Texts(), logged) << "the formatted texts reach the log unchanged";
 }
 
 TEST_F(StatusMessageTest, LogLevelIsTwoForErrorsAndFourOtherwise) {
