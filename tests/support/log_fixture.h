@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,7 @@ protected:
         ResetKernelAccess();
         task_state() = TaskState{};
         log_settings() = LogSettings{};
+        log_settings().log_path = TaskLog().generic_string();
         task_ = std::make_unique<TaskBase>("VDWINUT", "Windows Host Utilities");
     }
 
@@ -79,6 +81,19 @@ protected:
     std::filesystem::path App() const { return dir_ / "app"; }
     std::filesystem::path Root() const { return dir_ / "root"; }
     std::filesystem::path State() const { return dir_ / "state"; }
+    // The texts of the records of the log file App()/task.log, without
+    // their stamps; a line that is no record shows as "<bad record: ...>".
+    std::filesystem::path TaskLog() const { return App() / "task.log"; }
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        static const std::regex record(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d (.*)\r)");
+        for (const std::string& line : ReadLines(TaskLog())) {
+            std::smatch m;
+            texts.push_back(std::regex_match(line, m, record) ? std::string(m[1]) : "<bad record: " + line + ">");
+        }
+        return texts;
+    }
+
     std::string MessageTag() const { return vdtest::TagText(task_state().environment.message_tag); }
     std::int64_t StatusTag() const { return vdtest::TagInt(task_state().environment.status_tag); }
 

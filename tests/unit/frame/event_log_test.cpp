@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/log_fixture.h"
@@ -106,17 +104,6 @@ TEST_F(EventLogTest, WriterOpensTheSourceForEachReportOnly) {
     EventLogWriter remote("\\\\elsewhere", "Src");
     EXPECT_EQ(remote.Report(4, 0, 1, nullptr, 1, 0, strings, nullptr), 0) << "a source that cannot be opened";
     EXPECT_EQ(ReadLines(State() / "eventlog.txt").size(), 3u);
-}
-
-TEST_F(EventLogTest, ReportsFromSeveralThreadsAreAllWritten) {
-    EventLogWriter writer(nullptr, "Src");
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&writer] {
-            for (int i = 0; i < 25; ++i) writer.ReportText(4, 7, "thread");
-        });
-    for (auto& t : threads) t.join();
-    EXPECT_EQ(ReadLines(State() / "eventlog.txt"), std::vector<std::string>(100, "Src\t4\t0\t0x00000007\t-\tthread"));
 }
 
 }  // namespace

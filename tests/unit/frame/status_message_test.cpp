@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,25 +12,12 @@
 
 namespace {
 
-using logtest::ReadLines;
-
 class StatusMessageTest : public logtest::TaskFixture {
 protected:
     void SetUp() override {
         TaskFixture::SetUp();
-        LogSettings& log = log_settings();
-        log.debug_level = 4;
-        log.log_to_file = 1;
-        log.log_path = (App() / "task.log").generic_string();
-    }
-    std::vector<std::string> Texts() const {
-        std::vector<std::string> texts;
-        static const std::regex record(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d (.*)\r)");
-        for (const std::string& line : ReadLines(App() / "task.log")) {
-            std::smatch m;
-            texts.push_back(std::regex_match(line, m, record) ? std::string(m[1]) : "<bad: " + line + ">");
-        }
-        return texts;
+        log_settings().debug_level = 4;
+        log_settings().log_to_file = 1;
     }
 };
 
