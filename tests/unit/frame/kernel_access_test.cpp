@@ -16,27 +16,12 @@ protected:
     void SetUp() override {
         TaskFixture::SetUp();
         Attach();
-    }
-    void MakeSemaphores() {
         ASSERT_EQ(CreateKernelAccessSemaphores(), 0);
         ASSERT_EQ(UpdateSecondIdSemaphore(), 0);
-    }
-    // A second registration, as "Driver2Ids" makes it.
-    void AddSecondId() {
-        TaskId second = kernel_attach("VDWINU2", "second", "plant", "dom", "usr");
-        ASSERT_GE(second, 0);
-        task_state().second_task_id = second;
-        ASSERT_EQ(UpdateSecondIdSemaphore(), 0);
-    }
-    // Whether `done` becomes true within a short while.
-    static bool Within(const std::atomic<bool>& done, int ms = 100) {
-        for (int i = 0; i < ms / 5 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return done;
     }
 };
 
 TEST_F(KernelAccessTest, NestedAcquiresNeedAsManyReleasesBeforeAnotherThreadGetsTheId) {
-    MakeSemaphores();
     AcquireKernelAccess(1);
     AcquireKernelAccess(1);
     AcquireKernelAccess(0);  // with one id, 0 means the task id: nests too
@@ -52,7 +37,8 @@ TEST_F(KernelAccessTest, NestedAcquiresNeedAsManyReleasesBeforeAnotherThreadGets
     });
     ReleaseKernelAccess();
     ReleaseKernelAccess();
-    EXPECT_FALSE(Within(got, 60)) << "still held once";
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_FALSE(got) << "still held once";
 
     // A release by a thread that holds nothing changes nothing.
     std::thread([] { ReleaseKernelAccess(); }).join();
@@ -61,17 +47,18 @@ TEST_F(KernelAccessTest, NestedAcquiresNeedAsManyReleasesBeforeAnotherThreadGets
 
     ReleaseKernelAccess();
     other.join();
-    EXPECT_TRUE(got);
     EXPECT_EQ(seen.load(), task_state().task_id);
     EXPECT_EQ(kernel_access_state().id_owner.load(), 0u);
     EXPECT_EQ(kernel_access_state().id_depth, 0);
 }
 
 TEST_F(KernelAccessTest, SecondIdServesAnotherThreadWhileTheFirstIsHeld) {
-    MakeSemaphores();
-    AddSecondId();
+    // A second registration, as "Driver2Ids" makes it.
     const TaskId first = task_state().task_id;
-    const TaskId second = task_state().second_task_id;
+    const TaskId second = kernel_attach("VDWINU2", "second", "plant", "dom", "usr");
+    ASSERT_GE(second, 0);
+    task_state().second_task_id = second;
+    ASSERT_EQ(UpdateSecondIdSemaphore(), 0);
 
     AcquireKernelAccess(1);
     EXPECT_EQ(CurrentTaskId(), first);
@@ -88,7 +75,6 @@ TEST_F(KernelAccessTest, SecondIdServesAnotherThreadWhileTheFirstIsHeld) {
     EXPECT_EQ(in_thread, second);
     EXPECT_EQ(nested, second);
     EXPECT_EQ(kernel_access_state().second_id_owner.load(), 0u);
-
     ReleaseKernelAccess();
 
     // The second semaphore goes when the ids are equal again.
