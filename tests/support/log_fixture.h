@@ -32,8 +32,6 @@ using vdtest::ReadFile;
 using vdtest::ReadLines;
 using vdtest::WriteFile;
 
-using vdtest::ResetKernelAccess;
-
 class TaskFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -42,7 +40,7 @@ protected:
 
         ASSERT_NO_FATAL_FAILURE(vdtest::BindInProcessKernel("value int16 0\n", db_));
 
-        ResetKernelAccess();
+        vdtest::ResetKernelAccess();
         task_state() = TaskState{};
         log_settings() = LogSettings{};
         log_settings().log_path = TaskLog().generic_string();
@@ -50,7 +48,7 @@ protected:
     }
 
     void TearDown() override {
-        ResetKernelAccess();
+        vdtest::ResetKernelAccess();
         TaskState& state = task_state();
         if (state.second_task_id >= 0 && state.second_task_id != state.task_id) kernel_detach(state.second_task_id);
         if (state.task_id >= 0) kernel_detach(state.task_id);

@@ -99,10 +99,12 @@ TEST_F(SettingsTest, SecondRegistrationUsesTheNameEndingInTwoAndIsReportedWhenRe
     EXPECT_EQ(db_->FindTask("VDWINU2"), state.second_task_id);
     EXPECT_NE(state.second_task_id, state.task_id);
     EXPECT_NE(kernel_access_state().second_id_semaphore, nullptr);
-    // Reading again keeps the registration it has.
+    // Reading again keeps the registration it has; shutdown detaches both.
     TaskId second = state.second_task_id;
     ASSERT_EQ(LoadSettings(*task_), 0);
     EXPECT_EQ(state.second_task_id, second);
+    task_->Shutdown();
+    EXPECT_TRUE(db_->Tasks().empty());
 }
 
 TEST_F(SettingsTest, SemaphoreThatCannotBeMadeFailsWith191) {
