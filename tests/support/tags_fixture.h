@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,14 @@
 #include "tests/support/in_process_kernel.h"
 
 namespace tagtest {
+
+// The value of type T at `offset` of a byte area (a packed buffer or record).
+template <typename T>
+T At(const std::uint8_t* bytes, std::size_t offset) {
+    T v;
+    std::memcpy(&v, bytes + offset, sizeof v);
+    return v;
+}
 
 inline constexpr const char* kTagList =
     "i16 int16 5\n"
@@ -42,7 +51,6 @@ protected:
         other_ = kernel_attach("OTHER", "Other task", "app", "dom", "usr");
         ASSERT_GE(other_, 0);
         msg_insert(msg_root_slot(), "VDERROR", "VDERROR %d");
-        msg_insert(msg_root_slot(), "CTINDEX", "CTINDEX %d");
         msg_insert(msg_root_slot(), "CTRECORD", "CTRECORD %d %d");
         msg_insert(msg_root_slot(), "NOMEMORY", "NOMEMORY");
     }

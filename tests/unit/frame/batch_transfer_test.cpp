@@ -2,22 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "frame/kernel_access.h"
 #include "frame/tag_object.h"
-#include "platform/handle.h"
 #include "tests/support/tags_fixture.h"
 
+using tagtest::At;
 using tagtest::KernelFixture;
 
 namespace {
 
 // What the kernel was handed by the last calls of an operation.
 struct Call {
-    int op = 0;
     TaskId task = kNoTask;
     std::vector<TagRef> refs;
     std::vector<std::uint8_t> bytes;
@@ -34,9 +32,8 @@ std::size_t PackedSize(const TagRef* refs, std::int32_t count) {
     return size;
 }
 
-void Record(int op, TaskId task, const TagRef* refs, std::int32_t count, const void* values) {
+void Record(TaskId task, const TagRef* refs, std::int32_t count, const void* values) {
     Call c;
-    c.op = op;
     c.task = task;
     if (count > 0 && refs != nullptr) c.refs.assign(refs, refs + count);
     if (count > 0 && values != nullptr) {
@@ -50,24 +47,16 @@ void Record(int op, TaskId task, const TagRef* refs, std::int32_t count, const v
 
 std::int32_t RecordingRead(TaskId task, const TagRef* refs, std::int32_t count, void* values) {
     std::int32_t rc = sim::Ops().read(task, refs, count, values);
-    Record(kOpRead, task, refs, count, values);  // after the read: what came back
+    Record(task, refs, count, values);  // after the read: what came back
     return rc;
 }
 std::int32_t RecordingWrite(TaskId task, const TagRef* refs, std::int32_t count, const void* values) {
-    Record(kOpWrite, task, refs, count, values);
+    Record(task, refs, count, values);
     return sim::Ops().write(task, refs, count, values);
 }
 std::int32_t RecordingWriteResult(TaskId task, const TagRef* refs, std::int32_t count, const void* values) {
-    Record(kOpWriteResult, task, refs, count, values);
+    Record(task, refs, count, values);
     return sim::Ops().write_result(task, refs, count, values);
-}
-
-template <typename T>
-T At(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
-    T v{};
-    EXPECT_LE(offset + sizeof v, bytes.size());
-    if (offset + sizeof v <= bytes.size()) std::memcpy(&v, bytes.data() + offset, sizeof v);
-    return v;
 }
 
 class BatchTransferTest : public KernelFixture {
@@ -112,13 +101,13 @@ TEST_F(BatchTransferTest, WriteBufferIsPackedByType) {
     // offsets written out for 4- and 8-byte pointers.
     constexpr std::size_t kPointer = sizeof(void*) == 4 ? 4 : 8;
     ASSERT_EQ(c.bytes.size(), 20 + kPointer);
-    EXPECT_EQ(At<std::int16_t>(c.bytes, 0), -9);
-    EXPECT_EQ(At<double>(c.bytes, 2), 1000.0);
-    EXPECT_EQ(At<char*>(c.bytes, 10), text.Record().Text());
-    EXPECT_EQ(At<std::uint16_t>(c.bytes, 10 + kPointer), 80);
-    EXPECT_EQ(At<std::uint16_t>(c.bytes, 12 + kPointer), 3) << "the current length, not the capacity";
-    EXPECT_EQ(At<std::int32_t>(c.bytes, 14 + kPointer), -100000);
-    EXPECT_EQ(At<std::int16_t>(c.bytes, 18 + kPointer), 300);
+    EXPECT_EQ(At<std::int16_t>(c.bytes.data(), 0), -9);
+    EXPECT_EQ(At<double>(c.bytes.data(), 2), 1000.0);
+    EXPECT_EQ(At<char*>(c.bytes.data(), 10), text.Record().Text());
+    EXPECT_EQ(At<std::uint16_t>(c.bytes.data(), 10 + kPointer), 80);
+    EXPECT_EQ(At<std::uint16_t>(c.bytes.data(), 12 + kPointer), 3) << "the current length, not the capacity";
+    EXPECT_EQ(At<std::int32_t>(c.bytes.data(), 14 + kPointer), -100000);
+    EXPECT_EQ(At<std::int16_t>(c.bytes.data(), 18 + kPointer), 300);
     EXPECT_EQ(Db("text"), "123");
 }
 
@@ -137,7 +126,7 @@ TEST_F(BatchTransferTest, ReadHandsEachTagItsOwnValue) {
     EXPECT_EQ(i32.AsInt(), 70000);
     EXPECT_EQ(blk.Record().length, 0) << "the block is not read";
     // The text slot pointed into the tag's own buffer with its capacity.
-    PackedText pt = At<PackedText>(g_calls[0].bytes, 0);
+    PackedText pt = At<PackedText>(g_calls[0].bytes.data(), 0);
     EXPECT_EQ(pt.text, text.Record().Text());
     EXPECT_EQ(pt.capacity, 80);
 }

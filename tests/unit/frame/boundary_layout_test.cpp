@@ -11,13 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "frame/kernel_access.h"
 #include "frame/tag_object.h"
 #include "frame/dispatch.h"
 #include "frame/trigger_list.h"
-#include "platform/handle.h"
 #include "tests/support/tags_fixture.h"
 
+using tagtest::At;
 using tagtest::KernelFixture;
 
 namespace {
@@ -33,12 +32,6 @@ constexpr RecordOffsets kRecord = kProduct ? RecordOffsets{22, 4, 6, 8, 12, 14, 
 
 constexpr std::uint8_t kUntouched = 0xA5;
 
-template <typename T>
-T At(const std::uint8_t* bytes, std::size_t offset) {
-    T v;
-    std::memcpy(&v, bytes + offset, sizeof v);
-    return v;
-}
 template <typename T>
 void Put(std::uint8_t* bytes, std::size_t offset, T v) {
     std::memcpy(bytes + offset, &v, sizeof v);

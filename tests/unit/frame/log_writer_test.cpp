@@ -5,7 +5,6 @@
 #include <regex>
 #include <string>
 
-#include "frame/settings.h"
 #include "tests/support/log_fixture.h"
 
 namespace {
