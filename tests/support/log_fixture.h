@@ -17,8 +17,6 @@
 #include "kernel/kernel.h"
 #include "frame/task_base.h"
 #include "frame/task_state.h"
-#include "platform/environment.h"
-#include "platform/handle.h"
 #include "sim/sim.h"
 #include "tests/support/in_process_kernel.h"
 #include "tests/support/scratch_dir.h"

@@ -35,17 +35,20 @@ protected:
                             static_cast<win::DWORD>(data.size()));
         win::RegCloseKey(key);
     }
-    // The raw bytes of a value, or "<none>".
-    static std::string Value(const std::string& key_path, const char* name, win::DWORD* type = nullptr) {
+    // The raw bytes of a value, after its type number and ":" when `typed`;
+    // "<none>" or "<no key>" when missing.
+    static std::string Value(const std::string& key_path, const char* name, bool typed = false) {
         win::HKEY key = nullptr;
         if (win::RegOpenKeyExA(win::HKEY_LOCAL_MACHINE, key_path.c_str(), 0, win::KEY_READ, &key) != win::ERROR_SUCCESS)
             return "<no key>";
         char data[512];
-        win::DWORD size = sizeof data;
-        win::LONG rc = win::RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<win::BYTE*>(data), &size);
+        win::DWORD size = sizeof data, type = 0;
+        win::LONG rc = win::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<win::BYTE*>(data), &size);
         win::RegCloseKey(key);
-        return rc == win::ERROR_SUCCESS ? std::string(data, size) : "<none>";
+        if (rc != win::ERROR_SUCCESS) return "<none>";
+        return typed ? Typed(type, std::string(data, size)) : std::string(data, size);
     }
+    static std::string Typed(win::DWORD type, const std::string& bytes) { return std::to_string(type) + ":" + bytes; }
 };
 
 TEST_F(EventLogTest, InstallWritesTheSourceAndAddsItToSourcesOnce) {
@@ -58,21 +61,17 @@ TEST_F(EventLogTest, InstallWritesTheSourceAndAddsItToSourcesOnce) {
     SetSources(std::string("Application\0Other\0\0", 19));
     const std::string file = "C:\\Windows\\system32\\VdMsgZAR.dll";
     EXPECT_EQ(EventLogWriter::Install("Windows Host Utilities", file.c_str(), kEventTypesSupported), 1);
-    win::DWORD type = 0;
-    EXPECT_EQ(Value(kAppKey + "\\Windows Host Utilities", "EventMessageFile", &type), file + std::string(1, '\0'));
-    EXPECT_EQ(type, win::REG_SZ);
+    const std::string source = kAppKey + "\\Windows Host Utilities";
+    EXPECT_EQ(Value(source, "EventMessageFile", true), Typed(win::REG_SZ, file + std::string(1, '\0')));
     const std::uint32_t seven = 7;
-    EXPECT_EQ(Value(kAppKey + "\\Windows Host Utilities", "TypesSupported", &type),
-              std::string(reinterpret_cast<const char*>(&seven), 4));
-    EXPECT_EQ(type, win::REG_DWORD);
+    EXPECT_EQ(Value(source, "TypesSupported", true), Typed(win::REG_DWORD, std::string(reinterpret_cast<const char*>(&seven), 4)));
     const std::string expected("Application\0Other\0Windows Host Utilities\0\0", 42);
-    EXPECT_EQ(Value(kAppKey, "Sources", &type), expected);
-    EXPECT_EQ(type, win::REG_MULTI_SZ);
+    EXPECT_EQ(Value(kAppKey, "Sources", true), Typed(win::REG_MULTI_SZ, expected));
 
     // Again: the list is left as it is, the values are rewritten.
     EXPECT_EQ(EventLogWriter::Install("Windows Host Utilities", "C:\\other.dll", 7), 1);
     EXPECT_EQ(Value(kAppKey, "Sources"), expected);
-    EXPECT_EQ(Value(kAppKey + "\\Windows Host Utilities", "EventMessageFile"), std::string("C:\\other.dll\0", 13));
+    EXPECT_EQ(Value(source, "EventMessageFile"), std::string("C:\\other.dll\0", 13));
 
     // A name differing only in case is another entry.
     EXPECT_EQ(EventLogWriter::Install("WINDOWS HOST UTILITIES", file.c_str(), 7), 1);
