@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "frame/kernel_access.h"
 #include "frame/log_writer.h"
 #include "kernel/kernel.h"
 #include "frame/task_base.h"

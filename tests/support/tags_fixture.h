@@ -9,7 +9,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "kernel/kernel.h"
 #include "frame/task_state.h"

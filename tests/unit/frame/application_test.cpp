@@ -5,9 +5,7 @@
 #include <string>
 
 #include "frame/application.h"
-#include "kernel/kernel.h"
 #include "frame/task_base.h"
-#include "frame/task_state.h"
 #include "sim/sim.h"
 #include "tests/support/in_process_kernel.h"
 

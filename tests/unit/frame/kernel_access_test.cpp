@@ -76,15 +76,6 @@ TEST_F(KernelAccessTest, SecondIdServesAnotherThreadWhileTheFirstIsHeld) {
     EXPECT_EQ(nested, second);
     EXPECT_EQ(kernel_access_state().second_id_owner.load(), 0u);
     ReleaseKernelAccess();
-
-    // The second semaphore goes when the ids are equal again.
-    kernel_detach(second);
-    task_state().second_task_id = first;
-    EXPECT_EQ(UpdateSecondIdSemaphore(), 0);
-    EXPECT_EQ(kernel_access_state().second_id_semaphore, nullptr);
-    AcquireKernelAccess(0);
-    EXPECT_EQ(kernel_access_state().id_owner.load(), win::GetCurrentThreadId()) << "0 falls back to the task id";
-    ReleaseKernelAccess();
 }
 
 }  // namespace

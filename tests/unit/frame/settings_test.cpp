@@ -37,7 +37,6 @@ TEST_F(SettingsTest, WithoutFilesEverythingIsOffButPathsAndLockAreReady) {
     EXPECT_NE(lock.id_semaphore, nullptr);
     EXPECT_NE(lock.access_guard, nullptr);
     EXPECT_EQ(lock.second_id_semaphore, nullptr);
-    EXPECT_EQ(task_state().second_task_id, task_state().task_id);
 
     copy_fixed(task_state().vd_name, kEnvNameSize, "");
     ASSERT_EQ(LoadSettings(*task_), 0);

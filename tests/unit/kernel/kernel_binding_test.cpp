@@ -1,5 +1,5 @@
-// Binding the kernel operations: by number from the kernel library, or from
-// a table; calls while nothing is bound fail without crashing.
+// Calls while no kernel is bound fail without crashing; binding by number
+// from the library is what every end-to-end process does first.
 #include <gtest/gtest.h>
 
 #include "kernel/kernel.h"
@@ -18,18 +18,6 @@ TEST(KernelBinding, UnboundCallsFailWithoutCrashing) {
     EXPECT_EQ(kernel_last_error(0), kKernelErrNoDatabase);
     KernelOps partial{};
     kernel_bind_table(partial);
-    EXPECT_FALSE(kernel_is_bound());
-}
-
-TEST(KernelBinding, LibraryIsBoundByOperationNumber) {
-    // The kernel library sits next to this program.
-    ASSERT_EQ(kernel_bind_library(), 0);
-    EXPECT_TRUE(kernel_is_bound());
-    EXPECT_STREQ(kernel_banner(), "VD stand-in runtime kernel 1.0");
-    char buf[4] = "zzz";
-    EXPECT_EQ(kernel_get_env("VD_SURELY_UNSET_VARIABLE", buf, sizeof buf), 0);
-    EXPECT_STREQ(buf, "");
-    kernel_unbind();
     EXPECT_FALSE(kernel_is_bound());
 }
 
