@@ -146,6 +146,7 @@ TEST_F(TriggerListTest, HandlersChangeTheListWhileTheScanGoesOn) {
     HandlerRecord* a2 = Bind(kA, 2);
     HandlerRecord* b = Bind(kB, 3);
     Bind(kC, 4);
+    Bind(kC, 8);
     Bind(kD, 5);
     // Handler 1 removes both records of A (the second is the one to be
     // called next): the entry goes, the scan goes on with B.
@@ -160,9 +161,9 @@ TEST_F(TriggerListTest, HandlersChangeTheListWhileTheScanGoesOn) {
     EXPECT_EQ(ids_, (std::vector<int>{1, 3}));
     EXPECT_EQ(list_->first->reference, kB);
 
-    // C's handler removes B, the entry in the first slot of the arrays, and
-    // binds its own tag again and a new one: the scan resumes without
-    // touching B, and the new bindings run from the next change on.
+    // C's first handler removes B, the entry in the first slot of the
+    // arrays, and binds its own tag again and a new one: the scan resumes
+    // without touching B, and the new bindings run from the next change on.
     action_ = [&](int id) {
         if (id != 4 || b == nullptr) return;
         EXPECT_EQ(trigger_list_remove(list_, b), kTlOk);
@@ -174,11 +175,11 @@ TEST_F(TriggerListTest, HandlersChangeTheListWhileTheScanGoesOn) {
     Change(kC, 2);
     Change(kD, 2);
     EXPECT_EQ(trigger_list_poll(list_, task_), kTlOk);
-    EXPECT_EQ(ids_, (std::vector<int>{4, 5}));
+    EXPECT_EQ(ids_, (std::vector<int>{4, 8, 5}));
     Change(kA, 2);
     Change(kC, 3);
     EXPECT_EQ(trigger_list_poll(list_, task_), kTlOk);
-    EXPECT_EQ(ids_, (std::vector<int>{4, 5, 4, 6, 7}));
+    EXPECT_EQ(ids_, (std::vector<int>{4, 8, 5, 4, 8, 6, 7}));
     EXPECT_EQ(list_->entry_count, 3);
 }
 
