@@ -1,7 +1,7 @@
 // Disk space of the simulated host: statvfs of the directory a drive letter
 // maps to, or the figures "diskspace.txt" gives for the drive.
 #include "platform/disk.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <sys/statvfs.h>
 
@@ -65,9 +65,8 @@ Override ReadOverride(char letter, Figures& figures) {
 
 }  // namespace
 
-BOOL GetDiskFreeSpaceExA(LPCSTR directory_name, ULARGE_INTEGER* free_bytes_available_to_caller,
-                         ULARGE_INTEGER* total_number_of_bytes, ULARGE_INTEGER* total_number_of_free_bytes) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::GetDiskFreeSpaceExA(LPCSTR directory_name, ULARGE_INTEGER* free_bytes_available_to_caller,
+                              ULARGE_INTEGER* total_number_of_bytes, ULARGE_INTEGER* total_number_of_free_bytes) {
     if (directory_name == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

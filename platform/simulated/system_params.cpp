@@ -2,7 +2,7 @@
 // registry under HKEY_CURRENT_USER "Control Panel\Desktop" as Windows keeps
 // them; starting the screen saver is recorded in "screensaver.log".
 #include "platform/system_params.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -82,8 +82,7 @@ DesktopWindow desktop_window;
 
 }  // namespace
 
-BOOL SystemParametersInfoA(UINT action, UINT ui_param, LPVOID pv_param, UINT win_ini) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::SystemParametersInfoA(UINT action, UINT ui_param, LPVOID pv_param, UINT win_ini) {
     if (ActionFails(action)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;

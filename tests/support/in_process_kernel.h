@@ -12,6 +12,7 @@
 #include "kernel/kernel.h"
 #include "frame/kernel_access.h"
 #include "platform/handle.h"
+#include "platform/test_hooks.h"
 #include "sim/sim.h"
 
 namespace vdtest {
@@ -29,7 +30,7 @@ inline void BindInProcessKernel(const std::string& tag_list, std::unique_ptr<sim
 }
 
 inline void UnbindInProcessKernel() {
-    sim::ClearFaults();
+    win::test::ClearFaults();
     kernel_unbind();
     sim::SetCurrentDatabase(nullptr);
 }

@@ -141,7 +141,7 @@ TEST_F(TaskBaseTest, StartFailuresCleanUpAndReturnTheirCodes) {
     };
     for (const Case& c : {Case{kOpAttach, 0, -3, 3}, Case{kOpTaskEnvironment, 5, -1, kStartCodeNoEnvironment}}) {
         RecordingTask task;
-        sim::InjectFault(c.op, 1, c.error, c.rc);
+        win::test::FailCalls(kernel_op_name(c.op), c.error, 1, 0, c.rc);
         EXPECT_EQ(task.Start(), c.code) << kernel_op_name(c.op);
         EXPECT_TRUE(task.hooks.empty());
         EXPECT_EQ(task_state().task_id, kNoTask);
@@ -219,7 +219,7 @@ TEST_F(TaskBaseTest, KernelHearsOfTheStartAndOfEveryWait) {
     EXPECT_EQ(g_notice.task, task_state().task_id);
     EXPECT_EQ(g_notice.a, 15);
     EXPECT_EQ(g_notice.b, 0);
-    sim::InjectFault(kOpWaitChange, 1, 0, 0);
+    win::test::FailCalls(kernel_op_name(kOpWaitChange), 0, 1, 0, 0);
     task.RunStep(1);
     task.RunStep(0);
     std::uint32_t steps = 0;
@@ -309,7 +309,7 @@ TEST_F(TaskBaseTest, RunStepDispatchesChangesToBoundHandlers) {
 
     // A binding the kernel refuses is reported.
     TagObject message(kMessage);
-    sim::InjectFault(kOpTagTypes, 1, 3, -1);
+    win::test::FailCalls(kernel_op_name(kOpTagTypes), 3);
     task.BindTrigger(&message, &SecondHandler, &seen);
     EXPECT_EQ(task.trigger_list->entry_count, 2);
     EXPECT_EQ(Status(), 3);
@@ -325,23 +325,23 @@ TEST_F(TaskBaseTest, RunStepRules) {
 
     EXPECT_EQ(task.RunStep(0), 0);  // polling, nothing changed: idle and go on
     EXPECT_EQ(task.hooks.back(), "Idle");
-    sim::InjectFault(kOpNextChanged, 1, kKernelErrNoDatabase);
+    win::test::FailCalls(kernel_op_name(kOpNextChanged), kKernelErrNoDatabase);
     EXPECT_EQ(task.RunStep(0), kTlKernelFailed);
     // A wake without a change (-9) ends the loop even without a stop, after
     // a pause of 50 ms.
-    sim::InjectFault(kOpWaitChange, 1, 0, 0);
+    win::test::FailCalls(kernel_op_name(kOpWaitChange), 0, 1, 0, 0);
     const auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(task.RunStep(1), kTlNoChange);
     EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(40));  // 50 ms, give or take the clock
     // A disarm that fails after the wait makes the step a kernel failure.
-    sim::InjectFault(kOpWaitChange, 1, 0, 0);
-    sim::InjectFault(kOpDisarmWait, 1, kKernelErrNoDatabase);
+    win::test::FailCalls(kernel_op_name(kOpWaitChange), 0, 1, 0, 0);
+    win::test::FailCalls(kernel_op_name(kOpDisarmWait), kKernelErrNoDatabase);
     EXPECT_EQ(task.RunStep(1), kTlKernelFailed);
     // A failed kernel call (-7) without a stop request.
-    sim::InjectFault(kOpNextChanged, 1, kKernelErrNoDatabase);
+    win::test::FailCalls(kernel_op_name(kOpNextChanged), kKernelErrNoDatabase);
     EXPECT_EQ(task.RunStep(1), kTlKernelFailed);
     // The arming's 34 stays 34 while no stop is requested ...
-    sim::InjectFault(kOpArmWait, 1, 0, kKernelStopRequested);
+    win::test::FailCalls(kernel_op_name(kOpArmWait), 0, 1, 0, kKernelStopRequested);
     EXPECT_EQ(task.RunStep(1), kKernelStopRequested);
     EXPECT_EQ(task.hooks.size(), 3u);  // Idle only in polling mode
     // ... and becomes 27 with one.
@@ -349,7 +349,7 @@ TEST_F(TaskBaseTest, RunStepRules) {
     EXPECT_EQ(task.RunStep(1), kStepStopRequested);
 
     // Polling, with the stop request still pending.
-    sim::InjectFault(kOpNextChanged, 1, kKernelErrNoDatabase);
+    win::test::FailCalls(kernel_op_name(kOpNextChanged), kKernelErrNoDatabase);
     EXPECT_EQ(task.RunStep(0), kStepStopRequested);  // -7 with a stop request
     EXPECT_EQ(task.RunStep(0), kStepStopRequested);
     EXPECT_EQ(Status(), 1);  // none of these is an error report

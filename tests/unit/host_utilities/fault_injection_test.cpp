@@ -112,7 +112,7 @@ void Enter(int op) {
     const bool loop_op = op == kOpLock || op == kOpNextChanged || op == kOpArmWait || op == kOpWaitChange ||
                          op == kOpAfterWait;
     if (g_rec.phase == "start" && g_rec.loaded && loop_op) g_rec.phase = "run";
-    if (Record(op, kernel_op_name(op))) sim::InjectFault(op, 1, kKernelErrNoDatabase, -1);
+    if (Record(op, kernel_op_name(op))) win::test::FailCalls(kernel_op_name(op), kKernelErrNoDatabase);
 }
 
 void OnPlatformCall(const char* function) {
@@ -259,7 +259,7 @@ protected:
             out.fault_hit = g_rec.fault_hit;
             g_rec.fault.clear();
         }
-        sim::ClearFaults();
+        win::test::ClearFaults();
         out.all_done = true;
         for (const char* name : kDoneTags) out.all_done = out.all_done && IntTag(*db, name) == 1;
         out.disk_value = IntTag(*db, "DISK_VALUE");
