@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "platform/error.h"
@@ -19,18 +18,6 @@ namespace {
 
 constexpr char kDesktopKey[] = "Control Panel\\Desktop";
 constexpr UINT kDefaultTimeout = 900;
-
-// Actions the test listed in spi-fail.txt.
-bool ActionFails(UINT action) {
-    std::ifstream in(host::StatePath("spi-fail.txt"));
-    std::string line;
-    while (std::getline(in, line)) {
-        char* end = nullptr;
-        unsigned long v = std::strtoul(line.c_str(), &end, 0);
-        if (end != line.c_str() && v == action) return true;
-    }
-    return false;
-}
 
 // The value as text, or `fallback` when the key or value is missing or not
 // a text.
@@ -83,10 +70,6 @@ DesktopWindow desktop_window;
 }  // namespace
 
 BOOL sys::SystemParametersInfoA(UINT action, UINT ui_param, LPVOID pv_param, UINT win_ini) {
-    if (ActionFails(action)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
     switch (action) {
         case SPI_GETSCREENSAVEACTIVE: return Store(Flag(ReadText("ScreenSaveActive", "0")), pv_param);
         case SPI_SETSCREENSAVEACTIVE: return Written(WriteText("ScreenSaveActive", ui_param != 0 ? "1" : "0"));
