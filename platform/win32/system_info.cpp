@@ -17,7 +17,7 @@ DWORD sys::GetModuleFileNameA(HMODULE module, LPSTR file_name, DWORD size) {
 }
 
 DWORD sys::GetFileVersionInfoSizeA(LPCSTR file_name, DWORD* handle) {
-    return ::GetFileVersionInfoSizeA(file_name, reinterpret_cast<LPDWORD>(handle));
+    return ::GetFileVersionInfoSizeA(file_name, reinterpret_cast<::LPDWORD>(handle));
 }
 
 BOOL sys::GetFileVersionInfoA(LPCSTR file_name, DWORD handle, DWORD length, LPVOID data) {
