@@ -20,6 +20,7 @@
 #include "platform/types.h"
 
 #if defined(VD_TEST_HOOKS)
+#include <cstddef>
 #include <optional>
 #include <typeinfo>
 
@@ -42,6 +43,7 @@ template <typename F>
 void ReplaceCalls(const char* function, F* replacement) {
     ReplaceCalls(function, reinterpret_cast<void (*)()>(replacement), typeid(F));
 }
+inline void ReplaceCalls(const char* function, std::nullptr_t) { ReplaceCalls(function, nullptr, typeid(void)); }
 
 // Told of every call that asks the switch table (null: nobody). Runs on the
 // calling thread, outside the table's lock.

@@ -54,7 +54,7 @@ TEST_F(FaultSwitch, AReplacedFunctionRunsTheReplacementUntilReplacedWithNull) {
     test::FailCalls("GetFileAttributesA", ERROR_ACCESS_DENIED);
     EXPECT_EQ(GetFileAttributesA(missing.c_str()), INVALID_FILE_ATTRIBUTES) << "a fault comes first";
     EXPECT_EQ(GetFileAttributesA(missing.c_str()), 0x1234u);
-    test::ReplaceCalls<DWORD(LPCSTR)>("GetFileAttributesA", nullptr);
+    test::ReplaceCalls("GetFileAttributesA", nullptr);
     EXPECT_EQ(GetFileAttributesA(missing.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
