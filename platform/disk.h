@@ -6,8 +6,7 @@
 // directory. A test controls the figures through the state directory's
 // "diskspace.txt": each line is a drive letter and ":", then either three
 // byte counts (free to the caller, total, total free; the third may be left
-// out and then equals the first) or the word "notready". A listed drive
-// needs no mapping; "notready" makes the query fail with ERROR_NOT_READY.
+// out and then equals the first). A listed drive needs no mapping.
 // Blank lines and lines starting with "#" are ignored.
 #pragma once
 

@@ -20,14 +20,4 @@ BOOL ExitWindowsEx(UINT flags, DWORD reason);
 
 BOOL LockWorkStation();
 
-// Test seam: exists only in objects compiled with VD_TEST_SEAMS (the unit
-// tests compile their own copy of the family that way). While hooks are
-// set, ExitWindowsEx and LockWorkStation call them instead of the system;
-// null restores the normal behaviour. The product has no such switch.
-struct ShutdownTestHooks {
-    BOOL (*exit_windows)(UINT flags, DWORD reason);
-    BOOL (*lock_workstation)();
-};
-void SetShutdownTestHooks(const ShutdownTestHooks* hooks);
-
 }  // namespace win

@@ -7,9 +7,7 @@
 // 900 when absent) and "ScreenSaverIsSecure" ("1" / "0"), all REG_SZ.
 // Starting the screen saver (WM_SYSCOMMAND / SC_SCREENSAVE to the desktop
 // window) appends the line "screensaver start" to "screensaver.log" in the
-// state directory. A test makes single actions fail by listing their
-// numbers (decimal, one per line) in the state directory's "spi-fail.txt";
-// they then return FALSE with ERROR_ACCESS_DENIED.
+// state directory.
 #pragma once
 
 #include <cstdint>

@@ -1,13 +1,15 @@
-// The fault switch table and the test clock; built into vd_platform only
-// with VD_TEST_HOOKS, on both sides.
+// The switch table and the test clock; built into vd_platform only with
+// VD_TEST_HOOKS, on both sides.
 #include "platform/test_hooks.h"
 
 #include "platform/time.h"
 
 #include <atomic>
-#include <cstring>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -15,19 +17,23 @@
 namespace win::test {
 namespace {
 
-struct Fault {
+struct Switch {
     DWORD error = 0;
-    int count = 0;  // kUntilCleared: every call
+    int count = 0;  // kUntilCleared: every call; 0: no fault
     int skip = 0;
+    std::optional<long> result;
+    void (*replacement)() = nullptr;
+    const std::type_info* type = nullptr;
 };
 
 struct Switches {
     std::mutex mutex;
-    std::map<std::string, Fault, std::less<>> faults;
+    std::map<std::string, Switch, std::less<>> table;
 };
+// Never destroyed: calls during the program's exit still ask it.
 Switches& Table() {
-    static Switches table;
-    return table;
+    static Switches& switches = *new Switches;
+    return switches;
 }
 // Fast path: nothing to look up while no switch is set.
 std::atomic<bool> g_armed{false};
@@ -36,69 +42,73 @@ std::atomic<CallObserver> g_observer{nullptr};
 std::atomic<bool> g_clock_on{false};
 std::atomic<ULONGLONG> g_clock_ticks{0};
 
+thread_local int t_depth = 0;
+
+// Drops the switches that neither fail nor replace (the caller holds the lock).
+void Prune(Switches& t) {
+    std::erase_if(t.table, [](const auto& entry) { return entry.second.count == 0 && !entry.second.replacement; });
+    g_armed = !t.table.empty();
+}
+
 }  // namespace
 
-void FailCalls(const char* function, DWORD error, int count, int skip) {
+void FailCalls(const char* function, DWORD error, int count, int skip, std::optional<long> result) {
     Switches& t = Table();
     std::lock_guard<std::mutex> hold(t.mutex);
-    if (count == 0) {
-        t.faults.erase(std::string(function));
-    } else {
-        t.faults[function] = Fault{error, count, skip};
-    }
-    g_armed = !t.faults.empty();
+    Switch& s = t.table[function];
+    s.error = error;
+    s.count = count;
+    s.skip = skip;
+    s.result = result;
+    Prune(t);
 }
 
 void ClearFaults() {
     Switches& t = Table();
     std::lock_guard<std::mutex> hold(t.mutex);
-    t.faults.clear();
-    g_armed = false;
+    for (auto& entry : t.table) entry.second.count = 0;
+    Prune(t);
+}
+
+void ReplaceCalls(const char* function, void (*replacement)(), const std::type_info& type) {
+    Switches& t = Table();
+    std::lock_guard<std::mutex> hold(t.mutex);
+    Switch& s = t.table[function];
+    s.replacement = replacement;
+    s.type = &type;
+    Prune(t);
 }
 
 void SetCallObserver(CallObserver observer) { g_observer = observer; }
 
-namespace {
-thread_local int t_depth = 0;
-}  // namespace
-
-PlatformCall::PlatformCall(const char* function) {
+Call::Call(const char* function) : function_(function) {
     if (t_depth++ != 0) return;
     if (CallObserver observer = g_observer.load()) observer(function);
     if (!g_armed.load()) return;
     Switches& t = Table();
     std::lock_guard<std::mutex> hold(t.mutex);
-    auto it = t.faults.find(std::string_view(function));
-    if (it == t.faults.end()) return;
-    Fault& f = it->second;
-    if (f.skip > 0) {
-        --f.skip;
+    auto it = t.table.find(std::string_view(function));
+    if (it == t.table.end()) return;
+    Switch& s = it->second;
+    replacement_ = s.replacement;
+    type_ = s.type;
+    if (s.count == 0) return;
+    if (s.skip > 0) {
+        --s.skip;
         return;
     }
     fails_ = true;
-    error_ = f.error;
-    if (f.count != kUntilCleared && --f.count <= 0) {
-        t.faults.erase(it);
-        if (t.faults.empty()) g_armed = false;
-    }
+    error_ = s.error;
+    result_ = s.result;
+    if (s.count != kUntilCleared && --s.count == 0) Prune(t);
 }
 
-PlatformCall::~PlatformCall() { --t_depth; }
+Call::~Call() { --t_depth; }
 
-DWORD UnreadableProfileString(LPCSTR app_name, LPCSTR key_name, LPCSTR default_value, LPSTR returned,
-                              DWORD size) {
-    if (returned == nullptr || size == 0) return 0;
-    if (app_name == nullptr || key_name == nullptr) {
-        returned[0] = '\0';
-        if (size > 1) returned[1] = '\0';
-        return 0;
-    }
-    std::string_view text = default_value == nullptr ? std::string_view() : std::string_view(default_value);
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    const DWORD n = text.size() < size ? static_cast<DWORD>(text.size()) : size - 1;
-    std::memcpy(returned, text.data(), n);
-    returned[n] = '\0';
-    return n;
+void Call::CheckType(const std::type_info& type) const {
+    if (*type_ == type) return;
+    std::fprintf(stderr, "the replacement of %s has another type than the function\n", function_);
+    std::abort();
 }
 
 void UseTestClock(bool on) {

@@ -1,27 +1,22 @@
-// The kernel operations over the current database, with fault injection.
+// The kernel operations over the current database; in test builds each
+// asks the switch table of platform/test_hooks.h first, by its name.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <mutex>
+#include <type_traits>
 
+#include "platform/test_hooks.h"
 #include "sim/sim.h"
 
 namespace sim {
 namespace {
-
-struct Fault {
-    int calls = 0;
-    std::int32_t error = 0;
-    std::int32_t result = -1;
-};
 
 struct State {
     std::mutex mutex;
     Database* current = nullptr;
     std::unique_ptr<Database> opened;
     bool reported = false;
-    std::map<int, Fault> faults;
 };
 
 State& S() {
@@ -47,25 +42,29 @@ Database* Db() {
 
 std::int32_t g_no_db_error = kKernelErrNoDatabase;
 
-// True when operation `op` is to fail now; `result` is what it returns.
-bool Faulted(int op, TaskId task, std::int32_t& result) {
+#if defined(VD_TEST_HOOKS)
+// A switched operation answers -1 (a text: null) or the result the test
+// gave, and leaves the error for kernel_last_error.
+template <typename R>
+R Faulted(const win::test::Call& call, TaskId task) {
     State& s = S();
-    Fault f;
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        auto it = s.faults.find(op);
-        if (it == s.faults.end() || it->second.calls <= 0) return false;
-        f = it->second;
-        if (--it->second.calls == 0) s.faults.erase(it);
+    if (Database* db = s.current ? s.current : s.opened.get())
+        db->SetLastError(task, static_cast<std::int32_t>(call.Error()));
+    if constexpr (std::is_pointer_v<R>) {
+        return nullptr;
+    } else {
+        return static_cast<R>(call.Result(-1));
     }
-    if (Database* db = s.current ? s.current : s.opened.get()) db->SetLastError(task, f.error);
-    result = f.result;
-    return true;
 }
+#define VD_FAULT_CHECK(op, task, type)                     \
+    const win::test::Call call(kernel_op_name(op));        \
+    if (call.Fails()) return Faulted<type>(call, task);
+#else
+#define VD_FAULT_CHECK(op, task, type)
+#endif
 
 #define VD_PROLOGUE(op, task, fail)               \
-    std::int32_t fault_result = 0;                \
-    if (Faulted(op, task, fault_result)) return static_cast<decltype(fail)>(fault_result); \
+    VD_FAULT_CHECK(op, task, decltype(fail))      \
     Database* db = Db();                          \
     if (db == nullptr) return fail;
 
@@ -78,8 +77,7 @@ std::int32_t OpDetach(TaskId task) {
     return db->Detach(task);
 }
 std::int32_t OpGetEnv(const char* name, char* buffer, std::int32_t size) {
-    std::int32_t fault_result = 0;
-    if (Faulted(kOpGetEnv, kNoTask, fault_result)) return fault_result;
+    VD_FAULT_CHECK(kOpGetEnv, kNoTask, std::int32_t)
     if (buffer == nullptr || size <= 0) return 0;
     buffer[0] = '\0';
     const char* value = name ? std::getenv(name) : nullptr;
@@ -91,8 +89,7 @@ std::int32_t OpGetEnv(const char* name, char* buffer, std::int32_t size) {
     return 1;
 }
 const char* OpBanner() {
-    std::int32_t fault_result = 0;
-    if (Faulted(kOpBanner, kNoTask, fault_result)) return nullptr;
+    VD_FAULT_CHECK(kOpBanner, kNoTask, const char*)
     return "VD stand-in runtime kernel 1.0";
 }
 std::int32_t OpTaskText(TaskId task, char* buffer) {
@@ -175,6 +172,7 @@ std::int32_t OpShutdownProbe() {
 }
 
 #undef VD_PROLOGUE
+#undef VD_FAULT_CHECK
 
 #define VD_KERNEL_OP_ENTRY(number, Name, member, result, params, args, unbound) .member = Op##Name,
 const KernelOps kOps = {VD_KERNEL_OPERATIONS(VD_KERNEL_OP_ENTRY)};
@@ -202,21 +200,6 @@ std::string DefaultDatabasePath() {
         return dir + "runtime.db";
     }
     return "runtime.db";
-}
-
-void InjectFault(int op, int calls, std::int32_t error, std::int32_t result) {
-    State& s = S();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (calls <= 0)
-        s.faults.erase(op);
-    else
-        s.faults[op] = Fault{calls, error, result};
-}
-
-void ClearFaults() {
-    State& s = S();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.faults.clear();
 }
 
 }  // namespace sim

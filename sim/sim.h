@@ -192,9 +192,4 @@ Database* CurrentDatabase();
 // $VDRUNTIME, else $VDAPP/runtime.db, else runtime.db.
 std::string DefaultDatabasePath();
 
-// Fault injection: the next `calls` calls of operation `op` fail, returning
-// `result` and leaving `error` for kernel_last_error.
-void InjectFault(int op, int calls, std::int32_t error, std::int32_t result = -1);
-void ClearFaults();
-
 }  // namespace sim

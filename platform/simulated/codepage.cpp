@@ -10,7 +10,7 @@
 
 #include "platform/error.h"
 #include "platform/simulated/host_state.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 namespace win {
 namespace {
@@ -216,9 +216,8 @@ BOOL IsDBCSLeadByte(BYTE test_char) {
     }
 }
 
-int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
-                        int cchWideChar) {
-    VD_FAIL_POINT(0);
+int sys::MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
+                             int cchWideChar) {
     if (lpMultiByteStr == nullptr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
         (cchWideChar > 0 && lpWideCharStr == nullptr)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -265,9 +264,8 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
     return Finish(sink);
 }
 
-int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
-                        int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
-    VD_FAIL_POINT(0);
+int sys::WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+                             int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
     if (lpWideCharStr == nullptr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
         (cbMultiByte > 0 && lpMultiByteStr == nullptr)) {
         SetLastError(ERROR_INVALID_PARAMETER);

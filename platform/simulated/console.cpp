@@ -1,5 +1,5 @@
 #include "platform/console.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <atomic>
 
@@ -45,20 +45,16 @@ BOOL Set(std::atomic<UINT>& slot, UINT cp) {
 
 }  // namespace
 
-BOOL SetConsoleOutputCP(UINT code_page) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::SetConsoleOutputCP(UINT code_page) {
     return Set(g_output_cp, code_page);
 }
-BOOL SetConsoleCP(UINT code_page) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::SetConsoleCP(UINT code_page) {
     return Set(g_input_cp, code_page);
 }
-UINT GetConsoleCP() {
-    VD_FAIL_POINT(0);
+UINT sys::GetConsoleCP() {
     return Current(g_input_cp);
 }
-UINT GetConsoleOutputCP() {
-    VD_FAIL_POINT(0);
+UINT sys::GetConsoleOutputCP() {
     return Current(g_output_cp);
 }
 

@@ -1,7 +1,7 @@
 // Device control on the simulated host: every request to a device is
 // recorded in "devices.log".
 #include "platform/device.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <cstdio>
 #include <string>
@@ -28,9 +28,8 @@ std::string Hex(const void* data, DWORD size) {
 
 }  // namespace
 
-BOOL DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWORD in_buffer_size,
-                     LPVOID out_buffer, DWORD out_buffer_size, DWORD* bytes_returned, LPOVERLAPPED overlapped) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::DeviceIoControl(HANDLE device, DWORD io_control_code, LPVOID in_buffer, DWORD in_buffer_size,
+                          LPVOID out_buffer, DWORD out_buffer_size, DWORD* bytes_returned, LPOVERLAPPED overlapped) {
     if (bytes_returned != nullptr) *bytes_returned = 0;
     auto* object = host::As<host::HostDevice>(device);
     if (object == nullptr) {

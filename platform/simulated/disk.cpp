@@ -1,7 +1,7 @@
 // Disk space of the simulated host: statvfs of the directory a drive letter
 // maps to, or the figures "diskspace.txt" gives for the drive.
 #include "platform/disk.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <sys/statvfs.h>
 
@@ -25,8 +25,6 @@ struct Figures {
     ULONGLONG total_free = 0;
 };
 
-enum class Override { kNone, kFigures, kNotReady };
-
 bool NextNumber(std::string_view& rest, ULONGLONG& out) {
     std::size_t start = rest.find_first_not_of(" \t");
     if (start == std::string_view::npos) return false;
@@ -37,10 +35,10 @@ bool NextNumber(std::string_view& rest, ULONGLONG& out) {
     return rest.empty() || rest.front() == ' ' || rest.front() == '\t' || rest.front() == '\r';
 }
 
-// The line of diskspace.txt for the drive, if any; the last line wins.
-Override ReadOverride(char letter, Figures& figures) {
+// The figures of diskspace.txt for the drive, if any; the last line wins.
+bool ReadFigures(char letter, Figures& figures) {
     std::ifstream in(host::StatePath("diskspace.txt"));
-    Override result = Override::kNone;
+    bool found = false;
     std::string line;
     while (std::getline(in, line)) {
         std::size_t pos = line.find_first_not_of(" \t");
@@ -49,25 +47,19 @@ Override ReadOverride(char letter, Figures& figures) {
         if (std::toupper(static_cast<unsigned char>(line[pos])) != letter) continue;
         std::string_view rest(line);
         rest.remove_prefix(pos + 2);
-        std::size_t word = rest.find_first_not_of(" \t");
-        if (word != std::string_view::npos && rest.substr(word, 8) == "notready") {
-            result = Override::kNotReady;
-            continue;
-        }
         Figures f;
         if (!NextNumber(rest, f.free_to_caller) || !NextNumber(rest, f.total)) continue;
         if (!NextNumber(rest, f.total_free)) f.total_free = f.free_to_caller;
         figures = f;
-        result = Override::kFigures;
+        found = true;
     }
-    return result;
+    return found;
 }
 
 }  // namespace
 
-BOOL GetDiskFreeSpaceExA(LPCSTR directory_name, ULARGE_INTEGER* free_bytes_available_to_caller,
-                         ULARGE_INTEGER* total_number_of_bytes, ULARGE_INTEGER* total_number_of_free_bytes) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::GetDiskFreeSpaceExA(LPCSTR directory_name, ULARGE_INTEGER* free_bytes_available_to_caller,
+                              ULARGE_INTEGER* total_number_of_bytes, ULARGE_INTEGER* total_number_of_free_bytes) {
     if (directory_name == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -81,12 +73,7 @@ BOOL GetDiskFreeSpaceExA(LPCSTR directory_name, ULARGE_INTEGER* free_bytes_avail
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
-        Override o = ReadOverride(letter, figures);
-        if (o == Override::kNotReady) {
-            SetLastError(ERROR_NOT_READY);
-            return FALSE;
-        }
-        have = o == Override::kFigures;
+        have = ReadFigures(letter, figures);
     }
     if (!have) {
         std::string host_path;

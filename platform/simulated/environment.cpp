@@ -1,5 +1,5 @@
 #include "platform/environment.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -8,8 +8,7 @@
 
 namespace win {
 
-DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
-    VD_FAIL_POINT(0);
+DWORD sys::GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
     if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr) {
         SetLastError(ERROR_ENVVAR_NOT_FOUND);
         return 0;
@@ -31,8 +30,7 @@ DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
     return static_cast<DWORD>(length);
 }
 
-BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
     if (name == nullptr || *name == '\0' || std::strchr(name, '=') != nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

@@ -1,7 +1,7 @@
 // Event log on the simulated host: source handles are host objects, each
 // report one line of "eventlog.txt" in the state directory.
 #include "platform/event_log.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <cstdio>
 #include <fstream>
@@ -166,8 +166,7 @@ std::vector<EventRecord> ReadEventLog(int* bad_lines) {
 
 }  // namespace host
 
-HANDLE RegisterEventSourceA(LPCSTR server_name, LPCSTR source_name) {
-    VD_FAIL_POINT(nullptr);
+HANDLE sys::RegisterEventSourceA(LPCSTR server_name, LPCSTR source_name) {
     if (server_name != nullptr && *server_name != '\0') {
         SetLastError(RPC_S_SERVER_UNAVAILABLE);
         return nullptr;
@@ -179,8 +178,7 @@ HANDLE RegisterEventSourceA(LPCSTR server_name, LPCSTR source_name) {
     return static_cast<host::HostObject*>(new host::EventSource(source_name));
 }
 
-BOOL DeregisterEventSource(HANDLE event_log) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::DeregisterEventSource(HANDLE event_log) {
     auto* source = host::As<host::EventSource>(event_log);
     if (source == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -190,9 +188,8 @@ BOOL DeregisterEventSource(HANDLE event_log) {
     return TRUE;
 }
 
-BOOL ReportEventA(HANDLE event_log, WORD type, WORD category, DWORD event_id, PSID, WORD num_strings,
-                  DWORD data_size, LPCSTR* strings, LPVOID raw_data) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::ReportEventA(HANDLE event_log, WORD type, WORD category, DWORD event_id, PSID, WORD num_strings,
+                       DWORD data_size, LPCSTR* strings, LPVOID raw_data) {
     auto* source = host::As<host::EventSource>(event_log);
     if (source == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);

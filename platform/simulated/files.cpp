@@ -1,5 +1,5 @@
 #include "platform/files.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -161,9 +161,8 @@ DWORD CopyOut(const std::string& text, DWORD size, LPSTR buffer) {
 
 }  // namespace
 
-HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD, LPSECURITY_ATTRIBUTES,
-                   DWORD creation_disposition, DWORD, HANDLE) {
-    VD_FAIL_POINT(INVALID_HANDLE_VALUE);
+HANDLE sys::CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD, LPSECURITY_ATTRIBUTES,
+                        DWORD creation_disposition, DWORD, HANDLE) {
     if (file_name == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -213,8 +212,7 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD, LPSECURITY_ATT
     return new HostFile(fd);
 }
 
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, DWORD* bytes_read, LPOVERLAPPED) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, DWORD* bytes_read, LPOVERLAPPED) {
     if (bytes_read != nullptr) *bytes_read = 0;
     auto* object = host::As<HostFile>(file);
     if (object == nullptr || (buffer == nullptr && bytes_to_read > 0)) {
@@ -237,8 +235,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, DWORD* bytes_read
     return TRUE;
 }
 
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, DWORD* bytes_written, LPOVERLAPPED) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, DWORD* bytes_written, LPOVERLAPPED) {
     if (bytes_written != nullptr) *bytes_written = 0;
     auto* object = host::As<HostFile>(file);
     if (object == nullptr || (buffer == nullptr && bytes_to_write > 0)) {
@@ -260,8 +257,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes_to_write, DWORD* bytes_w
     return TRUE;
 }
 
-BOOL DeleteFileA(LPCSTR file_name) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::DeleteFileA(LPCSTR file_name) {
     std::string path;
     if (!HostPathOf(file_name, path)) return FALSE;
     struct stat st {};
@@ -292,8 +288,7 @@ BOOL MoveFileExA(LPCSTR existing_name, LPCSTR new_name, DWORD flags) {
     return TRUE;
 }
 
-BOOL CreateDirectoryA(LPCSTR path_name, LPSECURITY_ATTRIBUTES) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::CreateDirectoryA(LPCSTR path_name, LPSECURITY_ATTRIBUTES) {
     std::string path;
     if (!HostPathOf(path_name, path)) return FALSE;
     if (::mkdir(path.c_str(), 0777) != 0) {
@@ -304,8 +299,7 @@ BOOL CreateDirectoryA(LPCSTR path_name, LPSECURITY_ATTRIBUTES) {
     return TRUE;
 }
 
-BOOL RemoveDirectoryA(LPCSTR path_name) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::RemoveDirectoryA(LPCSTR path_name) {
     std::string path;
     if (!HostPathOf(path_name, path)) return FALSE;
     if (::rmdir(path.c_str()) != 0) {
@@ -315,8 +309,7 @@ BOOL RemoveDirectoryA(LPCSTR path_name) {
     return TRUE;
 }
 
-HANDLE FindFirstFileA(LPCSTR file_name, WIN32_FIND_DATAA* find_data) {
-    VD_FAIL_POINT(INVALID_HANDLE_VALUE);
+HANDLE sys::FindFirstFileA(LPCSTR file_name, WIN32_FIND_DATAA* find_data) {
     if (find_data == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -375,8 +368,7 @@ HANDLE FindFirstFileA(LPCSTR file_name, WIN32_FIND_DATAA* find_data) {
     return find;
 }
 
-BOOL FindNextFileA(HANDLE find_file, WIN32_FIND_DATAA* find_data) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::FindNextFileA(HANDLE find_file, WIN32_FIND_DATAA* find_data) {
     auto* find = host::As<HostFind>(find_file);
     if (find == nullptr || find_data == nullptr) {
         SetLastError(find == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
@@ -390,8 +382,7 @@ BOOL FindNextFileA(HANDLE find_file, WIN32_FIND_DATAA* find_data) {
     return TRUE;
 }
 
-BOOL FindClose(HANDLE find_file) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::FindClose(HANDLE find_file) {
     auto* find = host::As<HostFind>(find_file);
     if (find == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -401,8 +392,7 @@ BOOL FindClose(HANDLE find_file) {
     return TRUE;
 }
 
-DWORD GetFileAttributesA(LPCSTR file_name) {
-    VD_FAIL_POINT(INVALID_FILE_ATTRIBUTES);
+DWORD sys::GetFileAttributesA(LPCSTR file_name) {
     std::string path;
     if (!HostPathOf(file_name, path)) return INVALID_FILE_ATTRIBUTES;
     struct stat st {};
@@ -413,13 +403,11 @@ DWORD GetFileAttributesA(LPCSTR file_name) {
     return AttributesOf(st);
 }
 
-DWORD GetLogicalDrives() {
-    VD_FAIL_POINT(0);
+DWORD sys::GetLogicalDrives() {
     return host::DriveMask();
 }
 
-BOOL FileTimeToSystemTime(const FILETIME* file_time, SYSTEMTIME* system_time) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::FileTimeToSystemTime(const FILETIME* file_time, SYSTEMTIME* system_time) {
     if (file_time == nullptr || system_time == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -454,8 +442,7 @@ BOOL FileTimeToSystemTime(const FILETIME* file_time, SYSTEMTIME* system_time) {
     return TRUE;
 }
 
-DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
-    VD_FAIL_POINT(0);
+DWORD sys::GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
     char cwd[4096];
     if (::getcwd(cwd, sizeof cwd) == nullptr) {
         SetLastError(ErrorOf(errno, ""));
@@ -464,8 +451,7 @@ DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
     return CopyOut(host::ToWindowsPath(cwd), size, buffer);
 }
 
-BOOL SetCurrentDirectoryA(LPCSTR path_name) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::SetCurrentDirectoryA(LPCSTR path_name) {
     std::string path;
     if (!HostPathOf(path_name, path)) return FALSE;
     if (::chdir(path.c_str()) != 0) {
@@ -476,8 +462,7 @@ BOOL SetCurrentDirectoryA(LPCSTR path_name) {
     return TRUE;
 }
 
-DWORD GetTempPathA(DWORD size, LPSTR buffer) {
-    VD_FAIL_POINT(0);
+DWORD sys::GetTempPathA(DWORD size, LPSTR buffer) {
     const char* tmp = std::getenv("TMPDIR");
     std::string dir = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
     std::string path = host::ToWindowsPath(dir);
@@ -485,8 +470,7 @@ DWORD GetTempPathA(DWORD size, LPSTR buffer) {
     return CopyOut(path, size, buffer);
 }
 
-UINT GetTempFileNameA(LPCSTR path_name, LPCSTR prefix, UINT unique, LPSTR temp_file_name) {
-    VD_FAIL_POINT(0);
+UINT sys::GetTempFileNameA(LPCSTR path_name, LPCSTR prefix, UINT unique, LPSTR temp_file_name) {
     if (path_name == nullptr || temp_file_name == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -530,8 +514,7 @@ UINT GetTempFileNameA(LPCSTR path_name, LPCSTR prefix, UINT unique, LPSTR temp_f
     return 0;
 }
 
-std::FILE* crt_fopen(LPCSTR file_name, const char* mode) {
-    VD_FAIL_POINT(nullptr);
+std::FILE* sys::crt_fopen(LPCSTR file_name, const char* mode) {
     std::string path;
     if (mode == nullptr || !HostPathOf(file_name, path)) return nullptr;
     struct stat st {};

@@ -1,5 +1,5 @@
 #include "platform/handle.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include "platform/error.h"
 #include "platform/simulated/host_object.h"
@@ -19,8 +19,7 @@ HostObject* FromHandle(HANDLE handle) {
 
 }  // namespace host
 
-BOOL CloseHandle(HANDLE handle) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::CloseHandle(HANDLE handle) {
     host::HostObject* object = host::FromHandle(handle);
     if (object == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);

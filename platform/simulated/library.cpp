@@ -1,5 +1,5 @@
 #include "platform/library.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -40,8 +40,7 @@ void* TryOpen(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW 
 
 }  // namespace
 
-HMODULE LoadLibraryA(LPCSTR file_name) {
-    VD_FAIL_POINT(nullptr);
+HMODULE sys::LoadLibraryA(LPCSTR file_name) {
     if (file_name == nullptr || *file_name == '\0') {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -67,8 +66,7 @@ HMODULE LoadLibraryA(LPCSTR file_name) {
     return handle;
 }
 
-FARPROC GetProcAddress(HMODULE module, LPCSTR proc_name) {
-    VD_FAIL_POINT(nullptr);
+FARPROC sys::GetProcAddress(HMODULE module, LPCSTR proc_name) {
     if (module == nullptr || proc_name == nullptr) {
         SetLastError(module == nullptr ? ERROR_INVALID_HANDLE : ERROR_PROC_NOT_FOUND);
         return nullptr;
@@ -87,8 +85,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR proc_name) {
     return reinterpret_cast<FARPROC>(p);
 }
 
-BOOL FreeLibrary(HMODULE module) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::FreeLibrary(HMODULE module) {
     if (module == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

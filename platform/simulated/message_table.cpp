@@ -1,18 +1,16 @@
 #include "platform/message_table.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include "platform/error.h"
 
 namespace win {
 
-HMODULE LoadLibraryExA(LPCSTR, HANDLE, DWORD) {
-    VD_FAIL_POINT(nullptr);
+HMODULE sys::LoadLibraryExA(LPCSTR, HANDLE, DWORD) {
     SetLastError(ERROR_NOT_SUPPORTED);
     return nullptr;
 }
 
-DWORD FormatMessageA(DWORD, const void*, DWORD, DWORD, LPSTR buffer, DWORD size, va_list*) {
-    VD_FAIL_POINT(0);
+DWORD sys::FormatMessageA(DWORD, const void*, DWORD, DWORD, LPSTR buffer, DWORD size, va_list*) {
     if (buffer != nullptr && size > 0) buffer[0] = '\0';
     SetLastError(ERROR_NOT_SUPPORTED);
     return 0;

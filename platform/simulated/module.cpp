@@ -1,5 +1,5 @@
 #include "platform/module.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <dlfcn.h>
 
@@ -11,8 +11,7 @@
 
 namespace win {
 
-HMODULE GetModuleHandleA(LPCSTR module_name) {
-    VD_FAIL_POINT(nullptr);
+HMODULE sys::GetModuleHandleA(LPCSTR module_name) {
     void* handle = nullptr;
     if (module_name == nullptr) {
         handle = ::dlopen(nullptr, RTLD_NOW);

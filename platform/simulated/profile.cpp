@@ -1,7 +1,7 @@
 // Initialisation files on the simulated host: a reader with the rules of
 // the Windows calls (see platform/profile.h).
 #include "platform/profile.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <cstring>
 #include <fstream>
@@ -131,17 +131,8 @@ DWORD CopyList(const std::vector<std::string_view>& names, LPSTR out, DWORD size
 
 }  // namespace
 
-DWORD GetPrivateProfileStringA(LPCSTR app_name, LPCSTR key_name, LPCSTR default_value, LPSTR returned,
-                               DWORD size, LPCSTR file_name) {
-    VD_FAULT_ENTRY();
-#if defined(VD_TEST_HOOKS)
-    // A read that fails gives what an unreadable file gives.
-    if (VD_FAULT_HIT()) {
-        DWORD n = test::UnreadableProfileString(app_name, key_name, default_value, returned, size);
-        SetLastError(VD_FAULT_ERROR());
-        return n;
-    }
-#endif
+DWORD sys::GetPrivateProfileStringA(LPCSTR app_name, LPCSTR key_name, LPCSTR default_value, LPSTR returned,
+                                    DWORD size, LPCSTR file_name) {
     if (returned == nullptr || size == 0) return 0;
     std::vector<Section> sections;
     bool loaded = Load(file_name, sections);
@@ -177,12 +168,7 @@ DWORD GetPrivateProfileStringA(LPCSTR app_name, LPCSTR key_name, LPCSTR default_
     return n;
 }
 
-UINT GetPrivateProfileIntA(LPCSTR app_name, LPCSTR key_name, INT default_value, LPCSTR file_name) {
-    VD_FAULT_ENTRY();
-    if (VD_FAULT_HIT()) {
-        SetLastError(VD_FAULT_ERROR());
-        return static_cast<UINT>(default_value);
-    }
+UINT sys::GetPrivateProfileIntA(LPCSTR app_name, LPCSTR key_name, INT default_value, LPCSTR file_name) {
     char buffer[256];
     DWORD n = GetPrivateProfileStringA(app_name, key_name, "", buffer, sizeof buffer, file_name);
     if (n == 0) return static_cast<UINT>(default_value);

@@ -1,5 +1,5 @@
 #include "platform/registry.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -261,8 +261,7 @@ LONG CreateKey(HKEY key, LPCSTR sub_key, REGSAM desired, PHKEY result, LPDWORD d
 
 }  // namespace
 
-LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result) {
     if (result == nullptr) return Err(ERROR_INVALID_PARAMETER);
     *result = nullptr;
     std::string base, path;
@@ -279,26 +278,22 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKE
     return ERROR_SUCCESS;
 }
 
-LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
-    VD_FAIL_POINT_STATUS();
-    return RegOpenKeyExA(key, sub_key, 0, KEY_ALL_ACCESS, result);
+LONG sys::RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
+    return sys::RegOpenKeyExA(key, sub_key, 0, KEY_ALL_ACCESS, result);
 }
 
-LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD reserved, LPSTR class_name, DWORD options,
-                     REGSAM desired, const SECURITY_ATTRIBUTES* security, PHKEY result,
-                     LPDWORD disposition) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD reserved, LPSTR class_name, DWORD options,
+                          REGSAM desired, const SECURITY_ATTRIBUTES* security, PHKEY result,
+                          LPDWORD disposition) {
     return CreateKey(key, sub_key, desired, result, disposition);
 }
 
-LONG RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
     return CreateKey(key, sub_key, KEY_ALL_ACCESS, result, nullptr);
 }
 
-LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                      LPDWORD data_size) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                           LPDWORD data_size) {
     std::string path;
     REGSAM access = 0;
     if (!Resolve(key, path, access)) return Err(ERROR_INVALID_HANDLE);
@@ -317,9 +312,8 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved, LPDWORD typ
     });
 }
 
-LONG RegSetValueExA(HKEY key, LPCSTR value_name, DWORD reserved, DWORD type, const BYTE* data,
-                    DWORD data_size) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegSetValueExA(HKEY key, LPCSTR value_name, DWORD reserved, DWORD type, const BYTE* data,
+                         DWORD data_size) {
     std::string path;
     REGSAM access = 0;
     if (!Resolve(key, path, access)) return Err(ERROR_INVALID_HANDLE);
@@ -343,8 +337,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR value_name, DWORD reserved, DWORD type, con
     });
 }
 
-LONG RegDeleteValueA(HKEY key, LPCSTR value_name) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegDeleteValueA(HKEY key, LPCSTR value_name) {
     std::string path;
     REGSAM access = 0;
     if (!Resolve(key, path, access)) return Err(ERROR_INVALID_HANDLE);
@@ -364,8 +357,7 @@ LONG RegDeleteValueA(HKEY key, LPCSTR value_name) {
     });
 }
 
-LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
     std::string base, path;
     LONG rc = ResolveSubKey(key, sub_key, base, path);
     if (rc != ERROR_SUCCESS) return rc;
@@ -380,9 +372,8 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
     });
 }
 
-LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
-                   LPSTR class_name, LPDWORD class_size, FILETIME* last_write) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
+                        LPSTR class_name, LPDWORD class_size, FILETIME* last_write) {
     std::string path;
     REGSAM access = 0;
     if (!Resolve(key, path, access)) return Err(ERROR_INVALID_HANDLE);
@@ -400,9 +391,8 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD
     });
 }
 
-LONG RegEnumValueA(HKEY key, DWORD index, LPSTR value_name, LPDWORD value_name_size, LPDWORD reserved,
-                   LPDWORD type, LPBYTE data, LPDWORD data_size) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegEnumValueA(HKEY key, DWORD index, LPSTR value_name, LPDWORD value_name_size, LPDWORD reserved,
+                        LPDWORD type, LPBYTE data, LPDWORD data_size) {
     std::string path;
     REGSAM access = 0;
     if (!Resolve(key, path, access)) return Err(ERROR_INVALID_HANDLE);
@@ -420,8 +410,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR value_name, LPDWORD value_name_s
     });
 }
 
-LONG RegCloseKey(HKEY key) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegCloseKey(HKEY key) {
     for (const auto& p : kPredefined) {
         if (p.key == key) return ERROR_SUCCESS;
     }

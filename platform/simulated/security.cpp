@@ -2,7 +2,7 @@
 // state directory when the token is opened; adjustments are recorded in
 // "security.log" and kept in the token object only.
 #include "platform/security.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -90,8 +90,7 @@ Token* LoadToken() {
 
 HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)); }
 
-BOOL OpenProcessToken(HANDLE process, DWORD desired_access, HANDLE* token) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::OpenProcessToken(HANDLE process, DWORD desired_access, HANDLE* token) {
     if (token == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -106,8 +105,7 @@ BOOL OpenProcessToken(HANDLE process, DWORD desired_access, HANDLE* token) {
     return TRUE;
 }
 
-BOOL LookupPrivilegeValueA(LPCSTR system_name, LPCSTR name, LUID* luid) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::LookupPrivilegeValueA(LPCSTR system_name, LPCSTR name, LUID* luid) {
     if (name == nullptr || luid == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -122,9 +120,8 @@ BOOL LookupPrivilegeValueA(LPCSTR system_name, LPCSTR name, LUID* luid) {
     return TRUE;
 }
 
-BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class, LPVOID information,
-                         DWORD length, DWORD* return_length) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class, LPVOID information,
+                              DWORD length, DWORD* return_length) {
     auto* object = host::As<Token>(token);
     if (object == nullptr || return_length == nullptr) {
         SetLastError(object == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
@@ -149,9 +146,8 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class
     return TRUE;
 }
 
-BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all_privileges, TOKEN_PRIVILEGES* new_state,
-                           DWORD buffer_length, TOKEN_PRIVILEGES* previous_state, DWORD* return_length) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::AdjustTokenPrivileges(HANDLE token, BOOL disable_all_privileges, TOKEN_PRIVILEGES* new_state,
+                                DWORD buffer_length, TOKEN_PRIVILEGES* previous_state, DWORD* return_length) {
     auto* object = host::As<Token>(token);
     if (object == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -1,6 +1,7 @@
 // Synchronisation and threads on the simulated host: process-local
 // counting semaphores over a mutex and a condition variable.
 #include "platform/sync.h"
+#include "platform/fault_points.h"
 #include "platform/test_hooks.h"
 
 #include <sys/syscall.h>
@@ -54,8 +55,7 @@ private:
 
 }  // namespace host
 
-HANDLE CreateSemaphoreA(const SECURITY_ATTRIBUTES*, LONG initial_count, LONG maximum_count, LPCSTR name) {
-    VD_FAIL_POINT(nullptr);
+HANDLE sys::CreateSemaphoreA(const SECURITY_ATTRIBUTES*, LONG initial_count, LONG maximum_count, LPCSTR name) {
     if (maximum_count < 1 || initial_count < 0 || initial_count > maximum_count) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -67,8 +67,7 @@ HANDLE CreateSemaphoreA(const SECURITY_ATTRIBUTES*, LONG initial_count, LONG max
     return static_cast<host::HostObject*>(new host::Semaphore(initial_count, maximum_count));
 }
 
-BOOL ReleaseSemaphore(HANDLE semaphore, LONG release_count, LONG* previous_count) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::ReleaseSemaphore(HANDLE semaphore, LONG release_count, LONG* previous_count) {
     auto* object = host::As<host::Semaphore>(semaphore);
     if (object == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -85,8 +84,7 @@ BOOL ReleaseSemaphore(HANDLE semaphore, LONG release_count, LONG* previous_count
     return TRUE;
 }
 
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    VD_FAIL_POINT(WAIT_FAILED);
+DWORD sys::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     host::HostObject* object = host::FromHandle(handle);
     if (object == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);

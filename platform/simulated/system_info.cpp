@@ -1,6 +1,6 @@
 // System and process information on the simulated host.
 #include "platform/system_info.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <unistd.h>
 
@@ -40,8 +40,7 @@ std::string BuildCommandLine() {
 
 }  // namespace
 
-UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
-    VD_FAIL_POINT(0);
+UINT sys::GetSystemDirectoryA(LPSTR buffer, UINT size) {
     const UINT length = sizeof kSystemDirectory - 1;
     if (buffer == nullptr || size <= length) return length + 1;
     std::memcpy(buffer, kSystemDirectory, length + 1);
@@ -53,8 +52,7 @@ LPSTR GetCommandLineA() {
     return line.data();
 }
 
-DWORD GetModuleFileNameA(HMODULE module, LPSTR file_name, DWORD size) {
-    VD_FAIL_POINT(0);
+DWORD sys::GetModuleFileNameA(HMODULE module, LPSTR file_name, DWORD size) {
     if (module != nullptr) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return 0;
@@ -81,21 +79,18 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR file_name, DWORD size) {
     return static_cast<DWORD>(windows.size());
 }
 
-DWORD GetFileVersionInfoSizeA(LPCSTR, DWORD* handle) {
-    VD_FAIL_POINT(0);
+DWORD sys::GetFileVersionInfoSizeA(LPCSTR, DWORD* handle) {
     if (handle != nullptr) *handle = 0;
     SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
     return 0;
 }
 
-BOOL GetFileVersionInfoA(LPCSTR, DWORD, DWORD, LPVOID) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::GetFileVersionInfoA(LPCSTR, DWORD, DWORD, LPVOID) {
     SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
     return FALSE;
 }
 
-BOOL VerQueryValueA(LPCVOID, LPCSTR, LPVOID* buffer, UINT* length) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::VerQueryValueA(LPCVOID, LPCSTR, LPVOID* buffer, UINT* length) {
     if (buffer != nullptr) *buffer = nullptr;
     if (length != nullptr) *length = 0;
     return FALSE;

@@ -2,11 +2,10 @@
 // registry under HKEY_CURRENT_USER "Control Panel\Desktop" as Windows keeps
 // them; starting the screen saver is recorded in "screensaver.log".
 #include "platform/system_params.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "platform/error.h"
@@ -19,18 +18,6 @@ namespace {
 
 constexpr char kDesktopKey[] = "Control Panel\\Desktop";
 constexpr UINT kDefaultTimeout = 900;
-
-// Actions the test listed in spi-fail.txt.
-bool ActionFails(UINT action) {
-    std::ifstream in(host::StatePath("spi-fail.txt"));
-    std::string line;
-    while (std::getline(in, line)) {
-        char* end = nullptr;
-        unsigned long v = std::strtoul(line.c_str(), &end, 0);
-        if (end != line.c_str() && v == action) return true;
-    }
-    return false;
-}
 
 // The value as text, or `fallback` when the key or value is missing or not
 // a text.
@@ -82,12 +69,7 @@ DesktopWindow desktop_window;
 
 }  // namespace
 
-BOOL SystemParametersInfoA(UINT action, UINT ui_param, LPVOID pv_param, UINT win_ini) {
-    VD_FAIL_POINT(FALSE);
-    if (ActionFails(action)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+BOOL sys::SystemParametersInfoA(UINT action, UINT ui_param, LPVOID pv_param, UINT win_ini) {
     switch (action) {
         case SPI_GETSCREENSAVEACTIVE: return Store(Flag(ReadText("ScreenSaveActive", "0")), pv_param);
         case SPI_SETSCREENSAVEACTIVE: return Written(WriteText("ScreenSaveActive", ui_param != 0 ? "1" : "0"));

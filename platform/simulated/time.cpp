@@ -1,4 +1,5 @@
 #include "platform/time.h"
+#include "platform/fault_points.h"
 #include "platform/test_hooks.h"
 
 #include <time.h>
@@ -55,8 +56,7 @@ void GetSystemTime(SYSTEMTIME* system_time) {
     FromTm(t, ts.tv_nsec, system_time);
 }
 
-BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* file_time) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* file_time) {
     static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (st == nullptr || file_time == nullptr || st->wYear < 1601 || st->wYear > 30827 || st->wMonth < 1 ||
         st->wMonth > 12 || st->wDay < 1 || st->wHour > 23 || st->wMinute > 59 || st->wSecond > 59 ||

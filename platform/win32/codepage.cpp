@@ -1,7 +1,7 @@
 #include "platform/codepage.h"
 
 #include "platform/error.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <windows.h>
 
@@ -13,16 +13,14 @@ UINT GetACP() { return ::GetACP(); }
 UINT GetOEMCP() { return ::GetOEMCP(); }
 BOOL IsDBCSLeadByte(BYTE test_char) { return ::IsDBCSLeadByte(test_char); }
 
-int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
-                        int cchWideChar) {
-    VD_FAIL_POINT(0);
+int sys::MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
+                             int cchWideChar) {
     return ::MultiByteToWideChar(CodePage, dwFlags, lpMultiByteStr, cbMultiByte,
                                  reinterpret_cast<wchar_t*>(lpWideCharStr), cchWideChar);
 }
 
-int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
-                        int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
-    VD_FAIL_POINT(0);
+int sys::WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+                             int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
     return ::WideCharToMultiByte(CodePage, dwFlags, reinterpret_cast<const wchar_t*>(lpWideCharStr), cchWideChar,
                                  lpMultiByteStr, cbMultiByte, lpDefaultChar, lpUsedDefaultChar);
 }

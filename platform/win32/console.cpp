@@ -1,24 +1,20 @@
 #include "platform/console.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <windows.h>
 
 namespace win {
 
-BOOL SetConsoleOutputCP(UINT code_page) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::SetConsoleOutputCP(UINT code_page) {
     return ::SetConsoleOutputCP(code_page);
 }
-BOOL SetConsoleCP(UINT code_page) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::SetConsoleCP(UINT code_page) {
     return ::SetConsoleCP(code_page);
 }
-UINT GetConsoleCP() {
-    VD_FAIL_POINT(0);
+UINT sys::GetConsoleCP() {
     return ::GetConsoleCP();
 }
-UINT GetConsoleOutputCP() {
-    VD_FAIL_POINT(0);
+UINT sys::GetConsoleOutputCP() {
     return ::GetConsoleOutputCP();
 }
 

@@ -1,5 +1,5 @@
 #include "platform/disk.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <windows.h>
 
@@ -7,9 +7,8 @@ namespace win {
 
 static_assert(sizeof(win::ULARGE_INTEGER) == sizeof(::ULARGE_INTEGER));
 
-BOOL GetDiskFreeSpaceExA(LPCSTR directory_name, ULARGE_INTEGER* free_bytes_available_to_caller,
-                         ULARGE_INTEGER* total_number_of_bytes, ULARGE_INTEGER* total_number_of_free_bytes) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::GetDiskFreeSpaceExA(LPCSTR directory_name, ULARGE_INTEGER* free_bytes_available_to_caller,
+                              ULARGE_INTEGER* total_number_of_bytes, ULARGE_INTEGER* total_number_of_free_bytes) {
     return ::GetDiskFreeSpaceExA(directory_name, reinterpret_cast<::PULARGE_INTEGER>(free_bytes_available_to_caller),
                                  reinterpret_cast<::PULARGE_INTEGER>(total_number_of_bytes),
                                  reinterpret_cast<::PULARGE_INTEGER>(total_number_of_free_bytes));

@@ -1,5 +1,5 @@
 #include "platform/environment.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <windows.h>
 
@@ -8,13 +8,11 @@
 
 namespace win {
 
-DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
-    VD_FAIL_POINT(0);
+DWORD sys::GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
     return ::GetEnvironmentVariableA(name, buffer, size);
 }
 
-BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
     if (!::SetEnvironmentVariableA(name, value)) return FALSE;
     // Keep the C runtime's copy (getenv) in step; "NAME=" removes it there.
     std::string entry = std::string(name) + "=" + (value != nullptr ? value : "");

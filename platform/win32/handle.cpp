@@ -1,12 +1,11 @@
 #include "platform/handle.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <windows.h>
 
 namespace win {
 
-BOOL CloseHandle(HANDLE handle) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::CloseHandle(HANDLE handle) {
     return ::CloseHandle(handle);
 }
 

@@ -1,22 +1,19 @@
 #include "platform/library.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <windows.h>
 
 namespace win {
 
-HMODULE LoadLibraryA(LPCSTR file_name) {
-    VD_FAIL_POINT(nullptr);
+HMODULE sys::LoadLibraryA(LPCSTR file_name) {
     return reinterpret_cast<HMODULE>(::LoadLibraryA(file_name));
 }
 
-FARPROC GetProcAddress(HMODULE module, LPCSTR proc_name) {
-    VD_FAIL_POINT(nullptr);
+FARPROC sys::GetProcAddress(HMODULE module, LPCSTR proc_name) {
     return reinterpret_cast<FARPROC>(::GetProcAddress(static_cast<::HMODULE>(module), proc_name));
 }
 
-BOOL FreeLibrary(HMODULE module) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::FreeLibrary(HMODULE module) {
     return ::FreeLibrary(static_cast<::HMODULE>(module));
 }
 

@@ -1,12 +1,11 @@
 #include "platform/module.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <windows.h>
 
 namespace win {
 
-HMODULE GetModuleHandleA(LPCSTR module_name) {
-    VD_FAIL_POINT(nullptr);
+HMODULE sys::GetModuleHandleA(LPCSTR module_name) {
     return ::GetModuleHandleA(module_name);
 }
 

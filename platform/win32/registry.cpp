@@ -1,5 +1,5 @@
 #include "platform/registry.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include "platform/files.h"
 #include "platform/registry_dump.h"
@@ -23,75 +23,64 @@ constexpr LONG kNoResult = static_cast<LONG>(ERROR_INVALID_PARAMETER);
 
 }  // namespace
 
-LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result) {
     if (result == nullptr) return kNoResult;
     return ::RegOpenKeyExA(Native(key), sub_key, options, desired, reinterpret_cast<::PHKEY>(result));
 }
 
-LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
     if (result == nullptr) return kNoResult;
     return ::RegOpenKeyA(Native(key), sub_key, reinterpret_cast<::PHKEY>(result));
 }
 
-LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD reserved, LPSTR class_name, DWORD options,
-                     REGSAM desired, const SECURITY_ATTRIBUTES* security, PHKEY result,
-                     LPDWORD disposition) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD reserved, LPSTR class_name, DWORD options,
+                          REGSAM desired, const SECURITY_ATTRIBUTES* security, PHKEY result,
+                          LPDWORD disposition) {
     if (result == nullptr) return kNoResult;
     return ::RegCreateKeyExA(Native(key), sub_key, reserved, class_name, options, desired,
                              const_cast<::SECURITY_ATTRIBUTES*>(reinterpret_cast<const ::SECURITY_ATTRIBUTES*>(security)),
                              reinterpret_cast<::PHKEY>(result), reinterpret_cast<::LPDWORD>(disposition));
 }
 
-LONG RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegCreateKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
     if (result == nullptr) return kNoResult;
     return ::RegCreateKeyA(Native(key), sub_key, reinterpret_cast<::PHKEY>(result));
 }
 
-LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                      LPDWORD data_size) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                           LPDWORD data_size) {
     return ::RegQueryValueExA(Native(key), value_name, reinterpret_cast<::LPDWORD>(reserved),
                               reinterpret_cast<::LPDWORD>(type), data, reinterpret_cast<::LPDWORD>(data_size));
 }
 
-LONG RegSetValueExA(HKEY key, LPCSTR value_name, DWORD reserved, DWORD type, const BYTE* data,
-                    DWORD data_size) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegSetValueExA(HKEY key, LPCSTR value_name, DWORD reserved, DWORD type, const BYTE* data,
+                         DWORD data_size) {
     return ::RegSetValueExA(Native(key), value_name, reserved, type, data, data_size);
 }
 
-LONG RegDeleteValueA(HKEY key, LPCSTR value_name) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegDeleteValueA(HKEY key, LPCSTR value_name) {
     return ::RegDeleteValueA(Native(key), value_name);
 }
 
-LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegDeleteKeyA(HKEY key, LPCSTR sub_key) {
     return ::RegDeleteKeyA(Native(key), sub_key);
 }
 
-LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
-                   LPSTR class_name, LPDWORD class_size, FILETIME* last_write) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD reserved,
+                        LPSTR class_name, LPDWORD class_size, FILETIME* last_write) {
     return ::RegEnumKeyExA(Native(key), index, name, reinterpret_cast<::LPDWORD>(name_size),
                            reinterpret_cast<::LPDWORD>(reserved), class_name,
                            reinterpret_cast<::LPDWORD>(class_size), reinterpret_cast<::FILETIME*>(last_write));
 }
 
-LONG RegEnumValueA(HKEY key, DWORD index, LPSTR value_name, LPDWORD value_name_size, LPDWORD reserved,
-                   LPDWORD type, LPBYTE data, LPDWORD data_size) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegEnumValueA(HKEY key, DWORD index, LPSTR value_name, LPDWORD value_name_size, LPDWORD reserved,
+                        LPDWORD type, LPBYTE data, LPDWORD data_size) {
     return ::RegEnumValueA(Native(key), index, value_name, reinterpret_cast<::LPDWORD>(value_name_size),
                            reinterpret_cast<::LPDWORD>(reserved), reinterpret_cast<::LPDWORD>(type), data,
                            reinterpret_cast<::LPDWORD>(data_size));
 }
 
-LONG RegCloseKey(HKEY key) {
-    VD_FAIL_POINT_STATUS();
+LONG sys::RegCloseKey(HKEY key) {
     return ::RegCloseKey(Native(key));
 }
 

@@ -1,5 +1,5 @@
 #include "platform/security.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <windows.h>
 
@@ -15,19 +15,16 @@ static_assert(static_cast<int>(win::TokenPrivileges) == static_cast<int>(::Token
 
 HANDLE GetCurrentProcess() { return ::GetCurrentProcess(); }
 
-BOOL OpenProcessToken(HANDLE process, DWORD desired_access, HANDLE* token) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::OpenProcessToken(HANDLE process, DWORD desired_access, HANDLE* token) {
     return ::OpenProcessToken(process, desired_access, token);
 }
 
-BOOL LookupPrivilegeValueA(LPCSTR system_name, LPCSTR name, LUID* luid) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::LookupPrivilegeValueA(LPCSTR system_name, LPCSTR name, LUID* luid) {
     return ::LookupPrivilegeValueA(system_name, name, reinterpret_cast<::PLUID>(luid));
 }
 
-BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class, LPVOID information,
-                         DWORD length, DWORD* return_length) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class, LPVOID information,
+                              DWORD length, DWORD* return_length) {
     ::DWORD needed = 0;
     BOOL ok = ::GetTokenInformation(token, static_cast<::TOKEN_INFORMATION_CLASS>(information_class), information,
                                     length, &needed);
@@ -35,9 +32,8 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class
     return ok;
 }
 
-BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all_privileges, TOKEN_PRIVILEGES* new_state,
-                           DWORD buffer_length, TOKEN_PRIVILEGES* previous_state, DWORD* return_length) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::AdjustTokenPrivileges(HANDLE token, BOOL disable_all_privileges, TOKEN_PRIVILEGES* new_state,
+                                DWORD buffer_length, TOKEN_PRIVILEGES* previous_state, DWORD* return_length) {
     ::DWORD needed = 0;
     BOOL ok = ::AdjustTokenPrivileges(token, disable_all_privileges, reinterpret_cast<::PTOKEN_PRIVILEGES>(new_state),
                                       buffer_length, reinterpret_cast<::PTOKEN_PRIVILEGES>(previous_state),

@@ -1,5 +1,6 @@
 // Synchronisation and threads: the real calls.
 #include "platform/sync.h"
+#include "platform/fault_points.h"
 #include "platform/test_hooks.h"
 
 #include "platform/files.h"
@@ -8,20 +9,17 @@
 
 namespace win {
 
-HANDLE CreateSemaphoreA(const SECURITY_ATTRIBUTES* security, LONG initial_count, LONG maximum_count,
-                        LPCSTR name) {
-    VD_FAIL_POINT(nullptr);
+HANDLE sys::CreateSemaphoreA(const SECURITY_ATTRIBUTES* security, LONG initial_count, LONG maximum_count,
+                             LPCSTR name) {
     return ::CreateSemaphoreA(reinterpret_cast<::LPSECURITY_ATTRIBUTES>(const_cast<SECURITY_ATTRIBUTES*>(security)),
                               initial_count, maximum_count, name);
 }
 
-BOOL ReleaseSemaphore(HANDLE semaphore, LONG release_count, LONG* previous_count) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::ReleaseSemaphore(HANDLE semaphore, LONG release_count, LONG* previous_count) {
     return ::ReleaseSemaphore(semaphore, release_count, reinterpret_cast<LPLONG>(previous_count));
 }
 
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    VD_FAIL_POINT(WAIT_FAILED);
+DWORD sys::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return ::WaitForSingleObject(handle, milliseconds);
 }
 

@@ -1,12 +1,11 @@
 #include "platform/system_params.h"
-#include "platform/test_hooks.h"
+#include "platform/fault_points.h"
 
 #include <windows.h>
 
 namespace win {
 
-BOOL SystemParametersInfoA(UINT action, UINT ui_param, LPVOID pv_param, UINT win_ini) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::SystemParametersInfoA(UINT action, UINT ui_param, LPVOID pv_param, UINT win_ini) {
     return ::SystemParametersInfoA(action, ui_param, pv_param, win_ini);
 }
 

@@ -1,4 +1,5 @@
 #include "platform/time.h"
+#include "platform/fault_points.h"
 #include "platform/test_hooks.h"
 
 #include <windows.h>
@@ -9,8 +10,7 @@ void GetLocalTime(SYSTEMTIME* system_time) { ::GetLocalTime(reinterpret_cast<::S
 
 void GetSystemTime(SYSTEMTIME* system_time) { ::GetSystemTime(reinterpret_cast<::SYSTEMTIME*>(system_time)); }
 
-BOOL SystemTimeToFileTime(const SYSTEMTIME* system_time, FILETIME* file_time) {
-    VD_FAIL_POINT(FALSE);
+BOOL sys::SystemTimeToFileTime(const SYSTEMTIME* system_time, FILETIME* file_time) {
     return ::SystemTimeToFileTime(reinterpret_cast<const ::SYSTEMTIME*>(system_time),
                                   reinterpret_cast<::FILETIME*>(file_time));
 }

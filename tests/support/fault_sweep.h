@@ -1,6 +1,7 @@
 // Shared pieces of the fault sweeps of the task programs (vdwinut in
-// tests/unit/app, vdmqtt in tests/e2e/bus): the stand-in kernel's table with
-// every call announced to a hook, which may arm a fault of that call; the
+// tests/unit/host_utilities, vdmqtt in tests/e2e/bus): the stand-in kernel's
+// table with every call announced to hooks (one may arm a fault of that call
+// in the switch table of platform/test_hooks.h); the
 // task's folders and configuration archive; the runtime's stop request with
 // its bounded wait.
 #pragma once

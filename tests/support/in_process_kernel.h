@@ -13,6 +13,7 @@
 #include "kernel/kernel.h"
 #include "frame/kernel_access.h"
 #include "platform/handle.h"
+#include "platform/test_hooks.h"
 #include "sim/sim.h"
 
 namespace vdtest {
@@ -52,7 +53,7 @@ inline void SetTag(TagRef ref, const std::string& text) {
 }
 
 inline void UnbindInProcessKernel() {
-    sim::ClearFaults();
+    win::test::ClearFaults();
     kernel_unbind();
     sim::SetCurrentDatabase(nullptr);
 }

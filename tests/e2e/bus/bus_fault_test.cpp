@@ -90,7 +90,7 @@ void Enter(int op) {
     if (++g_rec.counts[op] != g_rec.fault_ordinal || op != g_rec.fault_op) return;
     // Another thread's call of X may take the fault first: a call near the
     // k-th fails.
-    sim::InjectFault(op, 1, kKernelErrNoDatabase, -1);
+    win::test::FailCalls(kernel_op_name(op), kKernelErrNoDatabase);
     g_rec.fault_hit = true;
 }
 
@@ -260,7 +260,7 @@ protected:
             EXPECT_EQ(task_state().task_id, kNoTask);
         }
         win::test::SetCallObserver(nullptr);
-        sim::ClearFaults();
+        win::test::ClearFaults();
         // Once the bridge has gone, all it published is at the broker; the
         // client has it when its own mark comes back.
         client_->Publish(answers + "/mark", "");

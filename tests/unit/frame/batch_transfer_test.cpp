@@ -154,7 +154,7 @@ TEST_F(BatchTransferTest, FailuresReportTheKernelsCode) {
     for (const auto& r : rows) {
         SCOPED_TRACE(kernel_op_name(r.op) + std::string(" ") + r.status);
         ClearStatus();
-        sim::InjectFault(r.op, 1, r.error, r.result);
+        win::test::FailCalls(kernel_op_name(r.op), r.error, 1, 0, r.result);
         EXPECT_EQ(r.call(tags, 2), r.error != 0 ? r.error : r.result);
         EXPECT_EQ(StatusText(), r.status);
     }

@@ -82,7 +82,7 @@ TEST_F(StatusMessageTest, NestsInsideTheRunStepsLock) {
 
 TEST_F(StatusMessageTest, KernelFailuresAreIgnored) {
     Attach();
-    sim::InjectFault(kOpWrite, 2, kKernelErrNoDatabase);
+    win::test::FailCalls(kernel_op_name(kOpWrite), kKernelErrNoDatabase, 2);
     StatusMessage(2, "VDERROR", 9);  // both writes fail
     EXPECT_EQ(task_state().LastStatusLevel, 2);
     EXPECT_EQ(Texts(), (std::vector<std::string>{"VDERROR"}));

@@ -81,7 +81,7 @@ TEST_F(TagObjectTest, FailedConstructionGivesNotConfigured) {
     task_state().task_id = id;
 
     // The kernel refusing the type query.
-    sim::InjectFault(kOpTagTypes, 1, kKernelErrNoDatabase);
+    win::test::FailCalls(kernel_op_name(kOpTagTypes), kKernelErrNoDatabase);
     expect_unusable(TagObject(Ref("i16")));
     EXPECT_EQ(kernel_last_error(task_state().task_id), 0);
 }
@@ -346,26 +346,26 @@ TEST_F(TagObjectTest, WriteFailuresAreReportedOnce) {
         call();
         return g_message_writes;
     };
-    sim::InjectFault(kOpWrite, 1, kKernelErrNoDatabase);
+    win::test::FailCalls(kernel_op_name(kOpWrite), kKernelErrNoDatabase);
     EXPECT_EQ(reports([&] { EXPECT_EQ(i16.SetInt(1).Write(), 0); }), 1);
     EXPECT_EQ(StatusText(), "VDERROR 8");
     EXPECT_EQ(Db("i16"), "5") << "the failed write changed nothing";
     EXPECT_EQ(i16.AsInt(), 1) << "the tag keeps the value it sent";
 
-    sim::InjectFault(kOpWriteResult, 1, kKernelErrUnknownTag);
+    win::test::FailCalls(kernel_op_name(kOpWriteResult), kKernelErrUnknownTag);
     EXPECT_EQ(reports([&] { EXPECT_EQ(i16.WriteResult(), 0); }), 1);
     EXPECT_EQ(StatusText(), "VDERROR 3");
 
     // The kernel's out-of-memory code is left unreported by the batch and
     // reported by the tag object.
-    sim::InjectFault(kOpWrite, 1, 2);
+    win::test::FailCalls(kernel_op_name(kOpWrite), 2);
     EXPECT_EQ(reports([&] { EXPECT_EQ(i16.Write(), 0); }), 1);
     EXPECT_EQ(StatusText(), "VDERROR 2");
-    sim::InjectFault(kOpWriteResult, 1, 2);
+    win::test::FailCalls(kernel_op_name(kOpWriteResult), 2);
     EXPECT_EQ(reports([&] { EXPECT_EQ(i16.WriteResult(), 0); }), 1);
 
     // A failed read is returned (and reported by the batch read).
-    sim::InjectFault(kOpRead, 1, kKernelErrNotAttached);
+    win::test::FailCalls(kernel_op_name(kOpRead), kKernelErrNotAttached);
     EXPECT_EQ(i16.Read(), kKernelErrNotAttached);
     EXPECT_EQ(StatusText(), "VDERROR 1");
     EXPECT_EQ(i16.AsInt(), 1);

@@ -110,7 +110,7 @@ TEST_F(TaskBaseTest, StartFailuresCleanUpAndReturnTheirCodes) {
     };
     for (const Case& c : {Case{kOpAttach, 0, -3, 3}, Case{kOpTaskEnvironment, 5, -1, kStartCodeNoEnvironment}}) {
         RecordingTask task;
-        sim::InjectFault(c.op, 1, c.error, c.rc);
+        win::test::FailCalls(kernel_op_name(c.op), c.error, 1, 0, c.rc);
         EXPECT_EQ(task.Start(), c.code) << kernel_op_name(c.op);
         EXPECT_TRUE(task.hooks.empty());
         EXPECT_EQ(task_state().task_id, kNoTask);
@@ -159,7 +159,7 @@ TEST_F(TaskBaseTest, KernelHearsOfTheStartAndOfEveryWait) {
     RecordingTask task;
     ASSERT_EQ(task.Start(), 0);
     EXPECT_EQ(g_notices, (std::vector<std::int32_t>{task_state().task_id, 15, 0}));
-    sim::InjectFault(kOpWaitChange, 1, 0, 0);
+    win::test::FailCalls(kernel_op_name(kOpWaitChange), 0, 1, 0, 0);
     task.RunStep(1);
     task.RunStep(0);
     std::uint32_t steps = 0;
@@ -194,7 +194,7 @@ TEST_F(TaskBaseTest, RunStepDispatchesChangesToBoundHandlers) {
 
     // A binding the kernel refuses is reported.
     TagObject message(kMessage);
-    sim::InjectFault(kOpTagTypes, 1, 3, -1);
+    win::test::FailCalls(kernel_op_name(kOpTagTypes), 3);
     task.BindTrigger(&message, &Handler, first);
     EXPECT_EQ(task.trigger_list->entry_count, 2);
     EXPECT_EQ(Status(), 3);
@@ -218,20 +218,20 @@ TEST_F(TaskBaseTest, RunStepRules) {
 
     EXPECT_EQ(paused(0), 0);  // polling, nothing changed: idle and go on
     EXPECT_EQ(task.hooks.back(), "Idle");
-    sim::InjectFault(kOpNextChanged, 1, kKernelErrNoDatabase);
+    win::test::FailCalls(kernel_op_name(kOpNextChanged), kKernelErrNoDatabase);
     EXPECT_EQ(task.RunStep(0), kTlKernelFailed);
     // A wake without a change (-9) ends the loop even without a stop.
-    sim::InjectFault(kOpWaitChange, 1, 0, 0);
+    win::test::FailCalls(kernel_op_name(kOpWaitChange), 0, 1, 0, 0);
     EXPECT_EQ(paused(1), kTlNoChange);
     // A disarm that fails after the wait makes the step a kernel failure.
-    sim::InjectFault(kOpWaitChange, 1, 0, 0);
-    sim::InjectFault(kOpDisarmWait, 1, kKernelErrNoDatabase);
+    win::test::FailCalls(kernel_op_name(kOpWaitChange), 0, 1, 0, 0);
+    win::test::FailCalls(kernel_op_name(kOpDisarmWait), kKernelErrNoDatabase);
     EXPECT_EQ(task.RunStep(1), kTlKernelFailed);
     // A failed kernel call (-7) without a stop request.
-    sim::InjectFault(kOpNextChanged, 1, kKernelErrNoDatabase);
+    win::test::FailCalls(kernel_op_name(kOpNextChanged), kKernelErrNoDatabase);
     EXPECT_EQ(paused(1), kTlKernelFailed);
     // The arming's 34 stays 34 while no stop is requested ...
-    sim::InjectFault(kOpArmWait, 1, 0, kKernelStopRequested);
+    win::test::FailCalls(kernel_op_name(kOpArmWait), 0, 1, 0, kKernelStopRequested);
     EXPECT_EQ(task.RunStep(1), kKernelStopRequested);
     EXPECT_EQ(task.hooks.size(), 3u);  // Idle only in polling mode
     // ... and becomes 27 with one.
@@ -239,7 +239,7 @@ TEST_F(TaskBaseTest, RunStepRules) {
     EXPECT_EQ(task.RunStep(1), kStepStopRequested);
 
     // Polling, with the stop request still pending.
-    sim::InjectFault(kOpNextChanged, 1, kKernelErrNoDatabase);
+    win::test::FailCalls(kernel_op_name(kOpNextChanged), kKernelErrNoDatabase);
     EXPECT_EQ(task.RunStep(0), kStepStopRequested);  // -7 with a stop request
     EXPECT_EQ(task.RunStep(0), kStepStopRequested);
     EXPECT_EQ(Status(), 1);  // none of these is an error report

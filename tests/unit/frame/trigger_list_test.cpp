@@ -203,14 +203,14 @@ TEST_F(TriggerListTest, ScansAndDestroyAreRefusedInsideAHandler) {
 TEST_F(TriggerListTest, KernelFailuresAndStopsFromTheArming) {
     Bind(kA, 1);
     Change(kA, 1);
-    sim::InjectFault(kOpNextChanged, 1, kKernelErrNoDatabase);
+    win::test::FailCalls(kernel_op_name(kOpNextChanged), kKernelErrNoDatabase);
     EXPECT_EQ(trigger_list_poll(list_, task_), kTlKernelFailed);
     EXPECT_TRUE(ids_.empty());
     EXPECT_EQ(trigger_list_poll(list_, task_), kTlOk);
     EXPECT_EQ(ids_, (std::vector<int>{1}));
 
     // A failing arming is a kernel failure; the wait does not block.
-    sim::InjectFault(kOpArmWait, 1, kKernelErrNoDatabase);
+    win::test::FailCalls(kernel_op_name(kOpArmWait), kKernelErrNoDatabase);
     EXPECT_EQ(trigger_list_wait(list_, task_), kTlKernelFailed);
     EXPECT_EQ(list_->lock_held, 0);
     // An arming that reports a stop, or any other value, skips the wait and
@@ -218,7 +218,7 @@ TEST_F(TriggerListTest, KernelFailuresAndStopsFromTheArming) {
     ASSERT_EQ(db_->RequestStop(task_), 0);
     EXPECT_EQ(trigger_list_wait(list_, task_), kKernelStopRequested);
     EXPECT_EQ(list_->lock_held, 0);
-    sim::InjectFault(kOpArmWait, 1, 0, 55);
+    win::test::FailCalls(kernel_op_name(kOpArmWait), 0, 1, 0, 55);
     EXPECT_EQ(trigger_list_block(list_, task_), 55);
     EXPECT_EQ(list_->lock_held, 0);
 }

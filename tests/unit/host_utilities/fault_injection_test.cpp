@@ -74,6 +74,13 @@ const std::map<std::string, win::DWORD, std::less<>> kSwept = {
     {"RegisterEventSourceA", win::ERROR_ACCESS_DENIED},      {"ReportEventA", win::ERROR_NOT_ENOUGH_MEMORY},
 };
 
+// Kernel operations by name (the switch table's names).
+const std::map<std::string, int, std::less<>> kOps = {
+#define VD_OP_BY_NAME(number, Name, member, result, params, args, unbound) {#member, number},
+    VD_KERNEL_OPERATIONS(VD_OP_BY_NAME)
+#undef VD_OP_BY_NAME
+};
+
 // A kernel operation (op) or a swept Windows call (op 0) with the phase it
 // fell in.
 struct Call {
@@ -97,28 +104,20 @@ struct Recorder {
 std::mutex g_mutex;
 Recorder g_rec;
 
-// Records a call (the caller holds the lock); true for the armed one.
-bool Record(int op, const std::string& name) {
-    const int n = ++g_rec.counts[name];
-    g_rec.calls.push_back({g_rec.phase, g_rec.prev, op, n, name});
-    if (op != 0) g_rec.prev = op;
-    const bool armed = name == g_rec.fault && n == g_rec.fault_ordinal;
-    g_rec.fault_hit = g_rec.fault_hit || armed;
-    return armed;
-}
-
-void Enter(int op) {
+// Every call that asks the switch table: the kernel's (but
+// kernel_last_error, which cannot fail) and the swept Windows calls.
+void OnCall(const char* function) {
+    const auto op_it = kOps.find(std::string_view(function));
+    const int op = op_it != kOps.end() ? op_it->second : 0;
+    if (op == 0 && kSwept.find(std::string_view(function)) == kSwept.end()) return;
     std::lock_guard<std::mutex> lock(g_mutex);
     const bool loop_op = op == kOpLock || op == kOpNextChanged || op == kOpArmWait || op == kOpWaitChange ||
                          op == kOpAfterWait;
     if (g_rec.phase == "start" && g_rec.loaded && loop_op) g_rec.phase = "run";
-    if (Record(op, kernel_op_name(op))) sim::InjectFault(op, 1, kKernelErrNoDatabase, -1);
-}
-
-void OnPlatformCall(const char* function) {
-    if (kSwept.find(std::string_view(function)) == kSwept.end()) return;
-    std::lock_guard<std::mutex> lock(g_mutex);
-    Record(0, function);
+    const int n = ++g_rec.counts[function];
+    g_rec.calls.push_back({g_rec.phase, g_rec.prev, op, n, function});
+    if (op != 0) g_rec.prev = op;
+    g_rec.fault_hit = g_rec.fault_hit || (function == g_rec.fault && n == g_rec.fault_ordinal);
 }
 
 // What a call answered; a nonzero stop answer ends the run loop, so what
@@ -201,10 +200,12 @@ protected:
             g_rec.fault = fault;
             g_rec.fault_ordinal = ordinal;
         }
-        if (op == 0 && !fault.empty()) win::test::FailCalls(fault.c_str(), kSwept.find(fault)->second, 1, ordinal - 1);
-        win::test::SetCallObserver(&OnPlatformCall);
+        if (!fault.empty())
+            win::test::FailCalls(fault.c_str(), op != 0 ? win::DWORD{kKernelErrNoDatabase} : kSwept.find(fault)->second, 1,
+                                 ordinal - 1);
+        win::test::SetCallObserver(&OnCall);
         sim::SetCurrentDatabase(db.get());
-        vdtest::kernel_call_hooks = {&Enter, &Leave};
+        vdtest::kernel_call_hooks = {nullptr, &Leave};
         kernel_bind_table(vdtest::CountingKernelOps());
 
         std::atomic<bool> done{false};
@@ -259,7 +260,6 @@ protected:
             out.fault_hit = g_rec.fault_hit;
             g_rec.fault.clear();
         }
-        sim::ClearFaults();
         out.all_done = true;
         for (const char* name : kDoneTags) out.all_done = out.all_done && IntTag(*db, name) == 1;
         out.disk_value = IntTag(*db, "DISK_VALUE");
@@ -334,7 +334,7 @@ TEST_F(FaultInjectionTest, EveryKernelOperationAndWindowsCallFailingOnceAtEveryP
             EXPECT_EQ(o.exit_code, kExitFailure);
         }
     }
-    EXPECT_GE(failures_at_start, 2);  // at least attach and the environment record
+    EXPECT_GE(failures_at_start, 2);
 
     for (const Call& p : windows_calls) {
         const Outcome o = RunOnce(0, p.ordinal, p.name);

@@ -1,6 +1,6 @@
 // A running HostUtilitiesTask over an in-process runtime and a copy of the
-// sample application of examples/; exit and lock diverted to recording
-// hooks; changes reach the rows through the trigger list the rows bound.
+// sample application of examples/; exit and lock replaced by recording
+// functions; changes reach the rows through the trigger list the rows bound.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -104,16 +104,12 @@ protected:
     void SetUp() override {
         g_exit_calls.clear();
         g_lock_calls = 0;
-        static const win::ShutdownTestHooks hooks{
-            [](win::UINT flags, win::DWORD reason) -> win::BOOL {
-                g_exit_calls.push_back({flags, reason});
-                return win::TRUE;
-            },
-            []() -> win::BOOL {
-                ++g_lock_calls;
-                return win::TRUE;
-            }};
-        win::SetShutdownTestHooks(&hooks);
+        // Replaced for the rest of the program: no test leaves the session.
+        win::test::ReplaceCalls("ExitWindowsEx", +[](win::UINT flags, win::DWORD reason) -> win::BOOL {
+            g_exit_calls.push_back({flags, reason});
+            return win::TRUE;
+        });
+        win::test::ReplaceCalls("LockWorkStation", +[]() -> win::BOOL { return ++g_lock_calls, win::TRUE; });
         win::test::UseTestClock(true);  // the start-up's pauses
 
         const std::filesystem::path examples = SourceDir() / "examples";
@@ -135,7 +131,6 @@ protected:
         Stop();
         vdtest::UnbindInProcessKernel();
         db_.reset();
-        win::SetShutdownTestHooks(nullptr);
         win::test::UseTestClock(false);
         win::test::ClearFaults();
         vdtest::ClearRuntimeEnvironment();

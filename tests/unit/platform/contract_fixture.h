@@ -1,4 +1,4 @@
-// Shared by the platform contract tests: a fresh scratch directory per test
+// Shared by the platform tests: a fresh scratch directory per test
 // whose "state" subdirectory is the simulated host's state directory
 // ($VDHOST).
 #pragma once
