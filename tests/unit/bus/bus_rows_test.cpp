@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "bus/bus_rows.h"
-#include "bus/plant_bus_task.h"
+#include "bus/bus_settings.h"
 #include "support/utf8.h"
 
 namespace {
@@ -116,16 +116,16 @@ TEST(BusRows, CommandRowFieldsAndModeComeFromTheirPlaces) {
 }
 
 TEST(BusRows, ABroadcastPrefixMayNotOverlapTheStationsOwn) {
-    EXPECT_EQ(PlantBusTask::DefaultBroadcastPrefix("SAMPLE", "pla nt"), "SAMPLE/pla_nt/all");
+    EXPECT_EQ(DefaultBroadcastPrefix("SAMPLE", "pla nt"), "SAMPLE/pla_nt/all");
     for (auto [a, b] : std::vector<std::pair<const char*, const char*>>{
              {"S/p/all", "S/p/all"}, {"S/p", "S/p/all"}, {"S/p/all/x", "S/p/all"}})
-        EXPECT_TRUE(PlantBusTask::PrefixesOverlap(a, b) && PlantBusTask::PrefixesOverlap(b, a)) << a << " " << b;
+        EXPECT_TRUE(PrefixesOverlap(a, b) && PrefixesOverlap(b, a)) << a << " " << b;
     for (auto [a, b] : std::vector<std::pair<const char*, const char*>>{
              {"S/p/all", "S/p/allx"}, {"S/p/st1", "S/p/all"}, {"S/p/al", "S/p/all"}})
-        EXPECT_FALSE(PlantBusTask::PrefixesOverlap(a, b) || PlantBusTask::PrefixesOverlap(b, a)) << a << " " << b;
-    EXPECT_TRUE(PlantBusTask::TopicUnder("S/p/all", "S/p/all") && PlantBusTask::TopicUnder("S/p/all/x", "S/p/all"));
-    EXPECT_FALSE(PlantBusTask::TopicUnder("S/p/allx", "S/p/all") || PlantBusTask::TopicUnder("S/p", "S/p/all") ||
-                 PlantBusTask::TopicUnder("S/p", ""));
+        EXPECT_FALSE(PrefixesOverlap(a, b) || PrefixesOverlap(b, a)) << a << " " << b;
+    EXPECT_TRUE(TopicUnder("S/p/all", "S/p/all") && TopicUnder("S/p/all/x", "S/p/all"));
+    EXPECT_FALSE(TopicUnder("S/p/allx", "S/p/all") || TopicUnder("S/p", "S/p/all") ||
+                 TopicUnder("S/p", ""));
 }
 
 TEST(BusRows, RowTopicsLeaveRoomForTheBridgesOwn) {
