@@ -159,7 +159,8 @@ void PlantBusTask::Stop() {
 // ---- main thread: changes -------------------------------------------------------
 
 void PlantBusTask::OnTagChange(Watch& watch, TagObject& tag) {
-    if (watch.row < watch.task->rows_.tags.size()) watch.task->PublishState(watch.row, tag);
+    PlantBusTask& task = *watch.task;
+    if (watch.row < task.rows_.tags.size()) task.PublishState(task.dialect_->EncodeState(watch.row, tag));
 }
 
 void PlantBusTask::OnDoneChange(Watch& watch, TagObject& tag) {
@@ -170,8 +171,7 @@ void PlantBusTask::OnDoneChange(Watch& watch, TagObject& tag) {
         task.FinishCommand(watch.row, std::move(command), CommandResult::kDone);
 }
 
-void PlantBusTask::PublishState(std::size_t row, const TagObject& value) {
-    const Publication state = dialect_->EncodeState(row, value);
+void PlantBusTask::PublishState(const Publication& state) {
     // Not queued while the broker is away (the client would keep every
     // change): the reconnection republishes the current values.
     std::lock_guard<std::mutex> lock(publish_mutex_);
@@ -306,7 +306,8 @@ void PlantBusTask::CorrectState(std::size_t row, const BusMessage& message) {
     if (value.ReadQuiet() != 0) return;
     // The same value needs nothing (and two bridges on one prefix by mistake
     // holding the same value do not answer each other).
-    if (message.payload != dialect_->EncodeState(row, value).payload) PublishState(row, value);
+    const Publication truth = dialect_->EncodeState(row, value);
+    if (message.payload != truth.payload) PublishState(truth);
 }
 
 void PlantBusTask::DeleteRetained(const BusMessage& message) {

@@ -103,7 +103,8 @@ private:
     // Finishes a taken command: results read, pulse trigger back to 0, the
     // command removed, then answered once.
     void FinishCommand(std::size_t row, OpenCommand command, CommandResult result);
-    void PublishState(std::size_t row, const TagObject& value);
+    // A row's state, retained, while connected (under publish_mutex_).
+    void PublishState(const Publication& state);
 
     BusRows rows_;
     BusSettings settings_;
