@@ -25,67 +25,29 @@ struct Batch {
     std::vector<TagObject*> tags;  // the included tags, in order
 };
 
-// The slot of one included tag (PackedSlotSize(type) bytes).
+// The slot of one included tag (PackedSlotSize(type) bytes): a number is
+// the first bytes of its record, as the record's accessors read them.
 void PackSlot(const TagObject& tag, std::uint8_t* slot) {
     const ValueRecord rec = tag.Record();
-    switch (tag.Type()) {
-        case kTagInt16:
-        case kTagInt16Alt: {
-            std::int16_t v = rec.Int16();
-            std::memcpy(slot, &v, sizeof v);
-            break;
-        }
-        case kTagReal: {
-            double v = rec.Real();
-            std::memcpy(slot, &v, sizeof v);
-            break;
-        }
-        case kTagInt32: {
-            std::int32_t v = rec.Int32();
-            std::memcpy(slot, &v, sizeof v);
-            break;
-        }
-        case kTagText: {
-            PackedText pt{rec.Text(), rec.capacity, tag.TextLength()};
-            std::memcpy(slot, &pt, sizeof pt);
-            break;
-        }
-        default: break;
+    if (tag.Type() == kTagText) {
+        const PackedText pt{rec.Text(), rec.capacity, tag.TextLength()};
+        std::memcpy(slot, &pt, sizeof pt);
+    } else {
+        std::memcpy(slot, &rec, PackedSlotSize(tag.Type()));
     }
 }
 
 // Hands an included tag its slot of a buffer the kernel filled.
 void UnpackSlot(TagObject& tag, const std::uint8_t* slot) {
     ValueRecord rec = tag.Record();
-    switch (tag.Type()) {
-        case kTagInt16:
-        case kTagInt16Alt: {
-            std::int16_t v;
-            std::memcpy(&v, slot, sizeof v);
-            rec.SetInt16(v);
-            break;
-        }
-        case kTagReal: {
-            double v;
-            std::memcpy(&v, slot, sizeof v);
-            rec.SetReal(v);
-            break;
-        }
-        case kTagInt32: {
-            std::int32_t v;
-            std::memcpy(&v, slot, sizeof v);
-            rec.SetInt32(v);
-            break;
-        }
-        case kTagText: {
-            PackedText pt;
-            std::memcpy(&pt, slot, sizeof pt);
-            rec.SetText(pt.text);
-            rec.capacity = pt.capacity;
-            rec.length = pt.length;
-            break;
-        }
-        default: break;
+    if (tag.Type() == kTagText) {
+        PackedText pt;
+        std::memcpy(&pt, slot, sizeof pt);
+        rec.SetText(pt.text);
+        rec.capacity = pt.capacity;
+        rec.length = pt.length;
+    } else {
+        std::memcpy(&rec, slot, PackedSlotSize(tag.Type()));
     }
     tag.Assign(rec);
 }
