@@ -56,7 +56,11 @@ TEST(Payload, EachTypeReadsItsOwnFormAndRefusalsSayWhy) {
         {kTagInt32, "--5", "refused: not an integer"},
         {kTagReal, "-+5", "refused: not a number"},
         {kTagReal, "++5", "refused: not a number"},
+        // Reals go out in the shortest form that reads back to the same number.
         {kTagReal, "-0.25", "-0.25"},
+        {kTagReal, "-0.1", "-0.1"},
+        {kTagReal, "1e-300", "1e-300"},
+        {kTagReal, "123456789.125", "123456789.125"},
         {kTagReal, "+1e3", "1000"},
         {kTagReal, "1.7976931348623157e308", "1.7976931348623157e+308"},
         {kTagReal, "1e999", "refused: out of range for a real number"},
@@ -94,15 +98,6 @@ TEST(Payload, TextsAreUtf8OnTheWireAndCodePageInTheTag) {
     const std::string too_long = "refused: text longer than 255 bytes in the station's code page (1252)";
     for (const std::string& text : {e_acute + e_acute, euro + "\xE2\x82\xAC", std::string(kKernelTextCapacity + 1, 'A')})
         EXPECT_EQ(Read(kTagText, text), too_long);
-}
-
-TEST(Payload, RealsGoOutAsTheReaderTakesThemBack) {
-    for (double d : {12.5, -0.1, 1e-300, 123456789.125, std::numeric_limits<double>::max()}) {
-        TagObject v = Tag(kTagReal), back = Tag(kTagReal);
-        std::string reason;
-        ASSERT_TRUE(ParsePayload(FormatPayload(v.SetDouble(d)), back, reason)) << reason;
-        EXPECT_EQ(back.AsDouble(), d) << FormatPayload(v);
-    }
 }
 
 TEST(Payload, JsonOfAnyBytesIsValid) {
