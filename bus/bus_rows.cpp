@@ -1,5 +1,6 @@
 #include "bus/bus_rows.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "bus/payload.h"
@@ -172,6 +173,28 @@ TopicRequest ClassifyTopic(std::string_view topic) {
     request.kind = TopicRequest::kState;
     request.base = std::string(topic);
     return request;
+}
+
+bool SameValue(const TagObject& a, const TagObject& b) {
+    switch (a.Type()) {
+        case kTagReal: return a.AsDouble() == b.AsDouble();
+        case kTagText: return std::strcmp(a.AsText(), b.AsText()) == 0;
+        default: return a.AsInt() == b.AsInt();
+    }
+}
+
+void SetDifferent(TagObject& out, const TagObject& value) {
+    switch (value.Type()) {
+        case kTagReal: out.SetDouble(value.AsDouble() == 0.0 ? 1.0 : 0.0); break;
+        case kTagText: out.SetText(*value.AsText() == '\0' ? " " : ""); break;
+        default: out.SetInt(value.AsInt() == 0 ? 1 : 0); break;
+    }
+}
+
+std::int32_t NextCount(const TagObject& value) {
+    const std::int32_t high = value.Type() == kTagInt32 ? INT32_MAX : INT16_MAX;
+    const std::int32_t v = value.AsInt();
+    return v >= high || v < 0 ? 1 : v + 1;
 }
 
 bool BusRows::Add(TagRow row) {

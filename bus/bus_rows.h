@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "config/task_tables.h"
+#include "frame/tag_object.h"
+#include "kernel/kernel.h"
 #include "kernel/value_record.h"
 
 inline constexpr std::int32_t kTagRowTableType = 1;
@@ -49,6 +51,17 @@ enum CommandMode : std::uint16_t {
     kCommandCount = 2,
 };
 
+// The trigger values of a command. Whether two values of one tag are the
+// same (a write of the value a tag holds is no change).
+bool SameValue(const TagObject& a, const TagObject& b);
+// Into `out` (of the same tag), a value that differs from `value`: 0 or 1
+// for numbers, an empty or a one-blank text; written first when a command
+// must change a trigger that already holds the value asked for.
+void SetDifferent(TagObject& out, const TagObject& value);
+// The next value of a counting trigger: one up, 1 after the type's largest
+// value or below 0, never 0.
+std::int32_t NextCount(const TagObject& value);
+
 // A flag bit of the mode word: the row also answers the fleet's broadcast
 // "<broadcast prefix>/<topic>/call". A bit of the existing word keeps the
 // 82-byte row of stored archives; those hold 0 there, and a bridge that
@@ -61,6 +74,9 @@ struct TagPoint {
     TagRef ref = kInvalidTagRef;
     std::int16_t type = kTagNotConfigured;
     bool Configured() const { return type != kTagNotConfigured; }
+    // A tag object for the tag, texts up to the kernel's full capacity (no
+    // kernel call).
+    TagObject Value() const { return TagObject(ref, type, kKernelTextCapacity); }
 };
 
 struct TagRow {

@@ -15,11 +15,10 @@ std::string CommandKey(const BusMessage& message, bool topic_has_id) {
     return key;
 }
 
-std::string StaleQueuedReason(const BusMessage& message, std::uint32_t timeout_ms) {
-    if (!message.queued || message.queued_max_ms <= static_cast<std::int64_t>(timeout_ms)) return {};
-    const std::string waited = message.queued_max_ms == INT64_MAX
-                                   ? std::string("for an unknown time")
-                                   : "up to " + std::to_string(message.queued_max_ms) + " ms";
+std::string StaleQueuedReason(bool queued, std::int64_t queued_max_ms, std::uint32_t timeout_ms) {
+    if (!queued || queued_max_ms <= static_cast<std::int64_t>(timeout_ms)) return {};
+    const std::string waited = queued_max_ms == INT64_MAX ? std::string("for an unknown time")
+                                                          : "up to " + std::to_string(queued_max_ms) + " ms";
     return "queued at the broker while the station was offline (" + waited + ", longer than the command's timeout of " +
            std::to_string(timeout_ms) + " ms): not run";
 }

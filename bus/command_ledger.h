@@ -32,8 +32,8 @@ std::string CommandKey(const BusMessage& message, bool topic_has_id);
 
 // Why a command that the broker kept while the station was away is not
 // run: it may have waited there longer than its timeout. Empty when it may
-// run (not queued, or queued for at most `timeout_ms`).
-std::string StaleQueuedReason(const BusMessage& message, std::uint32_t timeout_ms);
+// run (not queued, or queued for at most `timeout_ms`; see BusMessage).
+std::string StaleQueuedReason(bool queued, std::int64_t queued_max_ms, std::uint32_t timeout_ms);
 
 // How long a finished command's key is kept: max(60 s, 2 x timeout).
 std::chrono::milliseconds LedgerWindow(std::uint32_t timeout_ms);

@@ -434,10 +434,7 @@ void MqttSession::OnConnectThunk(mosquitto*, void* self, int rc, int flags, cons
     // Our own messages are not sent back to us, nor retained messages of
     // the topics (the bridge publishes state; it does not read it back);
     // the retain flag is the publisher's.
-    std::vector<std::string> filters = {session->settings_.prefix + "/#"};
-    filters.insert(filters.end(), session->settings_.broadcast_filters.begin(),
-                   session->settings_.broadcast_filters.end());
-    for (const std::string& filter : filters) {
+    for (const std::string& filter : session->settings_.subscriptions) {
         // The broker's answer is read on this thread, after this callback.
         int mid = 0;
         if (mosquitto_subscribe_v5(session->client_, &mid, filter.c_str(), session->settings_.qos,

@@ -2,7 +2,7 @@
 //
 // One network thread of its own connects, runs the client's loop and
 // calls the listener: on every connection (after subscribing to
-// "<prefix>/#" and the broadcast filters, publishing the retained "online" status and requeueing what
+// its topic filters, publishing the retained "online" status and requeueing what
 // was in flight when the previous connection ended), for every
 // incoming message, for every problem (broker unreachable, connection
 // lost, refused by the broker, TLS failed, session taken over by another
@@ -53,7 +53,7 @@ struct BrokerSettings {
     int qos = 1;
     std::string prefix;  // topics are "<prefix>/..."
     std::string broadcast_prefix;  // empty: the station takes no broadcasts
-    std::vector<std::string> broadcast_filters;  // subscribed besides "<prefix>/#"
+    std::vector<std::string> subscriptions;  // the topic filters, subscribed at every connection
     TlsOptions tls;  // TLS when tls.ca_file is set
     int session_expiry_s = 60;  // kept by the broker after a link drop; 0: none
     int reconnect_min_ms = 500;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "frame/tag_object.h"
 #include "kernel/kernel.h"
 #include "support/utf8.h"
 
@@ -27,6 +28,8 @@ IntRange RangeOf(std::int16_t type) {
     if (type == kTagInt32) return {INT32_MIN, INT32_MAX, "out of range for a 32-bit integer (-2147483648..2147483647)"};
     return {INT16_MIN, INT16_MAX, "out of range for a 16-bit integer (-32768..32767)"};
 }
+
+}  // namespace
 
 bool ParseInteger(std::int16_t type, std::string_view text, std::int64_t& out, std::string& reason) {
     text = Trim(text);
@@ -65,6 +68,8 @@ bool ParseInteger(std::int16_t type, std::string_view text, std::int64_t& out, s
     return true;
 }
 
+namespace {
+
 bool ParseReal(std::string_view text, double& out, std::string& reason) {
     text = Trim(text);
     if (text.empty()) {
@@ -100,65 +105,45 @@ bool ParseReal(std::string_view text, double& out, std::string& reason) {
 
 }  // namespace
 
-bool BusValue::operator==(const BusValue& other) const {
-    if (type != other.type) return false;
-    switch (type) {
-        case kTagReal: return real == other.real;
-        case kTagText: return text == other.text;
-        default: return integer == other.integer;
-    }
-}
-
 bool BusCarriesType(std::int16_t type) {
     return type == kTagInt16 || type == kTagInt16Alt || type == kTagInt32 || type == kTagReal || type == kTagText;
 }
 
-std::string FormatPayload(const BusValue& value) {
-    switch (value.type) {
+std::string FormatPayload(const TagObject& value) {
+    switch (value.Type()) {
         case kTagReal: {
             char buffer[64];
-            auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value.real);
+            auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value.AsDouble());
             return ec == std::errc() ? std::string(buffer, end) : std::string();
         }
-        case kTagText: return value.text.empty() ? std::string(1, '\0') : CodePageToUtf8(value.text);
-        default: return std::to_string(value.integer);
-    }
-}
-
-std::string FormatRecord(std::int16_t type, const ValueRecord& record) {
-    BusValue value;
-    value.type = type;
-    switch (type) {
-        case kTagInt16:
-        case kTagInt16Alt: value.integer = record.Int16(); break;
-        case kTagInt32: value.integer = record.Int32(); break;
-        case kTagReal: value.real = record.Real(); break;
         case kTagText: {
-            const char* text = record.Text();
-            std::size_t n = text == nullptr ? 0 : std::min<std::size_t>(record.length, record.capacity);
-            // A text ends at its first zero byte.
-            std::size_t length = 0;
-            while (length < n && text[length] != '\0') ++length;
-            value.text.assign(text == nullptr ? "" : text, length);
-            break;
+            const char* text = value.AsText();
+            return *text == '\0' ? std::string(1, '\0') : CodePageToUtf8(text);
         }
+        case kTagInt16:
+        case kTagInt16Alt:
+        case kTagInt32: return std::to_string(value.AsInt());
         default: return {};
     }
-    return FormatPayload(value);
 }
 
-bool ParsePayload(std::int16_t type, std::string_view payload, BusValue& out, std::string& reason) {
-    BusValue value;
-    value.type = type;
+bool ParsePayload(std::string_view payload, TagObject& into, std::string& reason) {
+    const std::int16_t type = into.Type();
     switch (type) {
         case kTagInt16:
         case kTagInt16Alt:
-        case kTagInt32:
-            if (!ParseInteger(type, payload, value.integer, reason)) return false;
-            break;
-        case kTagReal:
-            if (!ParseReal(payload, value.real, reason)) return false;
-            break;
+        case kTagInt32: {
+            std::int64_t value = 0;
+            if (!ParseInteger(type, payload, value, reason)) return false;
+            into.SetInt(static_cast<std::int32_t>(value));
+            return true;
+        }
+        case kTagReal: {
+            double value = 0;
+            if (!ParseReal(payload, value, reason)) return false;
+            into.SetDouble(value);
+            return true;
+        }
         case kTagText: {
             if (payload.size() == 1 && payload[0] == '\0') payload = {};  // the empty text's own form
             // A UTF-8 character takes at most three times the bytes of its
@@ -177,38 +162,20 @@ bool ParsePayload(std::int16_t type, std::string_view payload, BusValue& out, st
                 reason = "text holds a zero byte";
                 return false;
             }
-            if (!Utf8ToCodePage(payload, value.text, reason)) {
+            std::string text;
+            if (!Utf8ToCodePage(payload, text, reason)) {
                 reason = "text " + reason;
                 return false;
             }
-            if (value.text.size() > kKernelTextCapacity) {
+            if (text.size() > kKernelTextCapacity || text.size() > into.BufferSize()) {
                 reason = too_long();
                 return false;
             }
-            break;
+            into.SetText(text);
+            return true;
         }
         default: reason = "tag type not carried by the bus"; return false;
     }
-    out = std::move(value);
-    return true;
-}
-
-BusValue DifferentValue(const BusValue& value) {
-    BusValue other = value;
-    switch (value.type) {
-        case kTagReal: other.real = value.real == 0.0 ? 1.0 : 0.0; break;
-        case kTagText: other.text = value.text.empty() ? " " : ""; break;
-        default: other.integer = value.integer == 0 ? 1 : 0; break;
-    }
-    return other;
-}
-
-BusValue NextCount(const BusValue& value) {
-    BusValue next = value;
-    const std::int64_t high = value.type == kTagInt32 ? INT32_MAX : INT16_MAX;
-    next.integer = value.integer >= high || value.integer < 0 ? 1 : value.integer + 1;
-    if (next.integer == 0) next.integer = 1;
-    return next;
 }
 
 std::string JsonString(std::string_view text) {
@@ -251,8 +218,9 @@ std::string JsonString(std::string_view text) {
     return out;
 }
 
-std::string JsonValue(const BusValue& value) {
-    if (value.type == kTagText) return JsonString(CodePageToUtf8(value.text));
-    if (value.type == kTagReal && !std::isfinite(value.real)) return JsonString(FormatPayload(value));
+std::string JsonValue(const TagObject& value) {
+    if (!value.IsConfigured()) return "null";
+    if (value.Type() == kTagText) return JsonString(CodePageToUtf8(value.AsText()));
+    if (value.Type() == kTagReal && !std::isfinite(value.AsDouble())) return JsonString(FormatPayload(value));
     return FormatPayload(value);
 }

@@ -20,38 +20,21 @@
 
 #include "kernel/value_record.h"
 
-// A tag value in the bus's own terms.
-struct BusValue {
-    std::int16_t type = kTagInt16;
-    std::int64_t integer = 0;  // types 0, 1, 4
-    double real = 0.0;         // type 2
-    std::string text;          // type 3, in the station's code page
-
-    bool operator==(const BusValue& other) const;
-};
+class TagObject;
 
 // Types the bus carries: the integers, reals and texts (no blocks).
 bool BusCarriesType(std::int16_t type);
 
-// The payload of a value.
-std::string FormatPayload(const BusValue& value);
+// The payload of a tag object's value.
+std::string FormatPayload(const TagObject& value);
 
-// The payload of a value as the kernel delivers it in a change record
-// (texts: the record's pointer and length).
-std::string FormatRecord(std::int16_t type, const ValueRecord& record);
+// Reads `payload` as a value of the tag object's type into it. False with
+// `reason` set when it does not fit; the value is then unchanged.
+bool ParsePayload(std::string_view payload, TagObject& into, std::string& reason);
 
-// Reads `payload` as a value of `type`. False with `reason` set when it
-// does not fit; `out` is then unchanged.
-bool ParsePayload(std::int16_t type, std::string_view payload, BusValue& out, std::string& reason);
-
-// A value of the same type that differs from `value` (0 or 1 for numbers,
-// an empty or one-blank text): written first when a command must change a
-// trigger that already holds the value asked for.
-BusValue DifferentValue(const BusValue& value);
-
-// The next value of a counting trigger: one up, 1 after the type's
-// largest value, never 0.
-BusValue NextCount(const BusValue& value);
+// One optional sign and decimal digits within the range of `type` (a
+// 16-bit or a 32-bit integer), blanks around them ignored.
+bool ParseInteger(std::int16_t type, std::string_view text, std::int64_t& out, std::string& reason);
 
 // The UTF-8 `text` as a JSON string: quotes, backslashes and control
 // characters below 0x20 escaped, other UTF-8 kept; a byte that is not part
@@ -60,5 +43,5 @@ BusValue NextCount(const BusValue& value);
 std::string JsonString(std::string_view text);
 
 // A value as a JSON item: a number for integers and finite reals, else a
-// string (texts in UTF-8).
-std::string JsonValue(const BusValue& value);
+// string (texts in UTF-8); "null" for a tag object not configured.
+std::string JsonValue(const TagObject& value);

@@ -25,6 +25,33 @@ struct Batch {
     std::vector<TagObject*> tags;  // the included tags, in order
 };
 
+// The slot of one included tag (PackedSlotSize(type) bytes): a number is
+// the first bytes of its record, as the record's accessors read them.
+void PackSlot(const TagObject& tag, std::uint8_t* slot) {
+    const ValueRecord rec = tag.Record();
+    if (tag.Type() == kTagText) {
+        const PackedText pt{rec.Text(), rec.capacity, tag.TextLength()};
+        std::memcpy(slot, &pt, sizeof pt);
+    } else {
+        std::memcpy(slot, &rec, PackedSlotSize(tag.Type()));
+    }
+}
+
+// Hands an included tag its slot of a buffer the kernel filled.
+void UnpackSlot(TagObject& tag, const std::uint8_t* slot) {
+    ValueRecord rec = tag.Record();
+    if (tag.Type() == kTagText) {
+        PackedText pt;
+        std::memcpy(&pt, slot, sizeof pt);
+        rec.SetText(pt.text);
+        rec.capacity = pt.capacity;
+        rec.length = pt.length;
+    } else {
+        std::memcpy(&rec, slot, PackedSlotSize(tag.Type()));
+    }
+    tag.Assign(rec);
+}
+
 // Allocates room for every tag of the batch and packs the included ones.
 // False when memory runs out.
 bool Pack(TagObject* const* tags, std::int32_t count, Batch& batch) {
@@ -39,36 +66,11 @@ bool Pack(TagObject* const* tags, std::int32_t count, Batch& batch) {
     for (std::int32_t k = 0; k < count; ++k) {
         TagObject* tag = tags[k];
         if (!Included(tag)) continue;
-        const ValueRecord rec = tag->Record();
         std::uint8_t slot[kPackedTextSlot] = {};
-        const std::size_t size = PackedSlotSize(tag->Type());
-        switch (tag->Type()) {
-            case kTagInt16:
-            case kTagInt16Alt: {
-                std::int16_t v = rec.Int16();
-                std::memcpy(slot, &v, sizeof v);
-                break;
-            }
-            case kTagReal: {
-                double v = rec.Real();
-                std::memcpy(slot, &v, sizeof v);
-                break;
-            }
-            case kTagInt32: {
-                std::int32_t v = rec.Int32();
-                std::memcpy(slot, &v, sizeof v);
-                break;
-            }
-            case kTagText: {
-                PackedText pt{rec.Text(), rec.capacity, tag->TextLength()};
-                std::memcpy(slot, &pt, sizeof pt);
-                break;
-            }
-            default: break;
-        }
+        PackSlot(*tag, slot);
         batch.refs.push_back(tag->Ref());
         batch.tags.push_back(tag);
-        batch.values.insert(batch.values.end(), slot, slot + size);
+        batch.values.insert(batch.values.end(), slot, slot + PackedSlotSize(tag->Type()));
     }
     return true;
 }
@@ -77,38 +79,7 @@ bool Pack(TagObject* const* tags, std::int32_t count, Batch& batch) {
 void Unpack(const Batch& batch) {
     const std::uint8_t* slot = batch.values.data();
     for (TagObject* tag : batch.tags) {
-        ValueRecord rec = tag->Record();
-        switch (tag->Type()) {
-            case kTagInt16:
-            case kTagInt16Alt: {
-                std::int16_t v;
-                std::memcpy(&v, slot, sizeof v);
-                rec.SetInt16(v);
-                break;
-            }
-            case kTagReal: {
-                double v;
-                std::memcpy(&v, slot, sizeof v);
-                rec.SetReal(v);
-                break;
-            }
-            case kTagInt32: {
-                std::int32_t v;
-                std::memcpy(&v, slot, sizeof v);
-                rec.SetInt32(v);
-                break;
-            }
-            case kTagText: {
-                PackedText pt;
-                std::memcpy(&pt, slot, sizeof pt);
-                rec.SetText(pt.text);
-                rec.capacity = pt.capacity;
-                rec.length = pt.length;
-                break;
-            }
-            default: break;
-        }
-        tag->Assign(rec);
+        UnpackSlot(*tag, slot);
         slot += PackedSlotSize(tag->Type());
     }
 }
@@ -170,4 +141,19 @@ std::int32_t BatchWrite(TagObject* const* tags, std::int32_t count) {
 
 std::int32_t BatchWriteResult(TagObject* const* tags, std::int32_t count) {
     return WriteBatch(tags, count, &kernel_write_result, 1);
+}
+
+// One tag, its slot on the stack: no allocation.
+std::int32_t TransferQuiet(TagObject& tag, bool write) {
+    if (!Included(&tag)) return 0;
+    std::uint8_t slot[kPackedTextSlot] = {};
+    PackSlot(tag, slot);
+    const TagRef ref = tag.Ref();
+    AcquireKernelAccess(0);
+    const TaskId task = CurrentTaskId();
+    const std::int32_t rc = write ? kernel_write(task, &ref, 1, slot) : kernel_read(task, &ref, 1, slot);
+    const std::int32_t code = rc != 0 ? FailureCode(rc) : 0;
+    if (code == 0 && !write) UnpackSlot(tag, slot);
+    ReleaseKernelAccess();
+    return code;
 }

@@ -19,3 +19,7 @@ std::int32_t BatchRead(TagObject* const* tags, std::int32_t count);
 std::int32_t BatchWrite(TagObject* const* tags, std::int32_t count);
 // kernel_write_result under AcquireKernelAccess(1).
 std::int32_t BatchWriteResult(TagObject* const* tags, std::int32_t count);
+// kernel_read (write false) or kernel_write of one tag under
+// AcquireKernelAccess(0), nothing reported: for a thread beside the main
+// loop that reports failures in its own words.
+std::int32_t TransferQuiet(TagObject& tag, bool write);

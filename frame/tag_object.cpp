@@ -1,5 +1,6 @@
 #include "frame/tag_object.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -92,6 +93,10 @@ TagObject::TagObject(TagRef ref) {
     if (!IsConfigured()) kernel_last_error(CurrentTaskId());
 }
 
+TagObject::TagObject(TagRef ref, std::int16_t type, std::uint16_t text_size) {
+    if (TagRefNamesTag(ref)) Configure(ref, type, text_size);
+}
+
 TagObject::~TagObject() = default;
 
 TagObject::TagObject(TagObject&& other) noexcept { AdoptFrom(other); }
@@ -123,14 +128,18 @@ void TagObject::MakeNotConfigured() {
 void TagObject::Configure(TagRef ref) {
     std::int16_t type = kTagNotConfigured;
     if (kernel_tag_types(&ref, 1, &type, 0) == -1) return;
+    Configure(ref, type, kTagObjectTextSize);
+}
+
+void TagObject::Configure(TagRef ref, std::int16_t type, std::uint16_t text_size) {
     if (type < kTagInt16 || type > kTagBlock) return;  // not configured, or a code this task does not know
     try {
         if (type == kTagText) {
             // One byte beyond the capacity the kernel is told of stays zero,
             // so a text that fills the whole capacity is still terminated.
-            buffer_.assign(std::size_t{kTagObjectTextSize} + 1, 0);
+            buffer_.assign(std::size_t{text_size} + 1, 0);
             value_.SetText(reinterpret_cast<char*>(buffer_.data()));
-            value_.capacity = kTagObjectTextSize;
+            value_.capacity = text_size;
             value_.length = 0;
         } else if (type == kTagBlock) {
             buffer_.assign(kTagObjectBlockSize, 0);
@@ -275,6 +284,27 @@ TagObject& TagObject::SetUnsigned(std::uint32_t v) {
     return *this;
 }
 
+TagObject& TagObject::SetDouble(double v) {
+    switch (type_) {
+        case kTagInt16:
+        case kTagInt16Alt: value_.SetInt16(RealLow16(v)); break;
+        case kTagReal: value_.SetReal(v); break;
+        case kTagInt32: value_.SetInt32(RealToInt(v)); break;
+        default: break;
+    }
+    return *this;
+}
+
+TagObject& TagObject::SetText(std::string_view text) {
+    char* own = value_.Text();
+    if (type_ != kTagText || own == nullptr) return *this;
+    const std::size_t n = std::min<std::size_t>(text.size(), value_.capacity);
+    if (n > 0) std::memmove(own, text.data(), n);
+    own[n] = '\0';
+    value_.length = TextLength();
+    return *this;
+}
+
 void TagObject::Assign(const ValueRecord& source) {
     switch (type_) {
         case kTagInt16:
@@ -345,6 +375,10 @@ int TagObject::Write() {
     if (rc == 2) StatusMessage(kLevelError, "VDERROR", rc);
     return 0;
 }
+
+std::int32_t TagObject::ReadQuiet() { return TransferQuiet(*this, false); }
+
+std::int32_t TagObject::WriteQuiet() { return TransferQuiet(*this, true); }
 
 int TagObject::WriteResult() {
     TagObject* self = this;

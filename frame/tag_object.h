@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kernel/value_record.h"
@@ -28,6 +29,11 @@ public:
     // Asks the kernel for the type of `ref`. Any failure gives a
     // not-configured object.
     explicit TagObject(TagRef ref);
+    // A tag whose type the task has from the kernel already (no kernel
+    // call), its text holding up to `text_size` characters (the kernel's
+    // text capacity where a task wants texts whole). A type this task does
+    // not know gives a not-configured object.
+    TagObject(TagRef ref, std::int16_t type, std::uint16_t text_size = kTagObjectTextSize);
     ~TagObject();
 
     // The record points into the object's own buffer: copying is refused;
@@ -53,6 +59,12 @@ public:
     // Conversions into the tag (no kernel access).
     TagObject& SetInt(std::int32_t v);
     TagObject& SetUnsigned(std::uint32_t v);
+    // A real tag takes `v`; integers take it truncated as AsInt and
+    // AsShort give it; a text is left as it is.
+    TagObject& SetDouble(double v);
+    // A text tag takes `text` up to its first zero byte, cut to its buffer;
+    // other types are left as they are.
+    TagObject& SetText(std::string_view text);
     // Takes a value as the kernel delivers it. A text is copied into the
     // tag's buffer, cut to fit it; a block grows the buffer when larger.
     void Assign(const ValueRecord& source);
@@ -63,6 +75,12 @@ public:
     std::int32_t Read();
     int Write();
     int WriteResult();
+    // For a thread beside the main loop, and callers that report failures
+    // in their own words: the read or the write under AcquireKernelAccess(0)
+    // (the second registration's id, or the id the thread holds already),
+    // nothing reported. 0, or the kernel's error code.
+    std::int32_t ReadQuiet();
+    std::int32_t WriteQuiet();
 
     // Length of the current text, bounded by the buffer (types 3; 0 else).
     std::uint16_t TextLength() const;
@@ -72,6 +90,7 @@ public:
 private:
     void SetNumberText(long long v);
     void Configure(TagRef ref);
+    void Configure(TagRef ref, std::int16_t type, std::uint16_t text_size);
     void MakeNotConfigured();
     void AdoptFrom(TagObject& other) noexcept;
 

@@ -178,6 +178,7 @@ TEST_F(BusRuntime, WhatTheKeptSessionQueuedArrivesMarkedWithTheOutageOrAsUnknown
     s.port = broker_->port();
     s.client_id = "kept";
     s.prefix = "test/kept";
+    s.subscriptions = {"test/kept/#"};
     s.reconnect_min_ms = s.reconnect_max_ms = 1500;
     Recorder r, next;
     auto session = std::make_unique<MqttSession>(s, r);

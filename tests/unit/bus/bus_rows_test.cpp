@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "bus/bus_rows.h"
-#include "bus/plant_bus_task.h"
+#include "bus/bus_settings.h"
 #include "support/utf8.h"
 
 namespace {
@@ -84,48 +84,47 @@ TEST(BusRows, CommandRowFieldsAndModeComeFromTheirPlaces) {
     EXPECT_EQ(row.timeout_ms, 1234u);
     EXPECT_EQ(row.topic, "mixer/start");
 
-    auto no_argument = CommandRecord(1, 6, kInvalidTagRef, kCommandPulse, 0, "a");
-    ASSERT_TRUE(DecodeCommandRow(Rec(no_argument), &FakeType, row, reason)) << reason;
-    EXPECT_FALSE(row.argument.Configured());
-
-    // Refused: done tag a text, pulse on a text trigger, unknown mode, a
-    // timeout past the limit, a missing argument tag that is named.
-    EXPECT_FALSE(DecodeCommandRow(Rec(CommandRecord(1, 3, kInvalidTagRef, 0, 0, "a")), &FakeType, row, reason));
-    EXPECT_FALSE(DecodeCommandRow(Rec(CommandRecord(3, 1, kInvalidTagRef, 1, 0, "a")), &FakeType, row, reason));
-    EXPECT_TRUE(DecodeCommandRow(Rec(CommandRecord(3, 1, kInvalidTagRef, 0, 0, "a")), &FakeType, row, reason));
-    EXPECT_FALSE(DecodeCommandRow(Rec(CommandRecord(1, 4, kInvalidTagRef, 3, 0, "a")), &FakeType, row, reason));
-    EXPECT_TRUE(DecodeCommandRow(Rec(CommandRecord(1, 4, kInvalidTagRef, 0, kMaxCommandTimeoutMs, "a")), &FakeType,
-                                 row, reason));
-    EXPECT_FALSE(DecodeCommandRow(Rec(CommandRecord(1, 4, kInvalidTagRef, 0, kMaxCommandTimeoutMs + 1, "a")),
-                                  &FakeType, row, reason));
-    EXPECT_FALSE(DecodeCommandRow(Rec(CommandRecord(1, 4, 10, 0, 0, "a")), &FakeType, row, reason));
-
-    ASSERT_TRUE(DecodeCommandRow(Rec(CommandRecord(1, 4, kInvalidTagRef, kCommandBroadcast | kCommandPulse, 0, "a")),
-                                 &FakeType, row, reason)) << reason;
-    EXPECT_TRUE(row.broadcast);
-    EXPECT_EQ(row.mode, kCommandPulse);
-    ASSERT_TRUE(DecodeCommandRow(Rec(CommandRecord(1, 4, kInvalidTagRef, kCommandCount, 0, "a")), &FakeType, row,
-                                 reason));
-    EXPECT_FALSE(row.broadcast);
-    // Other bits, and a bad mode beside the broadcast bit, are refused.
-    for (std::uint16_t mode : {0x0200, 0x8000, 0x0103, 0x0180}) {
-        EXPECT_FALSE(DecodeCommandRow(Rec(CommandRecord(1, 4, kInvalidTagRef, mode, 0, "a")), &FakeType, row, reason))
-            << mode;
-        EXPECT_NE(reason.find("256 for broadcasts"), std::string::npos) << reason;
+    // Which records are taken: a done tag that is a text, pulse on a text
+    // trigger, an unknown mode, a timeout past the limit, a named argument
+    // tag that is not configured; the broadcast bit beside a mode, other bits.
+    struct Case {
+        std::uint32_t trigger, done, argument;
+        std::uint16_t mode;
+        std::uint32_t timeout;
+        bool taken;
+    };
+    const std::uint32_t none = kInvalidTagRef;
+    for (const Case& c : {Case{1, 6, none, kCommandPulse, 0, true}, Case{1, 3, none, 0, 0, false},
+                          Case{3, 1, none, kCommandPulse, 0, false}, Case{3, 1, none, 0, 0, true},
+                          Case{1, 4, none, 3, 0, false}, Case{1, 4, none, 0, kMaxCommandTimeoutMs, true},
+                          Case{1, 4, none, 0, kMaxCommandTimeoutMs + 1, false}, Case{1, 4, 10, 0, 0, false},
+                          Case{1, 4, none, kCommandBroadcast | kCommandPulse, 0, true},
+                          Case{1, 4, none, 0x0200, 0, false}, Case{1, 4, none, 0x8000, 0, false},
+                          Case{1, 4, none, 0x0103, 0, false}, Case{1, 4, none, 0x0180, 0, false}}) {
+        const bool taken =
+            DecodeCommandRow(Rec(CommandRecord(c.trigger, c.done, c.argument, c.mode, c.timeout, "a")), &FakeType, row, reason);
+        EXPECT_EQ(taken, c.taken) << c.trigger << " " << c.done << " " << c.mode << " " << c.timeout << ": " << reason;
+        if (taken) {
+            EXPECT_FALSE(row.argument.Configured());
+            EXPECT_EQ(row.broadcast, (c.mode & kCommandBroadcast) != 0);
+            EXPECT_EQ(row.mode, c.mode & kCommandModeMask);
+        } else if (c.mode > 0xFF) {
+            EXPECT_NE(reason.find("256 for broadcasts"), std::string::npos) << reason;
+        }
     }
 }
 
 TEST(BusRows, ABroadcastPrefixMayNotOverlapTheStationsOwn) {
-    EXPECT_EQ(PlantBusTask::DefaultBroadcastPrefix("SAMPLE", "pla nt"), "SAMPLE/pla_nt/all");
+    EXPECT_EQ(DefaultBroadcastPrefix("SAMPLE", "pla nt"), "SAMPLE/pla_nt/all");
     for (auto [a, b] : std::vector<std::pair<const char*, const char*>>{
              {"S/p/all", "S/p/all"}, {"S/p", "S/p/all"}, {"S/p/all/x", "S/p/all"}})
-        EXPECT_TRUE(PlantBusTask::PrefixesOverlap(a, b) && PlantBusTask::PrefixesOverlap(b, a)) << a << " " << b;
+        EXPECT_TRUE(PrefixesOverlap(a, b) && PrefixesOverlap(b, a)) << a << " " << b;
     for (auto [a, b] : std::vector<std::pair<const char*, const char*>>{
              {"S/p/all", "S/p/allx"}, {"S/p/st1", "S/p/all"}, {"S/p/al", "S/p/all"}})
-        EXPECT_FALSE(PlantBusTask::PrefixesOverlap(a, b) || PlantBusTask::PrefixesOverlap(b, a)) << a << " " << b;
-    EXPECT_TRUE(PlantBusTask::TopicUnder("S/p/all", "S/p/all") && PlantBusTask::TopicUnder("S/p/all/x", "S/p/all"));
-    EXPECT_FALSE(PlantBusTask::TopicUnder("S/p/allx", "S/p/all") || PlantBusTask::TopicUnder("S/p", "S/p/all") ||
-                 PlantBusTask::TopicUnder("S/p", ""));
+        EXPECT_FALSE(PrefixesOverlap(a, b) || PrefixesOverlap(b, a)) << a << " " << b;
+    EXPECT_TRUE(TopicUnder("S/p/all", "S/p/all") && TopicUnder("S/p/all/x", "S/p/all"));
+    EXPECT_FALSE(TopicUnder("S/p/allx", "S/p/all") || TopicUnder("S/p", "S/p/all") ||
+                 TopicUnder("S/p", ""));
 }
 
 TEST(BusRows, RowTopicsLeaveRoomForTheBridgesOwn) {
@@ -183,15 +182,10 @@ TEST(BusRows, IncomingTopicsAreClassifiedByTheirFirstReservedLevel) {
 TEST(BusRows, ATopicIsTakenOncePerKind) {
     BusRows rows;
     TagRow a;
-    a.topic = "x";
-    EXPECT_TRUE(rows.Add(a));
-    EXPECT_FALSE(rows.Add(a));
     CommandRow c;
-    c.topic = "x";
-    EXPECT_TRUE(rows.Add(c));
-    EXPECT_FALSE(rows.Add(c));
-    EXPECT_EQ(rows.tag_by_topic.at("x"), 0u);
-    EXPECT_EQ(rows.tags.size(), 1u);
+    a.topic = c.topic = "x";
+    EXPECT_TRUE(rows.Add(a) && !rows.Add(a) && rows.Add(c) && !rows.Add(c));
+    EXPECT_EQ(rows.tags.size() + rows.commands.size(), 2u);
 }
 
 }  // namespace

@@ -47,11 +47,9 @@ TEST(BusCommandLedger, KeysAndStaleQueuedCommands) {
     m.correlation = "c2";
     EXPECT_NE(CommandKey(m, false), key);
 
-    m.queued_max_ms = 301;
-    EXPECT_EQ(StaleQueuedReason(m, 300), "");  // not queued
-    m.queued = true;
-    EXPECT_EQ(StaleQueuedReason(m, 301), "");
-    EXPECT_NE(StaleQueuedReason(m, 300).find("queued at the broker while the station was offline (up to 301 ms"),
+    EXPECT_EQ(StaleQueuedReason(false, 301, 300), "");  // not queued
+    EXPECT_EQ(StaleQueuedReason(true, 301, 301), "");
+    EXPECT_NE(StaleQueuedReason(true, 301, 300).find("queued at the broker while the station was offline (up to 301 ms"),
               std::string::npos);
 }
 

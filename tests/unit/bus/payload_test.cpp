@@ -1,165 +1,103 @@
-// The conversion rules between tag values and bus payloads (the refusals the
-// bridge's end-to-end tests send are not repeated here).
+// The conversion rules between tag values and bus payloads, and the trigger
+// values of commands (the refusals the bridge's end-to-end tests send are
+// not repeated here). Tag objects of a known type need no kernel.
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <string>
 
+#include "bus/bus_rows.h"
 #include "bus/payload.h"
-#include "kernel/kernel.h"
 #include "support/utf8.h"
 
 namespace {
 
-BusValue Parsed(std::int16_t type, std::string_view text) {
-    BusValue v;
+TagObject Tag(std::int16_t type) { return TagObject(1, type, kKernelTextCapacity); }
+
+// The value read, as its payload; "refused: <reason>" (the value untouched).
+std::string Read(std::int16_t type, std::string_view text) {
+    TagObject v = Tag(type);
+    if (type == kTagText) v.SetText("untouched");
+    const std::string before = FormatPayload(v);
     std::string reason;
-    EXPECT_TRUE(ParsePayload(type, text, v, reason)) << text << ": " << reason;
-    return v;
+    if (ParsePayload(text, v, reason)) return FormatPayload(v);
+    EXPECT_EQ(FormatPayload(v), before) << text;
+    return "refused: " + reason;
 }
 
-std::string Refusal(std::int16_t type, std::string_view text) {
-    BusValue v;
-    v.type = kTagText;
-    v.text = "untouched";
-    std::string reason;
-    EXPECT_FALSE(ParsePayload(type, text, v, reason)) << text;
-    EXPECT_EQ(v.text, "untouched");  // a refused payload leaves the value alone
-    return reason;
+TEST(Payload, EachTypeReadsItsOwnFormAndRefusalsSayWhy) {
+    const std::string range16 = "refused: out of range for a 16-bit integer (-32768..32767)";
+    const std::string range32 = "refused: out of range for a 32-bit integer (-2147483648..2147483647)";
+    struct Case {
+        std::int16_t type;
+        std::string text, expected;
+    };
+    const Case cases[] = {
+        {kTagInt16, "-32768", "-32768"},
+        {kTagInt16Alt, "32767", "32767"},
+        {kTagInt16, " +17\r\n", "17"},
+        {kTagInt16Alt, "-32769", range16},
+        {kTagInt32, "-2147483648", "-2147483648"},
+        {kTagInt32, "2147483647", "2147483647"},
+        {kTagInt32, "-2147483649", range32},
+        {kTagInt32, "40000", "40000"},  // the 16-bit range is not a 32-bit tag's
+        {kTagInt16, "99999999999999999999999", range16},
+        {kTagInt16, "1.5", "refused: not an integer"},
+        {kTagInt16, "-", "refused: not an integer"},
+        {kTagInt16, "1 2", "refused: not an integer"},
+        {kTagInt32, "123456789012345678901x", "refused: not an integer"},
+        {kTagInt16, "  ", "refused: empty payload, a number is expected"},
+        // Leading zeros do not count as digits; a second sign is refused.
+        {kTagInt16, "0000000000000000000042", "42"},
+        {kTagInt32, "-00000000000000000000002147483648", "-2147483648"},
+        {kTagInt16, "+0000000000000000000000", "0"},
+        {kTagInt16, "00000000000000000000032768", range16},
+        {kTagInt32, "+-5", "refused: not an integer"},
+        {kTagInt32, "--5", "refused: not an integer"},
+        {kTagReal, "-+5", "refused: not a number"},
+        {kTagReal, "++5", "refused: not a number"},
+        // Reals go out in the shortest form that reads back to the same number.
+        {kTagReal, "-0.25", "-0.25"},
+        {kTagReal, "-0.1", "-0.1"},
+        {kTagReal, "1e-300", "1e-300"},
+        {kTagReal, "123456789.125", "123456789.125"},
+        {kTagReal, "+1e3", "1000"},
+        {kTagReal, "1.7976931348623157e308", "1.7976931348623157e+308"},
+        {kTagReal, "1e999", "refused: out of range for a real number"},
+        {kTagReal, "-inf", "refused: not a finite number"},
+        {kTagReal, "0x10", "refused: not a number"},
+        {kTagText, "  Night shift ", "  Night shift "},
+        {kTagText, std::string(kKernelTextCapacity, 'x'), std::string(kKernelTextCapacity, 'x')},
+        // The empty text: an empty payload or one zero byte in, one zero byte out.
+        {kTagText, "", std::string(1, '\0')},
+        {kTagText, std::string(1, '\0'), std::string(1, '\0')},
+        {kTagText, std::string(2, '\0'), "refused: text holds a zero byte"},
+        {kTagBlock, "00", "refused: tag type not carried by the bus"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Read(c.type, c.text), c.expected) << c.type << " " << c.text;
 }
 
-TEST(Payload, IntegersAreTakenToTheEndsOfTheirRangeAndRefusalsSayWhy) {
-    EXPECT_EQ(Parsed(kTagInt16, "-32768").integer, -32768);
-    EXPECT_EQ(Parsed(kTagInt16Alt, "32767").integer, 32767);
-    EXPECT_EQ(Parsed(kTagInt16, " +17\r\n").integer, 17);
-    EXPECT_NE(Refusal(kTagInt16Alt, "-32769").find("out of range"), std::string::npos);
-
-    EXPECT_EQ(Parsed(kTagInt32, "-2147483648").integer, -2147483648LL);
-    EXPECT_EQ(Parsed(kTagInt32, "2147483647").integer, 2147483647LL);
-    EXPECT_NE(Refusal(kTagInt32, "-2147483649").find("32-bit"), std::string::npos);
-    // A 16-bit range does not apply to 32-bit tags, nor the other way round.
-    EXPECT_EQ(Parsed(kTagInt32, "40000").integer, 40000);
-    EXPECT_NE(Refusal(kTagInt16, "99999999999999999999999").find("out of range"), std::string::npos);
-    EXPECT_EQ(Refusal(kTagInt16, "1.5"), "not an integer");
-    EXPECT_EQ(Refusal(kTagInt16, "-"), "not an integer");
-    EXPECT_EQ(Refusal(kTagInt16, "1 2"), "not an integer");
-    EXPECT_EQ(Refusal(kTagInt32, "123456789012345678901x"), "not an integer");
-    EXPECT_NE(Refusal(kTagInt16, "  ").find("empty"), std::string::npos);
-    // Leading zeros do not count as digits; a second sign is refused.
-    EXPECT_EQ(Parsed(kTagInt16, "0000000000000000000042").integer, 42);
-    EXPECT_EQ(Parsed(kTagInt32, "-00000000000000000000002147483648").integer, -2147483648LL);
-    EXPECT_EQ(Parsed(kTagInt16, "+0000000000000000000000").integer, 0);
-    EXPECT_NE(Refusal(kTagInt16, "00000000000000000000032768").find("out of range"), std::string::npos);
-    for (const char* doubled : {"+-5", "-+5", "++5", "--5"}) {
-        EXPECT_EQ(Refusal(kTagInt32, doubled), "not an integer");
-        EXPECT_EQ(Refusal(kTagReal, doubled), "not a number");
-    }
-}
-
-TEST(Payload, RealsAreFiniteDecimalNumbers) {
-    EXPECT_EQ(Parsed(kTagReal, "-0.25").real, -0.25);
-    EXPECT_EQ(Parsed(kTagReal, "+1e3").real, 1000.0);
-    EXPECT_EQ(Parsed(kTagReal, "1.7976931348623157e308").real, std::numeric_limits<double>::max());
-    EXPECT_EQ(Refusal(kTagReal, "-inf"), "not a finite number");
-    EXPECT_EQ(Refusal(kTagReal, "0x10"), "not a number");
-}
-
-TEST(Payload, TextsAreTakenAsTheyAreUpToTheKernelCapacity) {
-    EXPECT_EQ(Parsed(kTagText, "  Night shift ").text, "  Night shift ");
-    EXPECT_EQ(Parsed(kTagText, std::string(kKernelTextCapacity, 'x')).text.size(), kKernelTextCapacity);
-    EXPECT_EQ(Refusal(kTagBlock, "00"), "tag type not carried by the bus");
-    // The empty text: an empty payload or one zero byte in, one zero byte out.
-    EXPECT_EQ(Parsed(kTagText, "").text, "");
-    EXPECT_EQ(Parsed(kTagText, std::string(1, '\0')).text, "");
-    EXPECT_EQ(Refusal(kTagText, std::string(2, '\0')), "text holds a zero byte");
-    BusValue empty;
-    empty.type = kTagText;
-    EXPECT_EQ(FormatPayload(empty), std::string(1, '\0'));
-    EXPECT_EQ(JsonValue(empty), "\"\"");
-}
-
-// Texts are UTF-8 on the wire and in the station's code page in the tag.
+// Texts are UTF-8 on the wire and in the station's code page in the tag;
+// the limit is in bytes of the code page, counted after the conversion.
 TEST(Payload, TextsAreUtf8OnTheWireAndCodePageInTheTag) {
     if (StationCodePage() != 1252) GTEST_SKIP() << "the station's code page is not 1252 here";
-    BusValue v = Parsed(kTagText, "l\xC3\xADnea 3 \xE2\x82\xAC");
-    EXPECT_EQ(v.text, "l\xEDnea 3 \x80");
+    TagObject v = Tag(kTagText);
+    std::string reason;
+    ASSERT_TRUE(ParsePayload("l\xC3\xADnea 3 \xE2\x82\xAC", v, reason)) << reason;
+    EXPECT_STREQ(v.AsText(), "l\xEDnea 3 \x80");
     EXPECT_EQ(FormatPayload(v), "l\xC3\xADnea 3 \xE2\x82\xAC");
     EXPECT_EQ(JsonValue(v), "\"l\xC3\xADnea 3 \xE2\x82\xAC\"");
-    char text[] = "\xE9t\xE9";
-    ValueRecord r{};
-    r.SetText(text);
-    r.capacity = sizeof text;
-    r.length = 3;
-    EXPECT_EQ(FormatRecord(kTagText, r), "\xC3\xA9t\xC3\xA9");
-    EXPECT_EQ(Refusal(kTagText, "\xE6\x97\xA5"), "text holds a character the station's code page (1252) cannot show (U+65E5)");
-    EXPECT_EQ(Refusal(kTagText, "ok\xC3"), "text is not valid UTF-8");
-    // The limit is in bytes of the code page, counted after the conversion.
-    std::string e_acute;
+    EXPECT_EQ(Read(kTagText, "\xE6\x97\xA5"),
+              "refused: text holds a character the station's code page (1252) cannot show (U+65E5)");
+    EXPECT_EQ(Read(kTagText, "ok\xC3"), "refused: text is not valid UTF-8");
+    std::string e_acute, euro;
     for (int i = 0; i < 128; ++i) e_acute += "\xC3\xA9";
-    EXPECT_EQ(Parsed(kTagText, e_acute).text, std::string(128, '\xE9'));
-    std::string euro;
     for (std::size_t i = 0; i < kKernelTextCapacity; ++i) euro += "\xE2\x82\xAC";  // three bytes each
-    EXPECT_EQ(Parsed(kTagText, euro).text.size(), kKernelTextCapacity);
-    const std::string too_long = "text longer than 255 bytes in the station's code page (1252)";
-    EXPECT_EQ(Refusal(kTagText, e_acute + e_acute), too_long);
-    EXPECT_EQ(Refusal(kTagText, euro + "\xE2\x82\xAC"), too_long);
-    EXPECT_EQ(Refusal(kTagText, std::string(kKernelTextCapacity + 1, 'A')), too_long);
-}
-
-TEST(Payload, ValuesGoOutAsTheReaderTakesThemBack) {
-    for (double d : {12.5, -0.1, 1e-300, 123456789.125, std::numeric_limits<double>::max()}) {
-        BusValue v;
-        v.type = kTagReal;
-        v.real = d;
-        EXPECT_EQ(Parsed(kTagReal, FormatPayload(v)).real, d) << FormatPayload(v);
-    }
-    BusValue i;
-    i.type = kTagInt32;
-    i.integer = -2147483648LL;
-    EXPECT_EQ(FormatPayload(i), "-2147483648");
-
-    // Change records as the kernel fills them: 16-bit, 32-bit, real, text.
-    ValueRecord r{};
-    r.SetInt32(-70000);
-    EXPECT_EQ(FormatRecord(kTagInt32, r), "-70000");
-    EXPECT_EQ(FormatRecord(kTagInt16, r), std::to_string(static_cast<std::int16_t>(-70000 & 0xFFFF)));
-    r.SetReal(2.75);
-    EXPECT_EQ(FormatRecord(kTagReal, r), "2.75");
-    char text[8] = {'O', 'K', '!', 'x', 'y', 'z', 'w', 'v'};
-    r = ValueRecord{};
-    r.SetText(text);
-    r.capacity = sizeof text;
-    r.length = 3;  // the kernel's length wins over the bytes behind it
-    EXPECT_EQ(FormatRecord(kTagText, r), "OK!");
-    r.length = 200;  // never past the capacity
-    EXPECT_EQ(FormatRecord(kTagText, r), "OK!xyzwv");
-    EXPECT_EQ(FormatRecord(kTagBlock, r), "");
-}
-
-TEST(Payload, CommandTriggerValuesAlwaysChange) {
-    BusValue v;
-    v.type = kTagInt16;
-    v.integer = 0;
-    EXPECT_EQ(DifferentValue(v).integer, 1);
-    v.integer = 5;
-    EXPECT_EQ(DifferentValue(v).integer, 0);
-    BusValue t;
-    t.type = kTagText;
-    EXPECT_EQ(DifferentValue(t).text, " ");
-    t.text = "go";
-    EXPECT_EQ(DifferentValue(t).text, "");
-
-    v.integer = 41;
-    EXPECT_EQ(NextCount(v).integer, 42);
-    v.integer = 32767;
-    EXPECT_EQ(NextCount(v).integer, 1);  // wraps past 0
-    v.integer = -3;
-    EXPECT_EQ(NextCount(v).integer, 1);
-    v.type = kTagInt32;
-    v.integer = 32767;
-    EXPECT_EQ(NextCount(v).integer, 32768);
-    v.integer = 2147483647;
-    EXPECT_EQ(NextCount(v).integer, 1);
+    EXPECT_EQ(Read(kTagText, e_acute), e_acute);
+    EXPECT_EQ(Read(kTagText, euro), euro);
+    const std::string too_long = "refused: text longer than 255 bytes in the station's code page (1252)";
+    for (const std::string& text : {e_acute + e_acute, euro + "\xE2\x82\xAC", std::string(kKernelTextCapacity + 1, 'A')})
+        EXPECT_EQ(Read(kTagText, text), too_long);
 }
 
 TEST(Payload, JsonOfAnyBytesIsValid) {
@@ -169,16 +107,36 @@ TEST(Payload, JsonOfAnyBytesIsValid) {
     // Each byte outside valid UTF-8 becomes U+FFFD, the rest stays.
     EXPECT_EQ(JsonString("\xE9x\xE6\x97\xED\xA0\x80"),
               "\"\xEF\xBF\xBDx\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
-    BusValue r;
-    r.type = kTagReal;
-    r.real = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(JsonValue(r), "\"inf\"");
-    r.real = -1.5;
-    EXPECT_EQ(JsonValue(r), "-1.5");
-    BusValue t;
-    t.type = kTagText;
-    t.text = "42";
-    EXPECT_EQ(JsonValue(t), "\"42\"");
+    EXPECT_EQ(JsonValue(Tag(kTagReal).SetDouble(std::numeric_limits<double>::infinity())), "\"inf\"");
+    EXPECT_EQ(JsonValue(Tag(kTagReal).SetDouble(-1.5)), "-1.5");
+    EXPECT_EQ(JsonValue(Tag(kTagText).SetText("42")), "\"42\"");
+    EXPECT_EQ(JsonValue(Tag(kTagText)), "\"\"");
+    EXPECT_EQ(JsonValue(TagObject()), "null");  // a result that could not be read
+}
+
+TEST(Payload, CommandTriggerValuesAlwaysChange) {
+    struct Case {
+        std::int16_t type;
+        std::int32_t value, different, next;
+    };
+    for (const Case& c : {Case{kTagInt16, 0, 1, 1}, Case{kTagInt16, 41, 0, 42}, Case{kTagInt16, 32767, 0, 1},
+                          Case{kTagInt16Alt, -3, 0, 1}, Case{kTagInt32, 32767, 0, 32768},
+                          Case{kTagInt32, 2147483647, 0, 1}}) {
+        TagObject v = Tag(c.type), other = Tag(c.type);
+        v.SetInt(c.value);
+        SetDifferent(other, v);
+        EXPECT_EQ(other.AsInt(), c.different) << c.value;
+        EXPECT_FALSE(SameValue(other, v));
+        EXPECT_EQ(NextCount(v), c.next) << c.value;
+    }
+    TagObject text = Tag(kTagText), other = Tag(kTagText), real = Tag(kTagReal), other_real = Tag(kTagReal);
+    SetDifferent(other, text);
+    EXPECT_STREQ(other.AsText(), " ");
+    SetDifferent(other, text.SetText("go"));
+    EXPECT_STREQ(other.AsText(), "");
+    SetDifferent(other_real, real.SetDouble(0.5));
+    EXPECT_EQ(other_real.AsDouble(), 0.0);
+    EXPECT_TRUE(SameValue(text, Tag(kTagText).SetText("go")));
 }
 
 }  // namespace

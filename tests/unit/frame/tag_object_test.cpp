@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "frame/change_binding.h"
+#include "frame/task_base.h"
 #include "support/archive.h"
 #include "support/archive_writer.h"
 #include "tests/support/scratch_dir.h"
@@ -31,58 +34,29 @@ protected:
 };
 
 TEST_F(TagObjectTest, ConstructionSetsUpEachType) {
-    TagObject i16(Ref("i16"));
-    EXPECT_EQ(i16.Type(), kTagInt16);
-    EXPECT_EQ(i16.IsConfigured(), 1);
-    EXPECT_EQ(i16.Ref(), Ref("i16"));
-
-    TagObject text(Ref("text"));
+    TagObject text(Ref("text")), blk(Ref("blk"));
     ASSERT_EQ(text.Type(), kTagText);
-    ValueRecord rec = text.Record();
-    EXPECT_NE(rec.Text(), nullptr);
-    EXPECT_EQ(rec.capacity, 80);
-    EXPECT_EQ(rec.length, 0);
+    EXPECT_EQ(text.Record().capacity, 80);
     EXPECT_STREQ(text.AsText(), "");
-
-    TagObject blk(Ref("blk"));
     ASSERT_EQ(blk.Type(), kTagBlock);
-    rec = blk.Record();
-    EXPECT_NE(rec.Bytes(), nullptr);
-    EXPECT_EQ(rec.capacity, 8192);
-    EXPECT_EQ(rec.length, 0);
-    EXPECT_EQ(rec.header_a, 0xFFFFFFFFu);
-    EXPECT_EQ(rec.header_b | rec.header_c | rec.header_d | rec.header_e, 0u);
-
+    EXPECT_EQ(blk.Record().capacity, 8192);
+    EXPECT_EQ(blk.Record().header_a, 0xFFFFFFFFu);
     // The high half of a reference is carried, only the index names the tag.
     TagObject high(Ref("i32", 0x1234));
     EXPECT_EQ(high.Type(), kTagInt32);
     EXPECT_EQ(high.Ref(), Ref("i32", 0x1234));
-}
-
-TEST_F(TagObjectTest, FailedConstructionGivesNotConfigured) {
-    auto expect_unusable = [](const TagObject& t) {
-        EXPECT_EQ(t.IsConfigured(), 0);
-        EXPECT_EQ(t.Type(), kTagNotConfigured);
-        EXPECT_EQ(t.Ref(), kInvalidTagRef);
-    };
-    expect_unusable(TagObject(Ref("none")));  // the database has it as not configured
-    expect_unusable(TagObject(TagRef{0x00000FFFu}));  // beyond the database
-    // The failed type query leaves no error behind.
-    EXPECT_EQ(kernel_last_error(task_state().task_id), 0);
-    expect_unusable(TagObject(kInvalidTagRef));
-    expect_unusable(TagObject(TagRef{0x0001FFFFu}));  // low half "no tag"
-    expect_unusable(TagObject());
-
-    // Not attached: nothing is asked of the kernel.
-    TaskId id = task_state().task_id;
-    task_state().task_id = kNoTask;
-    expect_unusable(TagObject(Ref("i16")));
-    expect_unusable(TagObject(GlobalTagId{5}));
-    task_state().task_id = id;
-
-    // The kernel refusing the type query.
+    // A type the task has already, with a text size of its own: no kernel call.
     win::test::FailCalls(kernel_op_name(kOpTagTypes), kKernelErrNoDatabase);
-    expect_unusable(TagObject(Ref("i16")));
+    TagObject whole(Ref("long"), kTagText, kKernelTextCapacity);
+    EXPECT_EQ(whole.BufferSize(), kKernelTextCapacity);
+    EXPECT_EQ(TagObject(Ref("i16"), 6).IsConfigured(), 0);  // a type code the task does not know
+    // Failures give not configured, and a failed type query leaves no error behind.
+    EXPECT_EQ(TagObject(Ref("i16")).IsConfigured(), 0);  // the fault above
+    for (TagRef ref : {Ref("none"), TagRef{0x00000FFFu}, TagRef{0x0001FFFFu}}) {
+        TagObject t(ref);
+        EXPECT_EQ(t.Type(), kTagNotConfigured) << ref;
+        EXPECT_EQ(t.Ref(), kInvalidTagRef) << ref;
+    }
     EXPECT_EQ(kernel_last_error(task_state().task_id), 0);
 }
 
@@ -176,46 +150,27 @@ TEST_F(TagObjectTest, GettersConvertEveryType) {
     EXPECT_EQ(big.substr(0, 2), "10");
     EXPECT_EQ(big.substr(big.size() - 7), ".000000");
 
-    // Blocks and unusable tags convert to nothing.
-    TagObject blk(Ref("blk")), none;
-    for (const TagObject* t : {&blk, &none}) {
-        EXPECT_EQ(t->AsInt(), 0);
-        EXPECT_EQ(t->AsShort(), 0);
-        EXPECT_EQ(t->AsDouble(), 0.0);
-        EXPECT_STREQ(t->AsText(), "");
-    }
 }
 
 TEST_F(TagObjectTest, SettersConvertIntoTheTagsType) {
+    constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
     TagObject i16(Ref("i16")), real(Ref("real")), text(Ref("text")), i32(Ref("i32"));
-    EXPECT_EQ(&i16.SetInt(70000), &i16);
-    EXPECT_EQ(i16.AsInt(), 4464);
-    i16.SetUnsigned(0xFFFFFFFFu);
-    EXPECT_EQ(i16.AsInt(), -1);
-
-    real.SetInt(-1);
-    EXPECT_EQ(real.AsDouble(), -1.0);
-    real.SetUnsigned(0xFFFFFFFFu);
-    EXPECT_EQ(real.AsDouble(), 4294967295.0);
-
-    text.SetUnsigned(0xFFFFFFFFu);
-    EXPECT_STREQ(text.AsText(), "4294967295");
-    EXPECT_EQ(text.Record().length, 10);
-    text.SetInt(std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(i16.SetInt(70000).AsInt(), 4464);
+    EXPECT_EQ(i16.SetUnsigned(0xFFFFFFFFu).AsInt(), -1);
+    EXPECT_EQ(real.SetInt(-1).AsDouble(), -1.0);
+    EXPECT_EQ(real.SetUnsigned(0xFFFFFFFFu).AsDouble(), 4294967295.0);
+    EXPECT_STREQ(text.SetUnsigned(0xFFFFFFFFu).AsText(), "4294967295");
+    EXPECT_EQ(text.SetInt(kMin).Record().length, 11);
     EXPECT_STREQ(text.AsText(), "-2147483648");
-    EXPECT_EQ(text.Record().length, 11);
-
-    i32.SetUnsigned(0x80000000u);
-    EXPECT_EQ(i32.AsInt(), std::numeric_limits<std::int32_t>::min());
-
-    TagObject blk(Ref("blk")), none;
-    ValueRecord before = blk.Record();
-    blk.SetInt(7).SetUnsigned(9);
-    ValueRecord after = blk.Record();
-    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0) << "a block is left alone";
-    EXPECT_EQ(&none.SetInt(4), &none);
-    EXPECT_EQ(none.AsInt(), 0);
-    EXPECT_STREQ(none.AsText(), "");
+    EXPECT_EQ(i32.SetUnsigned(0x80000000u).AsInt(), kMin);
+    // Reals into integers as AsInt and AsShort give them; texts cut to the buffer.
+    EXPECT_EQ(i32.SetDouble(-2.9).AsInt(), -2);
+    EXPECT_EQ(i16.SetDouble(3e9).AsInt(), 24064);
+    EXPECT_EQ(real.SetDouble(0.25).AsDouble(), 0.25);
+    EXPECT_EQ(std::string(text.SetText(std::string(90, 'y')).AsText()), std::string(80, 'y'));
+    EXPECT_STREQ(text.SetText(std::string("a\0b", 3)).AsText(), "a");
+    EXPECT_EQ(text.Record().length, 1);
+    EXPECT_EQ(i32.SetText("5").AsInt(), -2) << "a number is left as it is";
 }
 
 TEST_F(TagObjectTest, AssignedTextIsCutToTheBuffer) {
@@ -230,7 +185,6 @@ TEST_F(TagObjectTest, AssignedTextIsCutToTheBuffer) {
     EXPECT_EQ(text.Record().Text(), own) << "the text stays in the tag's own buffer";
     EXPECT_EQ(std::string(text.AsText()), longer.substr(0, 80));
     EXPECT_EQ(text.Record().length, 80);
-    EXPECT_EQ(text.TextLength(), 80);
 
     // A source that is not terminated within its capacity is cut there.
     char unterminated[4] = {'a', 'b', 'c', 'd'};
@@ -239,17 +193,6 @@ TEST_F(TagObjectTest, AssignedTextIsCutToTheBuffer) {
     text.Assign(rec);
     EXPECT_STREQ(text.AsText(), "abc");
     EXPECT_EQ(text.Record().length, 3);
-
-    // A null source empties the text; numbers carry over whole records.
-    rec.SetText(nullptr);
-    text.Assign(rec);
-    EXPECT_STREQ(text.AsText(), "");
-    EXPECT_EQ(text.Record().length, 0);
-    EXPECT_EQ(text.Record().capacity, 80);
-
-    TagObject none;
-    none.Assign(rec);
-    EXPECT_EQ(none.IsConfigured(), 0);
 }
 
 TEST_F(TagObjectTest, AssignedBlockGrowsAndKeepsItsHeader) {
@@ -258,26 +201,14 @@ TEST_F(TagObjectTest, AssignedBlockGrowsAndKeepsItsHeader) {
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
     ValueRecord rec{};
     rec.SetBytes(big.data());
-    rec.capacity = 10000;
-    rec.length = 10000;
-    rec.header_a = 0x01020304u;
-    rec.header_b = 5;
-    rec.header_c = 6;
-    rec.header_d = 0x0708090Au;
-    rec.header_e = 11;
+    rec.capacity = rec.length = 10000;
+    rec.header_a = 0x01020304u, rec.header_b = 5, rec.header_c = 6, rec.header_d = 0x0708090Au, rec.header_e = 11;
     blk->Assign(rec);
-    ValueRecord now = blk->Record();
-    EXPECT_EQ(now.capacity, 10000);
-    EXPECT_EQ(blk->BufferSize(), 10000u);
-    EXPECT_EQ(now.length, 10000);
+    const ValueRecord now = blk->Record();
+    EXPECT_EQ(now.capacity + now.length, 20000);
     ASSERT_NE(now.Bytes(), big.data());
     EXPECT_EQ(std::memcmp(now.Bytes(), big.data(), big.size()), 0);
-    EXPECT_EQ(now.header_a, 0x01020304u);
-    EXPECT_EQ(now.header_b, 5);
-    EXPECT_EQ(now.header_c, 6);
-    EXPECT_EQ(now.header_d, 0x0708090Au);
-    EXPECT_EQ(now.header_e, 11);
-
+    EXPECT_EQ(std::memcmp(&now.header_a, &rec.header_a, sizeof rec - offsetof(ValueRecord, header_a)), 0);
     // A smaller source reuses the buffer; a length beyond its capacity is cut.
     std::uint8_t small[4] = {9, 8, 7, 6};
     rec.SetBytes(small);
@@ -288,22 +219,15 @@ TEST_F(TagObjectTest, AssignedBlockGrowsAndKeepsItsHeader) {
     EXPECT_EQ(blk->Record().capacity, 10000);
     EXPECT_EQ(blk->Record().length, 4) << "no more than the source holds";
     EXPECT_EQ(blk->Record().Bytes()[0], 9);
-    rec.SetBytes(nullptr);
-    rec.length = 4;
-    blk->Assign(rec);
-    EXPECT_EQ(blk->Record().length, 0);
     blk.reset();  // the grown buffer is released (the leak checker sees it)
 }
 
 TEST_F(TagObjectTest, MoveTakesTheBufferAlong) {
     TagObject a(Ref("text"));
     a.SetInt(42);
-    TagObject b(std::move(a));
+    TagObject b(std::move(a)), c;
     EXPECT_EQ(a.IsConfigured(), 0);
-    EXPECT_STREQ(a.AsText(), "");
-    EXPECT_STREQ(b.AsText(), "42");
     EXPECT_EQ(b.Record().Text(), b.AsText());
-    TagObject c;
     c = std::move(b);
     EXPECT_STREQ(c.AsText(), "42");
     EXPECT_EQ(c.Ref(), Ref("text"));
@@ -336,7 +260,7 @@ std::int32_t CountingWrite(TaskId task, const TagRef* refs, std::int32_t count, 
     return sim::Ops().write(task, refs, count, values);
 }
 
-TEST_F(TagObjectTest, WriteFailuresAreReportedOnce) {
+TEST_F(TagObjectTest, WriteFailuresAreReportedOnceAndQuietOnesNot) {
     KernelOps ops = sim::Ops();
     ops.write = &CountingWrite;
     kernel_bind_table(ops);
@@ -346,29 +270,64 @@ TEST_F(TagObjectTest, WriteFailuresAreReportedOnce) {
         call();
         return g_message_writes;
     };
-    win::test::FailCalls(kernel_op_name(kOpWrite), kKernelErrNoDatabase);
-    EXPECT_EQ(reports([&] { EXPECT_EQ(i16.SetInt(1).Write(), 0); }), 1);
-    EXPECT_EQ(StatusText(), "VDERROR 8");
+    // The kernel's out-of-memory code (2) is left unreported by the batch
+    // and reported by the tag object.
+    for (std::int32_t code : {std::int32_t{kKernelErrNoDatabase}, std::int32_t{2}}) {
+        win::test::FailCalls(kernel_op_name(kOpWrite), code);
+        EXPECT_EQ(reports([&] { EXPECT_EQ(i16.SetInt(1).Write(), 0); }), 1);
+        EXPECT_EQ(StatusText(), "VDERROR " + std::to_string(code));
+        win::test::FailCalls(kernel_op_name(kOpWriteResult), code);
+        EXPECT_EQ(reports([&] { EXPECT_EQ(i16.WriteResult(), 0); }), 1);
+    }
     EXPECT_EQ(Db("i16"), "5") << "the failed write changed nothing";
     EXPECT_EQ(i16.AsInt(), 1) << "the tag keeps the value it sent";
-
-    win::test::FailCalls(kernel_op_name(kOpWriteResult), kKernelErrUnknownTag);
-    EXPECT_EQ(reports([&] { EXPECT_EQ(i16.WriteResult(), 0); }), 1);
-    EXPECT_EQ(StatusText(), "VDERROR 3");
-
-    // The kernel's out-of-memory code is left unreported by the batch and
-    // reported by the tag object.
-    win::test::FailCalls(kernel_op_name(kOpWrite), 2);
-    EXPECT_EQ(reports([&] { EXPECT_EQ(i16.Write(), 0); }), 1);
-    EXPECT_EQ(StatusText(), "VDERROR 2");
-    win::test::FailCalls(kernel_op_name(kOpWriteResult), 2);
-    EXPECT_EQ(reports([&] { EXPECT_EQ(i16.WriteResult(), 0); }), 1);
 
     // A failed read is returned (and reported by the batch read).
     win::test::FailCalls(kernel_op_name(kOpRead), kKernelErrNotAttached);
     EXPECT_EQ(i16.Read(), kKernelErrNotAttached);
     EXPECT_EQ(StatusText(), "VDERROR 1");
     EXPECT_EQ(i16.AsInt(), 1);
+
+    // The quiet ones return the code and report nothing.
+    win::test::FailCalls(kernel_op_name(kOpRead), kKernelErrUnknownTag);
+    win::test::FailCalls(kernel_op_name(kOpWrite), kKernelErrNoDatabase);
+    EXPECT_EQ(reports([&] {
+                  EXPECT_EQ(i16.ReadQuiet(), kKernelErrUnknownTag);
+                  EXPECT_EQ(i16.SetInt(9).WriteQuiet(), kKernelErrNoDatabase);
+              }),
+              0);
+    EXPECT_EQ(Db("i16"), "5");
+}
+
+struct Changes {
+    std::string text;
+    int calls = 0;
+    void Changed(TagObject& tag) { text = tag.AsText(), ++calls; }
+};
+
+// Texts as whole as the kernel holds them, where the task asks for it: read,
+// written, and at each change of a bound tag object (the scans grow to it).
+TEST_F(TagObjectTest, AWholeTextTagObjectTakesTheKernelsFullTextAlsoWhenBound) {
+    TaskBase task("BIND", "binding");  // inert beside the fixture's task: only its list is used
+    TagObject whole(Ref("long"), kTagText, kKernelTextCapacity), small(Ref("text"));
+    Changes of_whole, of_small;
+    BindChange<&Changes::Changed>(task, whole, of_whole);
+    BindChange<&Changes::Changed>(task, small, of_small);
+    ASSERT_NE(task.trigger_list, nullptr);
+    EXPECT_EQ(task.trigger_list->text_size, kKernelTextCapacity);
+    SetDb("long", std::string(200, 'L'));
+    SetDb("text", std::string(100, 'T'));
+    for (int i = 0; i < 3 && (of_whole.calls == 0 || of_small.calls == 0); ++i)
+        trigger_list_poll(task.trigger_list, task_state().task_id);
+    EXPECT_EQ(of_whole.text, std::string(200, 'L'));
+    EXPECT_EQ(of_small.text, std::string(80, 'T'));
+    EXPECT_EQ(of_whole.calls, 1);
+    trigger_list_destroy(task.trigger_list);
+    EXPECT_EQ(whole.SetText(std::string(kKernelTextCapacity, 'W')).WriteQuiet(), 0);
+    EXPECT_EQ(Db("long"), std::string(kKernelTextCapacity, 'W'));
+    SetDb("long", std::string(201, 'M'));
+    EXPECT_EQ(whole.ReadQuiet(), 0);
+    EXPECT_EQ(whole.Record().length, 201);
 }
 
 }  // namespace
