@@ -44,7 +44,9 @@ TEST(Environment, MissingEmptyAndInvalidArguments) {
     // An empty value is present, not absent (where the host keeps empty
     // variables at all).
     env_set("VDT_EMPTY", "");
-    if (env_value("VDT_EMPTY").has_value()) EXPECT_STREQ(env_get("VDT_EMPTY", buffer, sizeof buffer), "");
+    if (env_value("VDT_EMPTY").has_value()) {
+        EXPECT_STREQ(env_get("VDT_EMPTY", buffer, sizeof buffer), "");
+    }
     env_set("VDT_EMPTY", nullptr);
 }
 
