@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -180,14 +181,12 @@ TEST_F(PathsTest, DirectoriesAndExtensions) {
     EXPECT_STREQ(r->device, "D");
     EXPECT_STREQ(r->directory, "/app/net");
 
-    path_set_name(r.p, "task");
-    path_set_extension(r.p, "txt");
-    EXPECT_STREQ(r->name, "task.txt");
-    path_set_name(r.p, "task.msg");
-    path_set_extension(r.p, ".txt");
-    EXPECT_STREQ(r->name, "task.txt");
-    path_set_extension(r.p, "");
-    EXPECT_STREQ(r->name, "task");
+    for (const auto& [name, ext, want] : {std::array<const char*, 3>{"task", "txt", "task.txt"},
+                                          {"task.msg", ".txt", "task.txt"}, {"task.txt", "", "task"}}) {
+        path_set_name(r.p, name);
+        path_set_extension(r.p, ext);
+        EXPECT_STREQ(r->name, want) << name << " " << ext;
+    }
     path_set_name_pattern(r.p, "t*.a.b");
     path_set_extension(r.p, "c");
     EXPECT_STREQ(r->name_pattern, "t*.a.c");
