@@ -11,13 +11,6 @@
 //
 //   bench_ratios [--vdwinut PATH] [--rounds N] [--idle SECONDS]
 //   bench_ratios --echo DB          (the baseline's other process)
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include "bench_runtime.h"
 
 namespace {
@@ -76,9 +69,7 @@ Latency Sample(Runtime& rt, TagRef trigger, TagRef done, int rounds) {
 
 Latency RawRoundTrip(const std::string& self, int rounds) {
     Runtime rt;
-    rt.dir = fs::temp_directory_path() / ("vd_echo_" + std::to_string(Clock::now().time_since_epoch().count()));
-    fs::create_directories(rt.dir);
-    std::string path = (rt.dir / "echo.db").string();
+    std::string path = (rt.MakeDir("echo") / "echo.db").string();
     std::string error;
     rt.db = sim::Database::Create(path, {{"PING", kTagInt16, "0"}, {"PONG", kTagInt16, "0"}}, error);
     if (!rt.db) return {};
@@ -94,12 +85,7 @@ Latency RawRoundTrip(const std::string& self, int rounds) {
 
 Latency TaskRoundTrip(const std::string& vdwinut, int rounds) {
     Runtime rt;
-    if (!rt.Create("ratio_latency", 1)) return {};
-    rt.Start(vdwinut);
-    if (!rt.WaitRunning(20000)) {
-        std::fprintf(stderr, "the task did not start (see %s)\n", (rt.dir / "task.out").string().c_str());
-        return {};
-    }
+    if (!rt.Create("ratio_latency", 1) || !rt.Launch(vdwinut, 20000)) return {};
     const Latency latency = Sample(rt, TriggerTag(0), DoneTag(0), rounds);
     rt.Stop();
     return latency;
@@ -113,9 +99,8 @@ double StartupMs(const std::string& vdwinut, int rows, int runs) {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {
         Runtime rt;
-        if (!rt.Create("ratio_start", rows)) return -1;
-        auto t0 = rt.Start(vdwinut);
-        if (!rt.WaitRunning(30000)) return -1;
+        Clock::time_point t0;
+        if (!rt.Create("ratio_start", rows) || !rt.Launch(vdwinut, 30000, &t0)) return -1;
         ms.push_back(Micros(Clock::now() - t0) / 1000.0 - kStartPauseMs);
         if (rt.Stop() != 0) return -1;
     }
@@ -186,9 +171,7 @@ ReadFigures ArchiveRead() {
 
 bool IdleCpu(const std::string& vdwinut, int seconds, double& percent) {
     Runtime rt;
-    if (!rt.Create("ratio_idle", 100)) return false;
-    rt.Start(vdwinut);
-    if (!rt.WaitRunning(20000)) return false;
+    if (!rt.Create("ratio_idle", 100) || !rt.Launch(vdwinut, 20000)) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // past the start sequence
     percent = CpuPercent({rt.Pid()}, seconds)[0];
     return rt.Stop() == 0 && percent >= 0;

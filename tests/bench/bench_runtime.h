@@ -72,6 +72,7 @@ inline TagRef TriggerTag(int row) { return static_cast<TagRef>(3 + 2 * row); }
 inline TagRef DoneTag(int row) { return static_cast<TagRef>(4 + 2 * row); }
 
 struct Runtime {
+    std::unique_ptr<vdtest::ScratchDir> scratch;  // destroyed last
     fs::path dir;
     std::string db_path;
     std::unique_ptr<sim::Database> db;
@@ -81,16 +82,19 @@ struct Runtime {
     ~Runtime() {
         Stop();
         db.reset();
-        std::error_code ec;
-        if (!dir.empty()) fs::remove_all(dir, ec);
+    }
+
+    // A fresh scratch directory for the runtime.
+    const fs::path& MakeDir(const std::string& tag) {
+        scratch = std::make_unique<vdtest::ScratchDir>("vd_" + tag + "_");
+        return dir = scratch->Dir();
     }
 
     // A fresh runtime with `rows` rows of command `code` (102: free space of
     // drive C into the shared value tag).
     bool Create(const std::string& tag, int row_count, std::uint16_t code = kCmdFreeSpaceA + 2) {
         rows = row_count;
-        dir = fs::temp_directory_path() /
-              ("vd_" + tag + "_" + std::to_string(Clock::now().time_since_epoch().count()));
+        MakeDir(tag);
         fs::create_directories(dir / "app" / "plant" / "ct");
         fs::create_directories(dir / "app" / "net");
         fs::create_directories(dir / "root" / "bin");
@@ -134,28 +138,26 @@ struct Runtime {
         return true;
     }
 
-    // Starts vdwinut; the returned time point is just before the start.
-    Clock::time_point Start(const std::string& program) {
+    // Starts vdwinut and waits until it shows status 1 ("RUN") within
+    // `timeout_ms`; `t0` gets the time just before the start.
+    bool Launch(const std::string& program, int timeout_ms, Clock::time_point* t0 = nullptr) {
         std::string command = "\"" + program + "\" > \"" + (dir / "task.out").string() + "\" 2>&1";
-        auto t0 = Clock::now();
+        if (t0 != nullptr) *t0 = Clock::now();
         process = std::async(std::launch::async, [command] { return std::system(command.c_str()); });
-        return t0;
+        auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (Value(0) != 1) {
+            if (Clock::now() > end || process.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+                std::fprintf(stderr, "the task did not start (see %s)\n", (dir / "task.out").string().c_str());
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        return true;
     }
 
     std::int64_t Value(std::uint32_t index) const {
         sim::Value v;
         return db->GetValue(index, v) ? v.integer : -1;
-    }
-
-    // Waits until the task shows status 1 ("RUN"); false after `timeout_ms`.
-    bool WaitRunning(int timeout_ms) {
-        auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
-        while (Value(0) != 1) {
-            if (Clock::now() > end) return false;
-            if (process.valid() && process.wait_for(std::chrono::seconds(0)) == std::future_status::ready) return false;
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        return true;
     }
 
     int Pid() const {

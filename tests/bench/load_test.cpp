@@ -6,12 +6,6 @@
 // from trigger to done (median, p99).
 //
 //   load_test [--seconds N] [--window W] [--vdwinut PATH]   (default 60 s, window 64)
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <vector>
-
 #include "bench_runtime.h"
 
 using namespace bench;
@@ -27,12 +21,7 @@ int main(int argc, char** argv) {
     const int seconds = std::atoi(o["seconds"].c_str());
     const int window = std::max(1, std::min(std::atoi(o["window"].c_str()), kRows));
     Runtime rt;
-    if (!rt.Create("load", kRows)) return 1;
-    rt.Start(vdwinut);
-    if (!rt.WaitRunning(30000)) {
-        std::fprintf(stderr, "load_test: the task did not start (see %s)\n", (rt.dir / "task.out").string().c_str());
-        return 1;
-    }
+    if (!rt.Create("load", kRows) || !rt.Launch(vdwinut, 30000)) return 1;
     const int pid = rt.Pid();
     sim::Database& db = *rt.db;
     TaskId me = db.AttachObserver("LOAD");

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -41,9 +42,8 @@ using vdtest::ReadFile;
 class TaskRuntime : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("vd_e2e_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        fs::create_directories(dir_);
+        scratch_ = std::make_unique<vdtest::ScratchDir>("vd_e2e_");
+        dir_ = scratch_->Dir();
         fs::copy(fs::path(VD_EXAMPLES) / "app", dir_ / "app", fs::copy_options::recursive);
         fs::copy(fs::path(VD_EXAMPLES) / "root", dir_ / "root", fs::copy_options::recursive);
         fs::copy(fs::path(VD_EXAMPLES) / "tags.lst", dir_ / "tags.lst");
@@ -77,8 +77,7 @@ protected:
         }
         db_.reset();
         vdtest::ClearRuntimeEnvironment();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
+        scratch_.reset();
     }
 
     static void Env(const char* name, const std::string& value) {
@@ -129,6 +128,7 @@ protected:
 
     fs::path LogFile() const { return dir_ / "app" / "SAMPLE" / "plant" / "operator" / "log" / "VDWINUT.log"; }
 
+    std::unique_ptr<vdtest::ScratchDir> scratch_;
     fs::path dir_;
     std::string db_path_;
     std::unique_ptr<sim::Database> db_;

@@ -2,11 +2,12 @@
 // fuzzing jobs must not share files) and the input written as a file.
 #pragma once
 
-#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <string>
 #include <string_view>
+
+#include "tests/support/scratch_dir.h"
 
 namespace fuzz {
 
@@ -16,13 +17,6 @@ inline const std::filesystem::path& WorkDir(const char* prefix) {
   return dir;
 }
 
-inline void Put(const std::filesystem::path& p, std::string_view bytes) {
-  std::error_code ec;
-  std::filesystem::create_directories(p.parent_path(), ec);
-  if (std::FILE* f = std::fopen(p.string().c_str(), "wb")) {
-    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
-}
+inline void Put(const std::filesystem::path& p, std::string_view bytes) { vdtest::WriteFile(p, std::string(bytes)); }
 
 }  // namespace fuzz

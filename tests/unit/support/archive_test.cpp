@@ -129,48 +129,38 @@ Bytes contents(CtArchive& ct, std::uint32_t i) {
   return b;
 }
 
-TEST_F(ArchiveTest, OpensAndReadsTablesHeadersAndRecords) {
-  ASSERT_EQ(open("a.ct", make_archive(0x0300, sample_tables())), CT_OK);
-  EXPECT_EQ(ct_.version, 0x0300);
-  EXPECT_EQ(ct_.table_count, 3u);
-
-  ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
-  EXPECT_EQ(ct_.entry.type, 1);
-  EXPECT_STREQ(ct_.entry.name, "ROWS");
-  EXPECT_EQ(ct_.entry.offset, 8u + 3 * 28);
-  unsigned char header[4];
-  ASSERT_EQ(ct_read_header(&ct_, header, sizeof header), CT_OK);
-  EXPECT_EQ(Bytes(header, header + 4), seq(4, 0xA0));
-  unsigned char rec[18];
-  ASSERT_EQ(ct_read_records(&ct_, rec, sizeof rec, 0, 3), CT_OK);
-  EXPECT_EQ(Bytes(rec, rec + 18), seq(18, 1));
-  ASSERT_EQ(ct_read_record(&ct_, rec, 6, 2), CT_OK);
-  EXPECT_EQ(Bytes(rec, rec + 6), seq(6, 13));
-
-  ASSERT_EQ(ct_select(&ct_, 1), CT_OK);
-  EXPECT_EQ(ct_read_header(&ct_, nullptr, 0), CT_OK);  // header size 0 reads nothing
-  ASSERT_EQ(ct_read_record(&ct_, rec, 2, 1), CT_OK);
-  EXPECT_EQ(rec[0], 0x52);
-  EXPECT_EQ(rec[1], 0x53);
-
-  EXPECT_EQ(ct_close(&ct_), CT_OK);
-  EXPECT_EQ(ct_.context, nullptr);
-  EXPECT_EQ(ct_close(&ct_), CT_ERR_NOT_OPEN);
-  EXPECT_EQ(ct_close(nullptr), CT_ERR_NULL);
+// What contents() gives for a table written as `t`.
+Bytes expected(const RawTable& t) {
+  Bytes b;
+  for (std::uint32_t v : {std::uint32_t{t.type}, static_cast<std::uint32_t>(t.header.size()), t.record_size, t.record_count})
+    put32(b, v);
+  put_name(b, t.name);
+  b.insert(b.end(), t.header.begin(), t.header.end());
+  b.insert(b.end(), t.data.begin(), t.data.end());
+  return b;
 }
 
-TEST_F(ArchiveTest, OldLayoutReadsLikeTheCurrentOne) {
-  ASSERT_EQ(open("new.ct", make_archive(0x0300, sample_tables())), CT_OK);
-  CtArchive old{};
-  ASSERT_EQ(ct_open(&old, base().c_str(), file("old.ct", make_archive(0x0200, sample_tables())).c_str()), CT_OK);
-  EXPECT_EQ(old.version, 0x0200);
-  EXPECT_EQ(old.table_count, 3u);
-  for (std::uint32_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(contents(old, i), contents(ct_, i));
+TEST_F(ArchiveTest, OpensAndReadsTablesInBothLayouts) {
+  for (auto [version, offset] : {std::pair<std::uint16_t, std::uint32_t>{0x0300, 8 + 3 * 28}, {0x0200, 6 + 3 * 22}}) {
+    ASSERT_EQ(open("a.ct", make_archive(version, sample_tables())), CT_OK);
+    EXPECT_EQ(ct_.version, version);
+    EXPECT_EQ(ct_.table_count, 3u);
+    for (std::uint32_t i = 0; i < 3; ++i) EXPECT_EQ(contents(ct_, i), expected(sample_tables()[i])) << i;
+    ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
+    EXPECT_EQ(ct_.entry.offset, offset);
+    unsigned char rec[6];
+    ASSERT_EQ(ct_read_record(&ct_, rec, 6, 2), CT_OK);
+    EXPECT_EQ(Bytes(rec, rec + 6), seq(6, 13));
+    ASSERT_EQ(ct_select(&ct_, 1), CT_OK);
+    EXPECT_EQ(ct_read_header(&ct_, nullptr, 0), CT_OK);  // header size 0 reads nothing
+    ASSERT_EQ(ct_read_record(&ct_, rec, 2, 1), CT_OK);
+    EXPECT_EQ(Bytes(rec, rec + 2), seq(2, 0x52));
+    EXPECT_EQ(ct_close(&ct_), CT_OK);
+    EXPECT_EQ(ct_.context, nullptr);
   }
+  EXPECT_EQ(ct_close(&ct_), CT_ERR_NOT_OPEN);
+  EXPECT_EQ(ct_close(nullptr), CT_ERR_NULL);
   // 16-bit sizes widen without sign extension.
-  ct_close(&old);
-  ct_close(&ct_);
   ASSERT_EQ(open("wide.ct", make_archive(0x0200, {{7, "WIDE", {}, 0xFFFF, 1, Bytes(0xFFFF, 9)}})), CT_OK);
   ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
   EXPECT_EQ(ct_.entry.record_size, 0xFFFFu);
@@ -215,10 +205,9 @@ TEST_F(ArchiveTest, PathsFollowThePathRulesForReadingAndWriting) {
     EXPECT_STREQ(ct_.entry.name, "MORE");
     ASSERT_EQ(ct_close(&ct_), CT_OK);
   }
-  // A directory named as the archive cannot be opened (1), for any mode.
+  // A directory named as the archive cannot be opened.
   fs::create_directory(dir_ / "d.ct");
   EXPECT_EQ(ct_open(&ct_, windows_dir, "d.ct"), CT_ERR_OPEN);
-  EXPECT_EQ(ct_update(&ct_, windows_dir, "d.ct"), CT_ERR_OPEN);
 
   // Writing and the commit go through the same rules.
   ASSERT_EQ(ct_create(&ct_, "{VDT_CTDIR}", "w.ct"), CT_OK);
@@ -230,9 +219,6 @@ TEST_F(ArchiveTest, PathsFollowThePathRulesForReadingAndWriting) {
   ASSERT_EQ(ct_close(&ct_), CT_OK);
   EXPECT_EQ(read("w.ct"), make_archive(0x0300, {{5, "ONLY", {}, 1, 1, {'q'}}, {6, "TWO", {}, 0, 0, {}, true}}));
   env_set("VDT_CTDIR", nullptr);
-  for (const auto& e : fs::directory_iterator(dir_)) {
-    EXPECT_EQ(e.path().filename().string().find('~'), std::string::npos) << "spill or temporary file left";
-  }
 }
 
 TEST_F(ArchiveTest, SelectionOutOfRangeOrPastTheFileKeepsTheCurrentTable) {

