@@ -44,11 +44,11 @@ std::string DefaultPrefix(const char* app, const char* domain, const char* stati
     return TopicLevel(app) + "/" + TopicLevel(domain) + "/" + TopicLevel(station);
 }
 
-BusSettings ReadBusSettings(const TaskBase& task) {
+BusSettings ReadBusSettings(const SettingsFiles& files) {
     BusSettings settings;
     BrokerSettings& s = settings.broker;
     const TaskState& state = task_state();
-    auto text = [&task](const char* section, const char* key) { return ReadSetting(task, section, key, ""); };
+    auto text = [&files](const char* section, const char* key) { return ReadSetting(files, section, key, ""); };
     auto number = [&](const char* section, const char* key, int fallback, int low, int high) {
         std::string value = text(section, key);
         if (value.empty()) return fallback;

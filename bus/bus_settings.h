@@ -8,7 +8,7 @@
 
 #include "bus/mqtt_session.h"
 
-class TaskBase;
+struct SettingsFiles;
 
 struct BusSettings {
     BrokerSettings broker;  // its subscriptions are the dialect's, added later
@@ -17,7 +17,7 @@ struct BusSettings {
 
 // The settings with their fallbacks; bad values are reported
 // ("BUSSETTINGS") and replaced by the default.
-BusSettings ReadBusSettings(const TaskBase& task);
+BusSettings ReadBusSettings(const SettingsFiles& files);
 
 // "<VDNAME>/<VDDOMAIN>/<station>", each part made topic-safe.
 std::string DefaultPrefix(const char* app, const char* domain, const char* station);

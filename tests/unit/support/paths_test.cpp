@@ -47,7 +47,9 @@ TEST_F(PathsTest, DriveShareHostAndBracketFormsParseAndFormat) {
         ASSERT_NE(r.p, nullptr) << c.text;
         EXPECT_EQ(std::string(r->node) + "|" + r->device + "|" + r->directory + "|" + r->name, c.fields) << c.text;
         EXPECT_EQ(r->is_directory, -1) << c.text;  // not known until listed or checked
-        if (c.formatted != nullptr) EXPECT_EQ(Format(r.p), c.formatted) << c.text;
+        if (c.formatted != nullptr) {
+            EXPECT_EQ(Format(r.p), c.formatted) << c.text;
+        }
     }
 
     for (const char* text :
