@@ -157,3 +157,32 @@ std::int32_t TransferQuiet(TagObject& tag, bool write) {
     ReleaseKernelAccess();
     return code;
 }
+
+// ---- a tag object's own transfers: a batch of one ---------------------------
+
+std::int32_t TagObject::Read() {
+    TagObject* self = this;
+    return BatchRead(&self, 1);
+}
+
+// The batch write reports every kernel failure itself; only the out-of-memory
+// result (2) comes back unreported, so it is reported here, once.
+int TagObject::Write() {
+    TagObject* self = this;
+    std::int32_t rc = BatchWrite(&self, 1);
+    if (rc == 0) return 1;
+    if (rc == 2) StatusMessage(kLevelError, "VDERROR", rc);
+    return 0;
+}
+
+std::int32_t TagObject::ReadQuiet() { return TransferQuiet(*this, false); }
+
+std::int32_t TagObject::WriteQuiet() { return TransferQuiet(*this, true); }
+
+int TagObject::WriteResult() {
+    TagObject* self = this;
+    std::int32_t rc = BatchWriteResult(&self, 1);
+    if (rc == 0) return 1;
+    if (rc == 2) StatusMessage(kLevelError, "VDERROR", rc);
+    return 0;
+}

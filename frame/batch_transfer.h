@@ -6,6 +6,10 @@
 //
 // Results: 0 done; 2 out of memory; any other value is the kernel's error
 // code. A null array or a count below 1 returns 0 at once.
+//
+// A tag object's own Read, Write, WriteResult and quiet transfers are
+// batches of one and are defined here, so the tag object does not call back
+// into this unit.
 #pragma once
 
 #include <cstdint>

@@ -11,9 +11,7 @@
 #include <new>
 
 #include "frame/kernel_access.h"
-#include "frame/batch_transfer.h"
 #include "kernel/kernel.h"
-#include "frame/status_message.h"
 #include "frame/task_state.h"
 #include "support/archive.h"
 
@@ -359,31 +357,5 @@ void TagObject::Assign(const ValueRecord& source) {
     }
 }
 
-// ---- kernel access ----------------------------------------------------------
-
-std::int32_t TagObject::Read() {
-    TagObject* self = this;
-    return BatchRead(&self, 1);
-}
-
-// The batch write reports every kernel failure itself; only the out-of-memory
-// result (2) comes back unreported, so it is reported here, once.
-int TagObject::Write() {
-    TagObject* self = this;
-    std::int32_t rc = BatchWrite(&self, 1);
-    if (rc == 0) return 1;
-    if (rc == 2) StatusMessage(kLevelError, "VDERROR", rc);
-    return 0;
-}
-
-std::int32_t TagObject::ReadQuiet() { return TransferQuiet(*this, false); }
-
-std::int32_t TagObject::WriteQuiet() { return TransferQuiet(*this, true); }
-
-int TagObject::WriteResult() {
-    TagObject* self = this;
-    std::int32_t rc = BatchWriteResult(&self, 1);
-    if (rc == 0) return 1;
-    if (rc == 2) StatusMessage(kLevelError, "VDERROR", rc);
-    return 0;
-}
+// Read, Write, WriteResult and the quiet transfers are defined with the
+// batch transfers they go through (batch_transfer.cpp).
