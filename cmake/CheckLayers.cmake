@@ -1,9 +1,11 @@
 # Fails when a source file includes a header of a folder that is not below
-# its own. The levels, lowest first; folders on one level are siblings and
-# include nothing of each other:
+# its own, or when two units (a header and its source) include each other.
+# The levels, lowest first; folders on one level are siblings and include
+# nothing of each other:
 #   platform | support | kernel (the kernel contract) | frame, sim (the
 #   stand-in kernel) | config | host_utilities, bus (the two tasks) | tools
 #   cmake -DSOURCE_DIR=<root> -P CheckLayers.cmake
+cmake_policy(SET CMP0057 NEW)
 set(levels platform 0 support 1 kernel 2 frame 3 sim 3 config 4 host_utilities 5 bus 5 tools 6)
 function(level_of folder out)
   list(FIND levels ${folder} i)
@@ -17,6 +19,7 @@ function(level_of folder out)
 endfunction()
 
 set(violations "")
+set(edges "")
 set(folders "")
 foreach(i RANGE 0 20 2)
   list(LENGTH levels n)
@@ -30,6 +33,14 @@ foreach(folder IN LISTS folders)
   file(GLOB_RECURSE files ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
   foreach(file IN LISTS files)
     file(STRINGS ${file} includes REGEX "^#include \"[a-z_]+/")
+    file(RELATIVE_PATH unit ${SOURCE_DIR} ${file})
+    string(REGEX REPLACE "\\.(h|cpp)$" "" unit "${unit}")
+    foreach(line IN LISTS includes)
+      string(REGEX MATCH "\"([a-z_/]+)\\.h\"" _ "${line}")
+      if(CMAKE_MATCH_1 AND NOT CMAKE_MATCH_1 STREQUAL unit)
+        list(APPEND edges "${unit}>${CMAKE_MATCH_1}")
+      endif()
+    endforeach()
     foreach(line IN LISTS includes)
       string(REGEX MATCH "\"([a-z_]+)/" _ "${line}")
       level_of(${CMAKE_MATCH_1} target)
@@ -39,6 +50,14 @@ foreach(folder IN LISTS folders)
       endif()
     endforeach()
   endforeach()
+endforeach()
+foreach(edge IN LISTS edges)
+  string(REPLACE ">" ";" pair "${edge}")
+  list(GET pair 0 from)
+  list(GET pair 1 to)
+  if(from STRLESS to AND "${to}>${from}" IN_LIST edges)
+    string(APPEND violations "  ${from} and ${to} include each other\n")
+  endif()
 endforeach()
 if(violations)
   message(FATAL_ERROR "includes against the layer order:\n${violations}")
