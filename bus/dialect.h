@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include <memory>
+
 #include "bus/mqtt_session.h"
 #include "frame/tag_object.h"
 
@@ -95,3 +97,21 @@ public:
     // What tells the bus of a refused message on `topic`.
     virtual Publication EncodeRefusal(const std::string& topic, const std::string& reason) const = 0;
 };
+
+// What a dialect is made from; all of it outlives the dialect.
+struct BusRows;
+struct SettingsFiles;
+struct DialectContext {
+    const BusRows& rows;
+    const BrokerSettings& broker;
+    const SettingsFiles& settings;  // a dialect reads its own section
+};
+
+// The station's dialect. Every file `<name>_dialect.cpp` of bus/ is one
+// (the build lists them) and defines
+//     std::unique_ptr<Dialect> Make<Name>Dialect(const DialectContext&);
+// (`MakeTopicDialect`), which gives null when the station's settings do not
+// ask for it. They are asked in the order of their names, the topic dialect
+// last, which always answers: the first that answers is the station's. A
+// second dialect is therefore a new file pair, not an edit of the core.
+std::unique_ptr<Dialect> MakeDialect(const DialectContext& context);

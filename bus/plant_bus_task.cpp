@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "bus/topic_dialect.h"
+#include "bus/dialect.h"
 #include "config/task_tables.h"
 #include "frame/change_binding.h"
 #include "frame/log_writer.h"
@@ -87,7 +87,7 @@ void PlantBusTask::CtLoad() {
 
 void PlantBusTask::RunLoad() {
     settings_ = ReadBusSettings(*this);
-    dialect_ = std::make_unique<TopicDialect>(rows_, settings_.broker);
+    dialect_ = MakeDialect(DialectContext{rows_, settings_.broker, *this});
     settings_.broker.subscriptions = dialect_->Subscriptions();
     const TaskState& state = task_state();
     if (state.second_task_id == state.task_id) {

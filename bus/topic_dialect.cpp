@@ -171,3 +171,7 @@ std::string TopicDialect::EncodeAnswer(const CommandAnswer& answer) const {
 Publication TopicDialect::EncodeRefusal(const std::string& topic, const std::string& reason) const {
     return {"error", "{\"topic\":" + JsonString(topic) + ",\"reason\":" + JsonString(reason) + "}"};
 }
+
+std::unique_ptr<Dialect> MakeTopicDialect(const DialectContext& context) {
+    return std::make_unique<TopicDialect>(context.rows, context.broker);
+}
