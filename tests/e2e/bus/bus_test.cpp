@@ -50,14 +50,11 @@ TEST_F(BusRuntime, BadMessagesAreRefusedWithTheirReasonThenWritesReachTheTags) {
     struct Bad {
         std::string topic, payload, reason;
     };
+    // One payload refusal of payload_test's table carried to the bus; the
+    // refusals of the bridge itself.
     const std::vector<Bad> cases = {
         {"line/alarm/set", "3", "does not accept writes"},
         {"line/setpoint/set", "32768", "out of range for a 16-bit integer"},
-        {"line/batch/set", "2147483648", "out of range for a 32-bit integer"},
-        {"line/speed/set", "1e999", "out of range for a real number"},
-        {"line/speed/set", "12,5", "not a number"},
-        {"line/operator/set", std::string(256, 'A'), "longer than 255"},
-        {"line/operator/set", std::string("a\0b", 3), "zero byte"},
         {"nothing/here/set", "1", "unknown topic"},
         {"line/speed/set/more", "1", "unknown topic"},
         {"line/speed", "5", "state topic of the bridge"},
@@ -320,27 +317,13 @@ protected:
         std::ofstream(dir_ / "acl") << "user station1\ntopic read test/st1/#\ntopic write test/st1/status\n";
         return "allow_anonymous false\npassword_file " + passwd + "\nacl_file " + (dir_ / "acl").string() + "\n";
     }
-
-    int Attempts() {
-        std::string log = broker_->Log();
-        int n = 0;
-        for (std::size_t at = log.find("New connection from"); at != std::string::npos;
-             at = log.find("New connection from", at + 1))
-            ++n;
-        return n;
-    }
 };
 
-TEST_F(SecuredBus, AWrongPasswordIsReportedAndRetriedWithGrowingPauses) {
-    const int before = Attempts();
+// Growing pauses between tries are checked by the TLS and takeover tests.
+TEST_F(SecuredBus, AWrongPasswordIsReportedWithTheBrokersReason) {
     StartBus(std::string(kQuickRetries) + "User=station1\nPassword=wrong\n", false);
     EXPECT_TRUE(WaitMessage("Broker refused the connection")) << Text("VDMQTT.MSG");
     EXPECT_TRUE(Has(Text("VDMQTT.MSG"), "Not authorized")) << Text("VDMQTT.MSG");
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    // Pauses of 100, 200, 400, then 800 ms: a handful of attempts, not hundreds.
-    const int attempts = Attempts() - before;
-    EXPECT_GE(attempts, 2);
-    EXPECT_LE(attempts, 9) << broker_->Log();
     EXPECT_EQ(Int("VDMQTT.STATUS"), 2);
 }
 
