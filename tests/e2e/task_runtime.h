@@ -44,28 +44,13 @@ protected:
     void SetUp() override {
         scratch_ = std::make_unique<vdtest::ScratchDir>("vd_e2e_");
         dir_ = scratch_->Dir();
-        fs::copy(fs::path(VD_EXAMPLES) / "app", dir_ / "app", fs::copy_options::recursive);
-        fs::copy(fs::path(VD_EXAMPLES) / "root", dir_ / "root", fs::copy_options::recursive);
-        fs::copy(fs::path(VD_EXAMPLES) / "tags.lst", dir_ / "tags.lst");
-        for (const auto& item : fs::recursive_directory_iterator(dir_ / "app")) {
-            std::string name = item.path().string();
-            if (name.size() > 7 && name.compare(name.size() - 7, 7, ".ct.txt") == 0) {
-                std::string archive = name.substr(0, name.size() - 4);
-                ASSERT_EQ(RunCommand(Program(VD_CTBUILD) + " -t " + Quote((dir_ / "tags.lst").string()) + " " +
-                              Quote(name) + " " + Quote(archive)),
-                          0);
-            }
-        }
+        std::string error;
+        ASSERT_TRUE(vdtest::CopySampleApplication(VD_EXAMPLES, dir_, VD_CTBUILD, error)) << error;
         db_path_ = (dir_ / "runtime.db").string();
         vdtest::SetRuntimeEnvironment({(dir_ / "app").string(), (dir_ / "root").string(), "plant", "SAMPLE", "operator",
                                        db_path_, (dir_ / "host").string()});
         win::SetEnvironmentVariableA("VDPATH", nullptr);
-        // The simulated host provides the keyboard filter device through
-        // this marker; a real Windows host has none.
-        fs::create_directories(dir_ / "host" / "devices");
-        std::ofstream(dir_ / "host" / "devices" / "KbFilter").put('\n');
         ASSERT_EQ(Vdrt("create " + Quote((dir_ / "tags.lst").string())), 0);
-        std::string error;
         db_ = sim::Database::Open(db_path_, error);
         ASSERT_TRUE(db_) << error;
     }

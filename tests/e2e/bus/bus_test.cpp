@@ -26,11 +26,10 @@ TEST_F(BusRuntime, PublishesRetainedStateAtStartThenEachChange) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     for (const Received& m : c.Messages()) EXPECT_NE(m.topic, T("line/setpoint"));
 
-    // Changes made in the runtime follow as they happen, each type in its form.
+    // Changes made in the runtime follow as they happen (each type's form:
+    // payload_test).
     ASSERT_EQ(Vdrt("set LINE_SPEED -0.125"), 0);
     EXPECT_TRUE(WaitPayload(c, T("line/speed"), "-0.125"));
-    ASSERT_EQ(Vdrt("set BATCH_NO -2147483648"), 0);
-    EXPECT_TRUE(WaitPayload(c, T("line/batch"), "-2147483648"));
     const std::string long_text(255, 'q');
     ASSERT_EQ(Vdrt("set OPERATOR " + long_text), 0);
     EXPECT_TRUE(WaitPayload(c, T("line/operator"), long_text));  // whole, not cut at a tag object's 79
@@ -50,14 +49,11 @@ TEST_F(BusRuntime, BadMessagesAreRefusedWithTheirReasonThenWritesReachTheTags) {
     struct Bad {
         std::string topic, payload, reason;
     };
+    // One payload refusal of payload_test's table carried to the bus; the
+    // refusals of the bridge itself.
     const std::vector<Bad> cases = {
         {"line/alarm/set", "3", "does not accept writes"},
         {"line/setpoint/set", "32768", "out of range for a 16-bit integer"},
-        {"line/batch/set", "2147483648", "out of range for a 32-bit integer"},
-        {"line/speed/set", "1e999", "out of range for a real number"},
-        {"line/speed/set", "12,5", "not a number"},
-        {"line/operator/set", std::string(256, 'A'), "longer than 255"},
-        {"line/operator/set", std::string("a\0b", 3), "zero byte"},
         {"nothing/here/set", "1", "unknown topic"},
         {"line/speed/set/more", "1", "unknown topic"},
         {"line/speed", "5", "state topic of the bridge"},
@@ -153,7 +149,8 @@ TEST_F(BusRuntime, CommandsThroughVdwinutAreAnsweredOnceWithTheirResults) {
     EXPECT_EQ(Count(c, "", "\"result\":\"timeout\""), 1);
 }
 
-// The test sets the done tag; the count-mode trigger counts the runs.
+// The test sets the done tag; the count-mode trigger counts the runs. (An
+// MQTT 3.1.1 command's id is its topic: command_ledger_test.)
 TEST_F(BusRuntime, ACopyOfACommandRunsNothingAndGetsTheFirstAnswerWhileAnotherIdIsBusy) {
     StartBus();
     BusClient& c = Client();
@@ -180,16 +177,7 @@ TEST_F(BusRuntime, ACopyOfACommandRunsNothingAndGetsTheFirstAnswerWhileAnotherId
     call("first", id);       // a copy after the answer: the stored answer at once
     EXPECT_EQ(nth(id, 2), first);
     EXPECT_EQ(Count(c, answers, "\"result\""), 3);  // busy, first, copy
-
-    // MQTT 3.1.1: the full topic is the id.
-    BusClient& old = Client(4);
-    ASSERT_TRUE(old.Publish(T("eventlog/write/call/e7"), "again"));
-    ASSERT_TRUE(WaitFor("EVT_TRIG", 2));
-    ASSERT_EQ(Vdrt("set EVT_DONE 1"), 0);
-    ASSERT_TRUE(old.WaitForTopic(T("eventlog/write/reply/e7"), kWaitMs));
-    ASSERT_TRUE(old.Publish(T("eventlog/write/call/e7"), "again"));
-    EXPECT_EQ(Count(old, T("eventlog/write/reply/e7"), "\"values\":[2]"), 2);
-    EXPECT_EQ(Int("EVT_TRIG"), 2);
+    EXPECT_EQ(Int("EVT_TRIG"), 1);
 }
 
 TEST_F(BusRuntime, AnswersNeverGoToTheStationsOwnOrTheBroadcastTopics) {
@@ -320,27 +308,13 @@ protected:
         std::ofstream(dir_ / "acl") << "user station1\ntopic read test/st1/#\ntopic write test/st1/status\n";
         return "allow_anonymous false\npassword_file " + passwd + "\nacl_file " + (dir_ / "acl").string() + "\n";
     }
-
-    int Attempts() {
-        std::string log = broker_->Log();
-        int n = 0;
-        for (std::size_t at = log.find("New connection from"); at != std::string::npos;
-             at = log.find("New connection from", at + 1))
-            ++n;
-        return n;
-    }
 };
 
-TEST_F(SecuredBus, AWrongPasswordIsReportedAndRetriedWithGrowingPauses) {
-    const int before = Attempts();
+// Growing pauses between tries are checked by the TLS and takeover tests.
+TEST_F(SecuredBus, AWrongPasswordIsReportedWithTheBrokersReason) {
     StartBus(std::string(kQuickRetries) + "User=station1\nPassword=wrong\n", false);
     EXPECT_TRUE(WaitMessage("Broker refused the connection")) << Text("VDMQTT.MSG");
     EXPECT_TRUE(Has(Text("VDMQTT.MSG"), "Not authorized")) << Text("VDMQTT.MSG");
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    // Pauses of 100, 200, 400, then 800 ms: a handful of attempts, not hundreds.
-    const int attempts = Attempts() - before;
-    EXPECT_GE(attempts, 2);
-    EXPECT_LE(attempts, 9) << broker_->Log();
     EXPECT_EQ(Int("VDMQTT.STATUS"), 2);
 }
 

@@ -13,10 +13,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void Copy(const fs::path& from, const fs::path& to) {
-    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-}
-
 }  // namespace
 
 std::int64_t Station::Int(const char* tag) const {
@@ -59,29 +55,15 @@ bool Fleet::Create(int count, std::string& error) {
     // The sample application once, with its archives built, then a copy per station.
     const fs::path sample = dir / "sample";
     fs::create_directories(sample);
-    Copy(programs_.examples / "app", sample / "app");
-    Copy(programs_.examples / "root", sample / "root");
-    const std::string tags = (programs_.examples / "tags.lst").string();
-    for (const auto& item : fs::recursive_directory_iterator(sample / "app")) {
-        const std::string name = item.path().string();
-        if (name.size() <= 7 || name.compare(name.size() - 7, 7, ".ct.txt") != 0) continue;
-        if (sim::RunProgram({programs_.ctbuild, "-t", tags, name, name.substr(0, name.size() - 4)}) != 0) {
-            error = "ctbuild failed on " + name;
-            return false;
-        }
-    }
+    if (!vdtest::CopySampleApplication(programs_.examples, sample, programs_.ctbuild, error)) return false;
+    const std::string tags = (sample / "tags.lst").string();
     if (!broker_->Start(dir, "", error)) return false;
     for (int i = 1; i <= count; ++i) {
         Station& s = stations.emplace_back();
         s.name = "st" + std::to_string(i);
         s.prefix = "SAMPLE/plant/" + s.name;
         s.dir = dir / s.name;
-        Copy(sample, s.dir);
-        // The simulated host has the keyboard filter device.
-        fs::create_directories(s.dir / "host" / "devices");
-        std::ofstream(s.dir / "host" / "devices" / "KbFilter").put('\n');
-        // Reconnections wait two seconds at first: a test that restarts the
-        // broker subscribes before the stations are back.
+        fs::copy(sample, s.dir, fs::copy_options::recursive);
         std::ofstream(s.dir / "app" / "net" / "VDMQTT.ini", std::ios::trunc)
             << "[Debug]\nDebugLevel=" << debug_level_ << "\n[Broker]\nPort=" << broker_->port()
             << "\nReconnectMinMs=2000\nReconnectMaxMs=4000\n[Bus]\nStation=" << s.name << "\n";
@@ -163,8 +145,6 @@ bool Fleet::StopAll(int timeout_ms) {
     }
     return clean;
 }
-
-bool Fleet::StartBroker(std::string& error) { return broker_->Start(dir, "", error, broker_->port()); }
 
 std::unique_ptr<BusClient> Fleet::Client(const std::vector<std::string>& filters, std::string& error) const {
     BusClient::Options o;

@@ -57,8 +57,6 @@ public:
     // Stop requests to every process; true when each ended with code 0
     // within the time (the others are killed).
     bool StopAll(int timeout_ms);
-    // Starts the broker (after broker().Kill()) again on its port.
-    bool StartBroker(std::string& error);
 
     // A connected MQTT 5 client, subscribed to `filters`.
     std::unique_ptr<BusClient> Client(const std::vector<std::string>& filters, std::string& error) const;
