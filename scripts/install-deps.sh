@@ -3,22 +3,23 @@
 #   install-deps.sh host     host build, tests, benchmarks, fuzzing
 #   install-deps.sh windows  mingw-w64 cross compilers and wine64
 #   install-deps.sh windows-mqtt
-#                            OpenSSL and the MQTT client library built for
-#                            both Windows builds from Debian's source packages
-#                            (build-openssl-mingw.sh, build-mosquitto-mingw.sh;
+#                            OpenSSL, the MQTT client library and the
+#                            protobuf-c runtime built for both Windows builds
+#                            from Debian's source packages (build-openssl-mingw.sh,
+#                            build-mosquitto-mingw.sh, build-protobuf-c-mingw.sh;
 #                            kept in a cache outside the tree) and the broker
 #                            the Windows tests talk to
 #   install-deps.sh i386     32-bit Linux cross compiler and qemu-i386 user-mode emulation
 set -euo pipefail
 
 host_pkgs=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
-           libmosquitto-dev libssl-dev openssl mosquitto mosquitto-clients)
+           libmosquitto-dev libssl-dev openssl mosquitto mosquitto-clients libprotobuf-c-dev protobuf-c-compiler)
 i386_pkgs=(g++-i686-linux-gnu qemu-user-static googletest)
 windows_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 mingw-w64-tools wine64 zip)
 # dpkg-dev unpacks the source packages; the cross compilers build them, with
 # OpenSSL's perl Configure and make.
 windows_mqtt_pkgs=(cmake ninja-build dpkg-dev debian-archive-keyring perl make patch
-                   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mosquitto)
+                   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mosquitto protobuf-c-compiler)
 
 want=()
 build_mqtt=0
@@ -50,4 +51,5 @@ fi
 if [ $build_mqtt -eq 1 ]; then
   "$(dirname "$0")/build-openssl-mingw.sh"
   "$(dirname "$0")/build-mosquitto-mingw.sh"
+  "$(dirname "$0")/build-protobuf-c-mingw.sh"
 fi

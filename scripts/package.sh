@@ -34,11 +34,11 @@ for f in sample/app/plant/ct/VDMQTT.ct sample/app/net/VDMQTT.ini sample/root/bin
   [ -f "$out/$f" ] || { echo "package.sh: the sample lacks $f" >&2; exit 1; }
 done
 sed 's/$/\r/' packaging/INSTALL.txt >"$out/INSTALL.txt"
-# The MQTT client library and OpenSSL are linked into vdmqtt.exe and
+# The MQTT client library, OpenSSL and the protobuf-c runtime are linked into vdmqtt.exe and
 # vdbus.exe: their licence texts (from the builds in the cache of
 # scripts/mingw-deps.sh) go with them.
 source scripts/mingw-deps.sh
-for lib in mosquitto openssl; do
+for lib in mosquitto openssl protobuf-c; do
   mkdir -p "$out/licenses/$lib"
   for f in "$vd_cache/$arch/$lib/share/doc/$lib"/*; do
     [ -f "$f" ] || continue
