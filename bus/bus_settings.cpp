@@ -93,6 +93,7 @@ BusSettings ReadBusSettings(const SettingsFiles& files) {
         win::DWORD size = sizeof name;
         if (win::GetComputerNameA(name, &size)) station = name;
     }
+    settings.station = station;
     // A prefix setting with a wildcard, a blank or an empty level is
     // reported and its default used.
     auto prefix = [&](const char* key, std::string fallback) {

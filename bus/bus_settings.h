@@ -13,6 +13,7 @@ struct SettingsFiles;
 struct BusSettings {
     BrokerSettings broker;  // its subscriptions are the dialect's, added later
     std::uint32_t command_timeout_ms = 5000;  // for command rows with timeout 0
+    std::string station;  // [Bus] Station, else the computer's name (code page)
 };
 
 // The settings with their fallbacks; bad values are reported

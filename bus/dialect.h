@@ -1,16 +1,18 @@
 // How the bridge speaks on the broker. The bridge's core (PlantBusTask)
 // holds the rows, the tags (the frame's tag objects), the open-command
 // table with its exactly-once rule and the command ledger, and the
-// session; a dialect holds the topics, the payloads, the answers and its
-// own refusal reasons. A message from the broker is decoded once into a
-// Decoded (a typed request, a refusal, or nothing to do), which the core
-// carries out without coming back; an answer goes the other way once, as
-// a typed CommandAnswer the dialect encodes.
+// session; a dialect holds the topics, the payloads, the answers, the
+// station's presence on the broker (its will, its births) and its own
+// refusal reasons. A message from the broker is decoded once into
+// Decoded requests (typed requests, refusals, or nothing to do), which the
+// core carries out without coming back; an answer goes the other way once,
+// as a typed CommandAnswer the dialect encodes.
 //
-// The core calls a dialect from the network thread (Decode, the answers
-// and refusals it gives) and from the main thread (EncodeState of
-// changes, the answers it gives): a dialect keeps no state that changes
-// after it is made.
+// Threads: the core calls Decode and WillPayload from the network thread,
+// the Encode functions and Birth from both threads, always under its one
+// publication lock and publishing what they give before it lets go, so a
+// dialect that numbers its messages numbers them in the order they go out.
+// A dialect with state of its own guards it itself.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include <memory>
+#include <optional>
 
 #include "bus/mqtt_session.h"
 #include "frame/tag_object.h"
@@ -32,7 +35,7 @@ struct ReplyTo {
 };
 
 // What a message from the broker asks of the core. In this order: the
-// refusal (reported, and on the dialect's refusal topic), then the action,
+// refusal (reported, and the dialect's refusal message), then the action,
 // then the deletion of the message when it was retained.
 struct Decoded {
     enum Action {
@@ -41,6 +44,8 @@ struct Decoded {
         kCommand,        // a command for command row `row`
         kCorrectState,   // tag row `row` publishes its true value unless the message holds it
         kRestoreStatus,  // the station's own status was forged: refused and "online" again, unless stopping
+        kBirth,          // the dialect's Birth goes out (again)
+        kReconnect,      // the session ends (its will published) and connects anew
     } action = kNothing;
     std::string refusal;
     bool delete_retained = false;
@@ -56,15 +61,26 @@ struct Decoded {
     bool broadcast = false;  // came under the broadcast prefix: the answer names the station
     ReplyTo reply;
     std::string key;  // its id in the ledger; empty: none
+    // A copy of an answered command gets the stored answer again (false:
+    // nothing, where the answer is a numbered message all callers saw).
+    bool answer_copies = true;
     bool queued = false;  // delivered from the session the broker kept (BusMessage)
     std::int64_t queued_max_ms = 0;
 };
 
-// A message the core publishes under the station's prefix.
-struct Publication {
-    std::string_view suffix;  // the topic below "<prefix>/"
+// A message the core publishes.
+struct Outgoing {
+    std::string topic;
     std::string payload;
+    int qos = -1;  // -1: the settings' QoS
+    bool retain = false;
+    bool has_correlation = false;
+    std::string correlation;  // MQTT 5 correlation data
 };
+
+// The QoS of answers to a caller: with the session the broker keeps, a
+// caller subscribed at QoS 1 or 2 gets one answer also across a drop.
+inline constexpr int kAnswerQos = 2;
 
 enum class CommandResult { kDone, kTimeout, kStopped, kRefused };
 inline const char* ResultName(CommandResult result) {
@@ -74,9 +90,11 @@ inline const char* ResultName(CommandResult result) {
 
 // How a command ended.
 struct CommandAnswer {
+    std::size_t row = 0;  // its command row (`known`: there is one)
+    bool known = true;
     CommandResult result = CommandResult::kDone;
     std::string reason;               // kRefused
-    std::vector<TagObject> values;    // kDone: the result tags in order; one not configured could not be read
+    std::vector<TagObject> values;    // kDone: the row's result tags in order; one not configured could not be read
     double ms = 0;                    // from its arrival to its end
     bool broadcast = false;           // the answer names the station
 };
@@ -85,17 +103,30 @@ class Dialect {
 public:
     virtual ~Dialect() = default;
 
-    // The topic filters the session subscribes to at every connection.
-    virtual std::vector<std::string> Subscriptions() const = 0;
-    // A message from the broker, once.
-    virtual Decoded Decode(const BusMessage& message) const = 0;
-    // The retained state of tag row `row` (at each change, and for every
-    // publishing row at each connection).
-    virtual Publication EncodeState(std::size_t row, const TagObject& value) const = 0;
-    // The payload of a command's answer, published to its ReplyTo.
-    virtual std::string EncodeAnswer(const CommandAnswer& answer) const = 0;
-    // What tells the bus of a refused message on `topic`.
-    virtual Publication EncodeRefusal(const std::string& topic, const std::string& reason) const = 0;
+    // The session's shape, once before it starts: its subscriptions, its
+    // presence (will and status topic), its session expiry and QoS.
+    virtual void Shape(BrokerSettings& broker) const = 0;
+    // Why the station stays off the broker (reported already); empty: it
+    // may connect.
+    virtual std::string Unusable() const { return {}; }
+    // The will of the next connection attempt, also published before a
+    // clean stop.
+    virtual std::string WillPayload() = 0;
+    // Whether tag row `row`'s changes are bound and encoded.
+    virtual bool Reports(std::size_t row) const = 0;
+    // A message from the broker, once; what it asks in order.
+    virtual void Decode(const BusMessage& message, std::vector<Decoded>& out) = 0;
+    // What goes out at every connection (after the subscriptions) and at a
+    // kBirth request: the state of every reporting row, read now.
+    virtual std::vector<Outgoing> Birth() = 0;
+    // The state of tag row `row` at a change; none: nothing goes out.
+    virtual std::optional<Outgoing> EncodeState(std::size_t row, const TagObject& value) = 0;
+    // A command's answer, for `reply`.
+    virtual Outgoing EncodeAnswer(const CommandAnswer& answer, const ReplyTo& reply) = 0;
+    // What tells the bus of a refused message on `topic` (`request` as
+    // decoded, where a decoded request was refused); none: nothing.
+    virtual std::optional<Outgoing> EncodeRefusal(const std::string& topic, const std::string& reason,
+                                                  const Decoded* request) = 0;
 };
 
 // What a dialect is made from; all of it outlives the dialect.
@@ -105,6 +136,7 @@ struct DialectContext {
     const BusRows& rows;
     const BrokerSettings& broker;
     const SettingsFiles& settings;  // a dialect reads its own section
+    const std::string& station;     // [Bus] Station, else the computer's name (code page)
 };
 
 // The station's dialect. Every file `<name>_dialect.cpp` of bus/ is one

@@ -79,14 +79,24 @@ bool MqttSession::Start(std::string& error) {
         error = "this build has no TLS support: CaFile, CertFile and KeyFile cannot be used";
         return false;
     }
-    const std::string status = settings_.prefix + "/status";
-    int rc = mosquitto_will_set_v5(client_, status.c_str(), static_cast<int>(std::strlen(kOffline)), kOffline,
-                                   settings_.qos, true, nullptr);
+    if (settings_.presence.topic.empty()) settings_.presence.topic = settings_.prefix + "/status";
+    if (settings_.presence.qos < 0) settings_.presence.qos = settings_.qos;
+    if (!SetWill(error)) return false;
+    thread_ = std::thread(&MqttSession::Run, this);
+    return true;
+}
+
+bool MqttSession::SetWill(std::string& error) {
+    std::string will = listener_.WillPayload();
+    const Presence& p = settings_.presence;
+    const int rc = mosquitto_will_set_v5(client_, p.topic.c_str(), static_cast<int>(will.size()), will.data(), p.qos,
+                                         p.retain, nullptr);
     if (rc != MOSQ_ERR_SUCCESS) {
         error = std::string("last will refused: ") + mosquitto_strerror(rc);
         return false;
     }
-    thread_ = std::thread(&MqttSession::Run, this);
+    std::lock_guard<std::mutex> lock(mutex_);
+    will_ = std::move(will);
     return true;
 }
 
@@ -192,14 +202,14 @@ void MqttSession::Stop() {
     bool connected = Connected();
     if (connected) {
         int mid = 0;
-        const std::string status = settings_.prefix + "/status";
+        const Presence& p = settings_.presence;
         // Locked before the publish, so that an acknowledgement read at once
         // finds the message id.
         std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait_for(lock, kOfflineWait,
                        [this] { return (in_flight_.empty() && listener_calls_ == 0) || !connected_; });
-        if (mosquitto_publish_v5(client_, &mid, status.c_str(), static_cast<int>(std::strlen(kOffline)), kOffline,
-                                 std::max(1, settings_.qos), true, nullptr) == MOSQ_ERR_SUCCESS) {
+        if (mosquitto_publish_v5(client_, &mid, p.topic.c_str(), static_cast<int>(will_.size()), will_.data(),
+                                 std::max(1, p.qos), p.retain, nullptr) == MOSQ_ERR_SUCCESS) {
             offline_mid_ = mid;
             wake_.wait_for(lock, kOfflineWait, [this] { return offline_acked_ || !connected_; });
         }
@@ -218,6 +228,22 @@ void MqttSession::Stop() {
     mosquitto_disconnect_v5(client_, MQTT_RC_NORMAL_DISCONNECTION, props);
     mosquitto_property_free_all(&props);
     thread_.join();
+}
+
+void MqttSession::Restart() {
+    std::string will;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!connected_ || closing_) return;
+        restarting_ = true;
+        will = will_;
+    }
+    // The death goes out before the orderly disconnect, after which the
+    // broker drops the will.
+    const Presence& p = settings_.presence;
+    mosquitto_publish_v5(client_, nullptr, p.topic.c_str(), static_cast<int>(will.size()), will.data(),
+                         std::max(1, p.qos), p.retain, nullptr);
+    mosquitto_disconnect_v5(client_, MQTT_RC_NORMAL_DISCONNECTION, nullptr);
 }
 
 int MqttSession::LoopTimeoutMs() {
@@ -357,6 +383,8 @@ void MqttSession::Run() {
                 continue;
             }
             int rc = MOSQ_ERR_SUCCESS;
+            std::string will_error;
+            if (!first && !SetWill(will_error)) listener_.OnProblem("BUSSETTINGS", will_error);
             if (first) {
                 mosquitto_property* props = nullptr;
                 if (settings_.session_expiry_s > 0)
@@ -391,6 +419,14 @@ void MqttSession::Run() {
             if (stopping_) break;  // the disconnect is written and the socket closed
         }
         socket_open = false;
+        bool restart = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            restart = restarting_;
+            restarting_ = false;
+            if (restart) connected_ = false;
+        }
+        if (restart) continue;  // asked for: connects again at once, with its new will
         Pause(ReportEnd(rc, false));
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -432,19 +468,21 @@ void MqttSession::OnConnectThunk(mosquitto*, void* self, int rc, int flags, cons
         session->subscriptions_.clear();
     }
     // Our own messages are not sent back to us, nor retained messages of
-    // the topics (the bridge publishes state; it does not read it back);
-    // the retain flag is the publisher's.
-    for (const std::string& filter : session->settings_.subscriptions) {
+    // the topics unless asked for (the bridge publishes state; it does not
+    // read it back); the retain flag is the publisher's.
+    for (const Subscription& sub : session->settings_.subscriptions) {
         // The broker's answer is read on this thread, after this callback.
         int mid = 0;
-        if (mosquitto_subscribe_v5(session->client_, &mid, filter.c_str(), session->settings_.qos,
-                                   MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEVER | MQTT_SUB_OPT_RETAIN_AS_PUBLISHED,
-                                   nullptr) != MOSQ_ERR_SUCCESS)
+        const int options = MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_RETAIN_AS_PUBLISHED |
+                            (sub.retained ? 0 : MQTT_SUB_OPT_SEND_RETAIN_NEVER);
+        if (mosquitto_subscribe_v5(session->client_, &mid, sub.filter.c_str(),
+                                   sub.qos >= 0 ? sub.qos : session->settings_.qos, options, nullptr) != MOSQ_ERR_SUCCESS)
             continue;
         std::lock_guard<std::mutex> lock(session->mutex_);
-        session->subscriptions_[mid] = filter;
+        session->subscriptions_[mid] = sub.filter;
     }
-    session->Publish("status", kOnline, true);
+    const Presence& p = session->settings_.presence;
+    if (!p.online.empty()) session->PublishTo(p.topic, p.online, p.retain, nullptr, p.qos);
     // The listener republishes after this loop pass, once the client has
     // queued again what was in flight when the last connection ended:
     // the current values then go out last.

@@ -12,7 +12,8 @@
 // the maximum; it is back at the minimum only after a connection has stayed
 // up for StableMs(), and a takeover doubles it once more, so two clients
 // with one id do not kick each other in a tight loop.
-// The broker's last will is the retained "offline" status. Publish is
+// The broker's last will is the presence's (by default the retained
+// "offline" status), its payload asked anew before every attempt. Publish is
 // callable from any thread.
 //
 // TLS (settings.tls): a fresh OpenSSL context from the files before every
@@ -43,6 +44,27 @@
 
 struct mosquitto;
 
+// A topic filter the session subscribes to at every connection. Our own
+// messages are never sent back; retained ones only where `retained`.
+struct Subscription {
+    std::string filter;
+    int qos = -1;  // -1: the settings' QoS
+    bool retained = false;
+    Subscription(const char* f) : filter(f) {}
+    Subscription(std::string f, int q = -1, bool r = false) : filter(std::move(f)), qos(q), retained(r) {}
+};
+
+// How the station shows the broker that it lives: the will (its payload
+// from the listener's WillPayload before each attempt) on `topic`, also
+// published before a clean stop; `online` published there at every
+// connection unless empty.
+struct Presence {
+    std::string topic;  // empty: "<prefix>/status"
+    std::string online = "online";
+    int qos = -1;  // -1: the settings' QoS
+    bool retain = true;
+};
+
 struct BrokerSettings {
     std::string host = "127.0.0.1";
     int port = 1883;
@@ -53,7 +75,8 @@ struct BrokerSettings {
     int qos = 1;
     std::string prefix;  // topics are "<prefix>/..."
     std::string broadcast_prefix;  // empty: the station takes no broadcasts
-    std::vector<std::string> subscriptions;  // the topic filters, subscribed at every connection
+    std::vector<Subscription> subscriptions;  // subscribed at every connection
+    Presence presence;
     TlsOptions tls;  // TLS when tls.ca_file is set
     int session_expiry_s = 60;  // kept by the broker after a link drop; 0: none
     int reconnect_min_ms = 500;
@@ -89,6 +112,8 @@ public:
     // Network thread, after every pass of the loop: runs what is due and
     // returns the next time it wants to be called (max(): none).
     virtual SteadyTime OnTimer(SteadyTime now) = 0;
+    // Network thread, before every connection attempt: the will's payload.
+    virtual std::string WillPayload() { return "offline"; }
 };
 
 class MqttSession {
@@ -111,9 +136,12 @@ public:
     bool PublishTo(const std::string& topic, std::string_view payload, bool retain,
                    const std::string* correlation = nullptr, int qos = -1, std::string* refusal = nullptr);
 
-    // Publishes the retained "offline" status (waiting up to 2 s for the
-    // broker to take it), disconnects and ends the network thread.
+    // Publishes the will (waiting up to 2 s for the broker to take it),
+    // disconnects and ends the network thread.
     void Stop();
+    // Publishes the will, disconnects and connects anew at once (a new
+    // will); from any thread.
+    void Restart();
 
     bool Connected() const;
     const BrokerSettings& Settings() const { return settings_; }
@@ -137,6 +165,8 @@ private:
                                  const struct mqtt5__property* props);
 
     void Run();
+    // Sets the will of the next attempt from the listener.
+    bool SetWill(std::string& error);
     // Installs a fresh TLS context; false (reported) when a file is refused.
     bool InstallTls();
     // After a failed attempt or a lost connection: the report and the pause.
@@ -158,6 +188,8 @@ private:
     std::condition_variable wake_;
     bool stopping_ = false;
     bool closing_ = false;      // Stop has begun: arriving messages are no longer handled
+    bool restarting_ = false;   // Restart: the next end of the connection is no problem
+    std::string will_;          // the payload of the current will
     int listener_calls_ = 0;    // messages being handled by the listener now
     bool connected_ = false;
     bool refused_ = false;       // the broker refused the last connection attempt

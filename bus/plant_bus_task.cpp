@@ -87,8 +87,9 @@ void PlantBusTask::CtLoad() {
 
 void PlantBusTask::RunLoad() {
     settings_ = ReadBusSettings(*this);
-    dialect_ = MakeDialect(DialectContext{rows_, settings_.broker, *this});
-    settings_.broker.subscriptions = dialect_->Subscriptions();
+    dialect_ = MakeDialect(DialectContext{rows_, settings_.broker, *this, settings_.station});
+    dialect_->Shape(settings_.broker);
+    if (!dialect_->Unusable().empty()) return;  // reported; the station stays off the broker
     const TaskState& state = task_state();
     if (state.second_task_id == state.task_id) {
         // Without a second registration the network thread shares the main
@@ -101,7 +102,7 @@ void PlantBusTask::RunLoad() {
     watches_.clear();
     watches_.reserve(rows_.tags.size() + rows_.commands.size());
     for (std::size_t i = 0; i < rows_.tags.size(); ++i)
-        if (rows_.tags[i].flags & kRowPublish) {
+        if (dialect_->Reports(i)) {
             Watch& watch = watches_.emplace_back(Watch{this, i, rows_.tags[i].tag.Value()});
             BindChange<&PlantBusTask::OnTagChange>(*this, watch.tag, watch);
         }
@@ -160,7 +161,7 @@ void PlantBusTask::Stop() {
 
 void PlantBusTask::OnTagChange(Watch& watch, TagObject& tag) {
     PlantBusTask& task = *watch.task;
-    if (watch.row < task.rows_.tags.size()) task.PublishState(task.dialect_->EncodeState(watch.row, tag));
+    if (watch.row < task.rows_.tags.size()) task.PublishState(watch.row, tag);
 }
 
 void PlantBusTask::OnDoneChange(Watch& watch, TagObject& tag) {
@@ -171,11 +172,22 @@ void PlantBusTask::OnDoneChange(Watch& watch, TagObject& tag) {
         task.FinishCommand(watch.row, std::move(command), CommandResult::kDone);
 }
 
-void PlantBusTask::PublishState(const Publication& state) {
+void PlantBusTask::PublishState(std::size_t row, const TagObject& value) {
     // Not queued while the broker is away (the client would keep every
     // change): the reconnection republishes the current values.
     std::lock_guard<std::mutex> lock(publish_mutex_);
-    if (session_ != nullptr && session_->Connected()) session_->Publish(state.suffix, state.payload, true);
+    if (session_ == nullptr || !session_->Connected()) return;
+    if (std::optional<Outgoing> state = dialect_->EncodeState(row, value)) Send(*state);
+}
+
+void PlantBusTask::PublishBirth() {
+    for (const Outgoing& message : dialect_->Birth()) Send(message);
+}
+
+bool PlantBusTask::Send(const Outgoing& m, std::string* refusal) {
+    if (session_ == nullptr) return false;
+    return session_->PublishTo(m.topic, m.payload, m.retain, m.has_correlation ? &m.correlation : nullptr, m.qos,
+                               refusal);
 }
 
 // ---- network thread ---------------------------------------------------------------
@@ -189,17 +201,13 @@ void PlantBusTask::OnConnected() {
     }
     WriteLog("BUSCONNECTED", 3, 0, kEventKindMessage, nullptr, 0, broker.host.c_str(), broker.port,
              Utf8ToCodePageShown(broker.client_id).c_str());
-    // Every published value, retained, read now: a change after the read
-    // reaches the main thread and is published after this.
+    // The birth reads every value now: a change after the read reaches the
+    // main thread and goes out after it.
     std::lock_guard<std::mutex> lock(publish_mutex_);
-    for (std::size_t i = 0; i < rows_.tags.size(); ++i) {
-        if (!(rows_.tags[i].flags & kRowPublish)) continue;
-        TagObject value = rows_.tags[i].tag.Value();
-        if (value.ReadQuiet() != 0) continue;
-        const Publication state = dialect_->EncodeState(i, value);
-        session_->Publish(state.suffix, state.payload, true);
-    }
+    PublishBirth();
 }
+
+std::string PlantBusTask::WillPayload() { return dialect_->WillPayload(); }
 
 void PlantBusTask::OnProblem(const char* key, const std::string& detail) {
     StatusMessage(kLevelError, key, detail.c_str());
@@ -232,41 +240,47 @@ SteadyTime PlantBusTask::ReportCounts(SteadyTime now, bool all) {
     return next;
 }
 
-void PlantBusTask::Refuse(const std::string& topic, const std::string& reason) {
+void PlantBusTask::Refuse(const std::string& topic, const std::string& reason, const Decoded* request) {
     Report(topic, reason);
     // Every refusal on the bus too: it is what a caller watches.
+    std::lock_guard<std::mutex> lock(publish_mutex_);
     if (session_ == nullptr) return;
-    const Publication refusal = dialect_->EncodeRefusal(topic, reason);
-    session_->Publish(refusal.suffix, refusal.payload, false);
+    if (std::optional<Outgoing> refusal = dialect_->EncodeRefusal(topic, reason, request)) Send(*refusal);
 }
 
-std::string PlantBusTask::SendAnswer(const ReplyTo& reply, const std::string& payload, bool broadcast) {
-    if (session_ == nullptr) return payload;
-    const std::string* correlation = reply.has_correlation ? &reply.correlation : nullptr;
+std::string PlantBusTask::SendAnswer(const ReplyTo& reply, const Outgoing& answer, const CommandAnswer& of) {
+    if (session_ == nullptr) return answer.payload;
     std::string refusal;
-    if (session_->PublishTo(reply.topic, payload, false, correlation, kAnswerQos, &refusal)) return payload;
+    if (Send(answer, &refusal)) return answer.payload;
     // While the broker is away the client keeps QoS 1 and 2 messages for the
     // reconnection (and says "not connected"): the answer goes out then.
-    if (!session_->Connected()) return payload;
+    if (!session_->Connected()) return answer.payload;
     // The caller is not left waiting: a short answer says why.
     CommandAnswer refused;
+    refused.row = of.row;
+    refused.known = of.known;
     refused.result = CommandResult::kRefused;
     refused.reason =
         "the answer could not be sent: " + (refusal.empty() ? std::string("refused by the client") : refusal);
-    refused.broadcast = broadcast;
-    Refuse(reply.topic, refused.reason);
-    std::string short_answer = dialect_->EncodeAnswer(refused);
+    refused.broadcast = of.broadcast;
+    Report(answer.topic, refused.reason);
+    if (std::optional<Outgoing> r = dialect_->EncodeRefusal(answer.topic, refused.reason, nullptr)) Send(*r);
+    const Outgoing short_answer = dialect_->EncodeAnswer(refused, reply);
     refusal.clear();
-    if (!session_->PublishTo(reply.topic, short_answer, false, correlation, kAnswerQos, &refusal))
-        Report(reply.topic, "the refused answer could not be sent either: " + refusal);
-    return short_answer;
+    if (!Send(short_answer, &refusal))
+        Report(answer.topic, "the refused answer could not be sent either: " + refusal);
+    return short_answer.payload;
 }
 
 void PlantBusTask::Answer(const ReplyTo& reply, const std::string& key, std::chrono::milliseconds window,
                           const CommandAnswer& answer) {
     // Sent before the key is closed: a copy arriving meanwhile finds it open
     // and is answered by this very answer (it has the same destination).
-    std::string sent = SendAnswer(reply, dialect_->EncodeAnswer(answer), answer.broadcast);
+    std::string sent;
+    {
+        std::lock_guard<std::mutex> lock(publish_mutex_);
+        sent = SendAnswer(reply, dialect_->EncodeAnswer(answer, reply), answer);
+    }
     if (key.empty()) return;
     std::lock_guard<std::mutex> lock(commands_mutex_);
     ledger_.Finish(key, std::move(sent), Clock::now(), window);
@@ -275,25 +289,36 @@ void PlantBusTask::Answer(const ReplyTo& reply, const std::string& key, std::chr
 // ---- network thread: messages -----------------------------------------------------
 
 void PlantBusTask::OnMessage(const BusMessage& message) {
-    Decoded request = dialect_->Decode(message);
-    if (request.action == Decoded::kRestoreStatus) {
-        std::lock_guard<std::mutex> lock(commands_mutex_);
-        if (stopping_) return;
-    }
-    if (request.action == Decoded::kCommand) {
-        RunCommand(message, request);  // its refusal is answered, after the ledger
-    } else {
-        if (!request.refusal.empty()) Refuse(message.topic, request.refusal);
-        switch (request.action) {
-            case Decoded::kWrite: Write(message, request); break;
-            case Decoded::kCorrectState: CorrectState(request.row, message); break;
-            case Decoded::kRestoreStatus:
-                if (session_ != nullptr) session_->Publish("status", MqttSession::kOnline, true);
-                break;
-            default: break;
+    std::vector<Decoded> requests;
+    dialect_->Decode(message, requests);
+    for (Decoded& request : requests) {
+        if (request.action == Decoded::kRestoreStatus) {
+            std::lock_guard<std::mutex> lock(commands_mutex_);
+            if (stopping_) continue;
         }
+        if (request.action == Decoded::kCommand) {
+            RunCommand(message, request);  // its refusal is answered, after the ledger
+        } else {
+            if (!request.refusal.empty()) Refuse(message.topic, request.refusal, &request);
+            switch (request.action) {
+                case Decoded::kWrite: Write(message, request); break;
+                case Decoded::kCorrectState: CorrectState(request.row, message); break;
+                case Decoded::kRestoreStatus:
+                    if (session_ != nullptr) session_->Publish("status", MqttSession::kOnline, true);
+                    break;
+                case Decoded::kBirth: {
+                    std::lock_guard<std::mutex> lock(publish_mutex_);
+                    if (session_ != nullptr) PublishBirth();
+                    break;
+                }
+                case Decoded::kReconnect:
+                    if (session_ != nullptr) session_->Restart();
+                    break;
+                default: break;
+            }
+        }
+        if (request.delete_retained) DeleteRetained(message);
     }
-    if (request.delete_retained) DeleteRetained(message);
 }
 
 void PlantBusTask::Write(const BusMessage& message, Decoded& request) {
@@ -306,8 +331,10 @@ void PlantBusTask::CorrectState(std::size_t row, const BusMessage& message) {
     if (value.ReadQuiet() != 0) return;
     // The same value needs nothing (and two bridges on one prefix by mistake
     // holding the same value do not answer each other).
-    const Publication truth = dialect_->EncodeState(row, value);
-    if (message.payload != truth.payload) PublishState(truth);
+    std::lock_guard<std::mutex> lock(publish_mutex_);
+    if (session_ == nullptr || !session_->Connected()) return;
+    const std::optional<Outgoing> truth = dialect_->EncodeState(row, value);
+    if (truth && message.payload != truth->payload) Send(*truth);
 }
 
 void PlantBusTask::DeleteRetained(const BusMessage& message) {
@@ -338,14 +365,24 @@ void PlantBusTask::RunCommand(const BusMessage& message, Decoded& request) {
         // goes to the response topic and correlation the answer went to at
         // QoS 2 in that session: answering it again would answer twice.
         if (seen == CommandLedger::Seen::kAnswered) {
-            if (!request.queued) SendAnswer(request.reply, stored, request.broadcast);
+            if (request.queued || !request.answer_copies) return;
+            Outgoing again{request.reply.topic, stored, kAnswerQos, false, request.reply.has_correlation,
+                           request.reply.correlation};
+            CommandAnswer of;
+            of.row = request.row;
+            of.known = request.known;
+            of.broadcast = request.broadcast;
+            std::lock_guard<std::mutex> lock(publish_mutex_);
+            SendAnswer(request.reply, again, of);
             return;
         }
     }
     // From here every path answers once, which closes the key.
     auto refuse = [&](const std::string& reason) {
-        Refuse(message.topic, reason);
+        Refuse(message.topic, reason, &request);
         CommandAnswer answer;
+        answer.row = index;
+        answer.known = request.known;
         answer.result = CommandResult::kRefused;
         answer.reason = reason;
         answer.broadcast = request.broadcast;
@@ -438,6 +475,7 @@ bool PlantBusTask::TakeCommand(std::size_t row, OpenCommand& out, bool only_expi
 void PlantBusTask::FinishCommand(std::size_t index, OpenCommand command, CommandResult result) {
     const CommandRow& row = rows_.commands[index];
     CommandAnswer answer;
+    answer.row = index;
     answer.result = result;
     answer.broadcast = command.broadcast;
     if (result == CommandResult::kDone) {

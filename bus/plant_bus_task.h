@@ -44,9 +44,7 @@ public:
     void RunLoad() override;  // settings, dialect, bindings, the session
     void Stop() override;     // open commands answered, "offline", rows released
 
-    // The QoS of command answers: with the session the broker keeps, a
-    // caller subscribed at QoS 1 or 2 gets one answer also across a drop.
-    static constexpr int kAnswerQos = 2;
+    static constexpr int kAnswerQos = ::kAnswerQos;
 
 private:
     enum class CommandState { kPreparing, kArmed, kFinishing };
@@ -74,6 +72,7 @@ private:
     void OnProblem(const char* key, const std::string& detail) override;
     void OnMessage(const BusMessage& message) override;
     SteadyTime OnTimer(SteadyTime now) override;
+    std::string WillPayload() override;
 
     void Write(const BusMessage& message, Decoded& request);
     void RunCommand(const BusMessage& message, Decoded& request);
@@ -84,13 +83,13 @@ private:
     void DeleteRetained(const BusMessage& message);
     // Reports a refused message (status message, rate-limited, and the
     // dialect's refusal message).
-    void Refuse(const std::string& topic, const std::string& reason);
+    void Refuse(const std::string& topic, const std::string& reason, const Decoded* request = nullptr);
     // The status message and log part of a refusal: in full the first time
     // per topic and reason, else counted (RefusalLog).
     void Report(const std::string& topic, const std::string& reason);
-    // Publishes an answer at kAnswerQos; one the client cannot send is
-    // replaced by a short refused answer naming why. What was sent.
-    std::string SendAnswer(const ReplyTo& reply, const std::string& payload, bool broadcast);
+    // Publishes an answer; one the client cannot send is replaced by a
+    // short refused answer naming why. What was sent. Under publish_mutex_.
+    std::string SendAnswer(const ReplyTo& reply, const Outgoing& answer, const CommandAnswer& of);
     // SendAnswer of the encoded answer, then the answer kept in the ledger
     // under `key`.
     void Answer(const ReplyTo& reply, const std::string& key, std::chrono::milliseconds window,
@@ -103,8 +102,13 @@ private:
     // Finishes a taken command: results read, pulse trigger back to 0, the
     // command removed, then answered once.
     void FinishCommand(std::size_t row, OpenCommand command, CommandResult result);
-    // A row's state, retained, while connected (under publish_mutex_).
-    void PublishState(const Publication& state);
+    // A row's state at a change, while connected.
+    void PublishState(std::size_t row, const TagObject& value);
+    // The dialect's birth (under publish_mutex_).
+    void PublishBirth();
+    // Hands a message to the session (under publish_mutex_); false with
+    // the reason in `refusal` when given.
+    bool Send(const Outgoing& message, std::string* refusal = nullptr);
 
     BusRows rows_;
     BusSettings settings_;

@@ -21,19 +21,22 @@ std::string_view Below(std::string_view topic, const std::string& prefix) {
 
 }  // namespace
 
-std::vector<std::string> TopicDialect::Subscriptions() const {
-    std::vector<std::string> filters = {broker_.prefix + "/#"};
-    if (broker_.broadcast_prefix.empty()) return filters;
+void TopicDialect::Shape(BrokerSettings& broker) const {
+    broker.subscriptions = {broker_.prefix + "/#"};
+    if (broker_.broadcast_prefix.empty()) return;
     for (const CommandRow& row : rows_.commands) {
         if (!row.broadcast) continue;
         const std::string call = broker_.broadcast_prefix + "/" + row.topic + "/call";
-        filters.push_back(call);
-        filters.push_back(call + "/+");
+        broker.subscriptions.emplace_back(call);
+        broker.subscriptions.emplace_back(call + "/+");
     }
-    return filters;
 }
 
-Decoded TopicDialect::Decode(const BusMessage& message) const {
+void TopicDialect::Decode(const BusMessage& message, std::vector<Decoded>& out) {
+    out.push_back(DecodeOne(message));
+}
+
+Decoded TopicDialect::DecodeOne(const BusMessage& message) const {
     Decoded out;
     if (const std::string_view rest = Below(message.topic, broker_.broadcast_prefix); !rest.empty()) {
         // Only the call topics of the broadcast rows are subscribed there.
@@ -149,14 +152,28 @@ void TopicDialect::DecodeCall(const BusMessage& message, const TopicRequest& req
     }
 }
 
-Publication TopicDialect::EncodeState(std::size_t row, const TagObject& value) const {
-    return {rows_.tags[row].topic, FormatPayload(value)};
+std::vector<Outgoing> TopicDialect::Birth() {
+    // Every published value, retained.
+    std::vector<Outgoing> out;
+    for (std::size_t i = 0; i < rows_.tags.size(); ++i) {
+        if (!Reports(i)) continue;
+        TagObject value = rows_.tags[i].tag.Value();
+        if (value.ReadQuiet() == 0) out.push_back(*EncodeState(i, value));
+    }
+    return out;
 }
 
-std::string TopicDialect::EncodeAnswer(const CommandAnswer& answer) const {
+std::optional<Outgoing> TopicDialect::EncodeState(std::size_t row, const TagObject& value) {
+    return Outgoing{broker_.prefix + "/" + rows_.tags[row].topic, FormatPayload(value), -1, true};
+}
+
+Outgoing TopicDialect::EncodeAnswer(const CommandAnswer& answer, const ReplyTo& reply) {
+    Outgoing out{reply.topic, "", kAnswerQos, false, reply.has_correlation, reply.correlation};
     const std::string station = answer.broadcast ? ",\"station\":" + JsonString(broker_.prefix) : std::string();
-    if (answer.result == CommandResult::kRefused)
-        return "{\"result\":\"refused\",\"reason\":" + JsonString(answer.reason) + station + "}";
+    if (answer.result == CommandResult::kRefused) {
+        out.payload = "{\"result\":\"refused\",\"reason\":" + JsonString(answer.reason) + station + "}";
+        return out;
+    }
     std::string values = "[";
     for (const TagObject& value : answer.values) {
         if (values.size() > 1) values += ",";
@@ -164,12 +181,15 @@ std::string TopicDialect::EncodeAnswer(const CommandAnswer& answer) const {
     }
     char elapsed[32];
     std::snprintf(elapsed, sizeof elapsed, "%.3f", answer.ms);
-    return std::string("{\"result\":\"") + ResultName(answer.result) + "\",\"values\":" + values + "],\"ms\":" +
-           elapsed + station + "}";
+    out.payload = std::string("{\"result\":\"") + ResultName(answer.result) + "\",\"values\":" + values +
+                  "],\"ms\":" + elapsed + station + "}";
+    return out;
 }
 
-Publication TopicDialect::EncodeRefusal(const std::string& topic, const std::string& reason) const {
-    return {"error", "{\"topic\":" + JsonString(topic) + ",\"reason\":" + JsonString(reason) + "}"};
+std::optional<Outgoing> TopicDialect::EncodeRefusal(const std::string& topic, const std::string& reason,
+                                                    const Decoded*) {
+    return Outgoing{broker_.prefix + "/error",
+                    "{\"topic\":" + JsonString(topic) + ",\"reason\":" + JsonString(reason) + "}", -1, false};
 }
 
 std::unique_ptr<Dialect> MakeTopicDialect(const DialectContext& context) {

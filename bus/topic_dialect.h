@@ -24,13 +24,18 @@ public:
     // Both live as long as the dialect.
     TopicDialect(const BusRows& rows, const BrokerSettings& broker) : rows_(rows), broker_(broker) {}
 
-    std::vector<std::string> Subscriptions() const override;
-    Decoded Decode(const BusMessage& message) const override;
-    Publication EncodeState(std::size_t row, const TagObject& value) const override;
-    std::string EncodeAnswer(const CommandAnswer& answer) const override;
-    Publication EncodeRefusal(const std::string& topic, const std::string& reason) const override;
+    void Shape(BrokerSettings& broker) const override;
+    std::string WillPayload() override { return MqttSession::kOffline; }
+    bool Reports(std::size_t row) const override { return (rows_.tags[row].flags & kRowPublish) != 0; }
+    void Decode(const BusMessage& message, std::vector<Decoded>& out) override;
+    std::vector<Outgoing> Birth() override;
+    std::optional<Outgoing> EncodeState(std::size_t row, const TagObject& value) override;
+    Outgoing EncodeAnswer(const CommandAnswer& answer, const ReplyTo& reply) override;
+    std::optional<Outgoing> EncodeRefusal(const std::string& topic, const std::string& reason,
+                                          const Decoded* request) override;
 
 private:
+    Decoded DecodeOne(const BusMessage& message) const;
     void DecodeSet(const BusMessage& message, const std::string& base, Decoded& out) const;
     void DecodeCall(const BusMessage& message, const TopicRequest& request, bool broadcast, Decoded& out) const;
     void DecodeState(const BusMessage& message, const TopicRequest& request, std::string_view rest,
