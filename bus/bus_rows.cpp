@@ -103,6 +103,7 @@ bool DecodeCommandRow(const TableRecord& rec, TagTypeQuery type_of, CommandRow& 
             return false;
         }
         row.results.push_back(result);
+        row.result_positions.push_back(i + 1);
     }
     const std::uint16_t mode_word = rec.Word(28);
     row.mode = static_cast<std::uint16_t>(mode_word & kCommandModeMask);

@@ -88,6 +88,7 @@ struct TagRow {
 struct CommandRow {
     TagPoint trigger, done, argument;
     std::vector<TagPoint> results;
+    std::vector<int> result_positions;  // of each result, 1-4 in the row (a "none" before it counts)
     std::uint16_t mode = kCommandValue;  // without the broadcast bit
     bool broadcast = false;
     std::uint32_t timeout_ms = 0;

@@ -59,6 +59,8 @@ struct Decoded {
     // answered with its refusal.
     bool known = true;
     bool broadcast = false;  // came under the broadcast prefix: the answer names the station
+    // A refusal of a value for tag row `state_row`: its true value goes with it.
+    std::optional<std::size_t> state_row;
     ReplyTo reply;
     std::string key;  // its id in the ledger; empty: none
     // A copy of an answered command gets the stored answer again (false:
@@ -94,6 +96,7 @@ struct CommandAnswer {
     bool known = true;
     CommandResult result = CommandResult::kDone;
     std::string reason;               // kRefused
+    bool busy = false;                // kRefused: the row's previous command is still open
     std::vector<TagObject> values;    // kDone: the row's result tags in order; one not configured could not be read
     double ms = 0;                    // from its arrival to its end
     bool broadcast = false;           // the answer names the station
@@ -121,8 +124,8 @@ public:
     virtual std::vector<Outgoing> Birth() = 0;
     // The state of tag row `row` at a change; none: nothing goes out.
     virtual std::optional<Outgoing> EncodeState(std::size_t row, const TagObject& value) = 0;
-    // A command's answer, for `reply`.
-    virtual Outgoing EncodeAnswer(const CommandAnswer& answer, const ReplyTo& reply) = 0;
+    // A command's answer, for `reply`; none: nothing goes out.
+    virtual std::optional<Outgoing> EncodeAnswer(const CommandAnswer& answer, const ReplyTo& reply) = 0;
     // What tells the bus of a refused message on `topic` (`request` as
     // decoded, where a decoded request was refused); none: nothing.
     virtual std::optional<Outgoing> EncodeRefusal(const std::string& topic, const std::string& reason,

@@ -248,13 +248,15 @@ void PlantBusTask::Refuse(const std::string& topic, const std::string& reason, c
     if (std::optional<Outgoing> refusal = dialect_->EncodeRefusal(topic, reason, request)) Send(*refusal);
 }
 
-std::string PlantBusTask::SendAnswer(const ReplyTo& reply, const Outgoing& answer, const CommandAnswer& of) {
-    if (session_ == nullptr) return answer.payload;
+std::string PlantBusTask::SendAnswer(const ReplyTo& reply, const std::optional<Outgoing>& answer,
+                                     const CommandAnswer& of) {
+    if (!answer) return {};
+    if (session_ == nullptr) return answer->payload;
     std::string refusal;
-    if (Send(answer, &refusal)) return answer.payload;
+    if (Send(*answer, &refusal)) return answer->payload;
     // While the broker is away the client keeps QoS 1 and 2 messages for the
     // reconnection (and says "not connected"): the answer goes out then.
-    if (!session_->Connected()) return answer.payload;
+    if (!session_->Connected()) return answer->payload;
     // The caller is not left waiting: a short answer says why.
     CommandAnswer refused;
     refused.row = of.row;
@@ -263,13 +265,14 @@ std::string PlantBusTask::SendAnswer(const ReplyTo& reply, const Outgoing& answe
     refused.reason =
         "the answer could not be sent: " + (refusal.empty() ? std::string("refused by the client") : refusal);
     refused.broadcast = of.broadcast;
-    Report(answer.topic, refused.reason);
-    if (std::optional<Outgoing> r = dialect_->EncodeRefusal(answer.topic, refused.reason, nullptr)) Send(*r);
-    const Outgoing short_answer = dialect_->EncodeAnswer(refused, reply);
+    Report(answer->topic, refused.reason);
+    if (std::optional<Outgoing> r = dialect_->EncodeRefusal(answer->topic, refused.reason, nullptr)) Send(*r);
+    const std::optional<Outgoing> short_answer = dialect_->EncodeAnswer(refused, reply);
+    if (!short_answer) return {};
     refusal.clear();
-    if (!Send(short_answer, &refusal))
-        Report(answer.topic, "the refused answer could not be sent either: " + refusal);
-    return short_answer.payload;
+    if (!Send(*short_answer, &refusal))
+        Report(answer->topic, "the refused answer could not be sent either: " + refusal);
+    return short_answer->payload;
 }
 
 void PlantBusTask::Answer(const ReplyTo& reply, const std::string& key, std::chrono::milliseconds window,
@@ -378,11 +381,12 @@ void PlantBusTask::RunCommand(const BusMessage& message, Decoded& request) {
         }
     }
     // From here every path answers once, which closes the key.
-    auto refuse = [&](const std::string& reason) {
+    auto refuse = [&](const std::string& reason, bool busy = false) {
         Refuse(message.topic, reason, &request);
         CommandAnswer answer;
         answer.row = index;
         answer.known = request.known;
+        answer.busy = busy;
         answer.result = CommandResult::kRefused;
         answer.reason = reason;
         answer.broadcast = request.broadcast;
@@ -394,6 +398,7 @@ void PlantBusTask::RunCommand(const BusMessage& message, Decoded& request) {
     if (!request.refusal.empty()) return refuse(request.refusal);
 
     std::string reason;
+    bool busy = false;
     const Clock::time_point now = Clock::now();
     {
         std::lock_guard<std::mutex> lock(commands_mutex_);
@@ -401,6 +406,7 @@ void PlantBusTask::RunCommand(const BusMessage& message, Decoded& request) {
             reason = "the bridge is stopping";
         } else if (commands_.count(index) != 0) {
             reason = "busy: the previous command of this row is still open";
+            busy = true;
         } else {
             OpenCommand& command = commands_[index];
             command.reply = request.reply;
@@ -412,7 +418,7 @@ void PlantBusTask::RunCommand(const BusMessage& message, Decoded& request) {
             command.deadline = now + std::chrono::milliseconds(timeout_ms);
         }
     }
-    if (!reason.empty()) return refuse(reason);
+    if (!reason.empty()) return refuse(reason, busy);
     auto fail = [&](const std::string& why) {
         {
             std::lock_guard<std::mutex> lock(commands_mutex_);

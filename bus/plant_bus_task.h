@@ -89,7 +89,7 @@ private:
     void Report(const std::string& topic, const std::string& reason);
     // Publishes an answer; one the client cannot send is replaced by a
     // short refused answer naming why. What was sent. Under publish_mutex_.
-    std::string SendAnswer(const ReplyTo& reply, const Outgoing& answer, const CommandAnswer& of);
+    std::string SendAnswer(const ReplyTo& reply, const std::optional<Outgoing>& answer, const CommandAnswer& of);
     // SendAnswer of the encoded answer, then the answer kept in the ledger
     // under `key`.
     void Answer(const ReplyTo& reply, const std::string& key, std::chrono::milliseconds window,

@@ -164,10 +164,10 @@ std::vector<Outgoing> TopicDialect::Birth() {
 }
 
 std::optional<Outgoing> TopicDialect::EncodeState(std::size_t row, const TagObject& value) {
-    return Outgoing{broker_.prefix + "/" + rows_.tags[row].topic, FormatPayload(value), -1, true};
+    return Outgoing{broker_.prefix + "/" + rows_.tags[row].topic, FormatPayload(value), -1, true, false, {}};
 }
 
-Outgoing TopicDialect::EncodeAnswer(const CommandAnswer& answer, const ReplyTo& reply) {
+std::optional<Outgoing> TopicDialect::EncodeAnswer(const CommandAnswer& answer, const ReplyTo& reply) {
     Outgoing out{reply.topic, "", kAnswerQos, false, reply.has_correlation, reply.correlation};
     const std::string station = answer.broadcast ? ",\"station\":" + JsonString(broker_.prefix) : std::string();
     if (answer.result == CommandResult::kRefused) {
@@ -189,7 +189,7 @@ Outgoing TopicDialect::EncodeAnswer(const CommandAnswer& answer, const ReplyTo& 
 std::optional<Outgoing> TopicDialect::EncodeRefusal(const std::string& topic, const std::string& reason,
                                                     const Decoded*) {
     return Outgoing{broker_.prefix + "/error",
-                    "{\"topic\":" + JsonString(topic) + ",\"reason\":" + JsonString(reason) + "}", -1, false};
+                    "{\"topic\":" + JsonString(topic) + ",\"reason\":" + JsonString(reason) + "}", -1, false, false, {}};
 }
 
 std::unique_ptr<Dialect> MakeTopicDialect(const DialectContext& context) {

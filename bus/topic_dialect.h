@@ -30,7 +30,7 @@ public:
     void Decode(const BusMessage& message, std::vector<Decoded>& out) override;
     std::vector<Outgoing> Birth() override;
     std::optional<Outgoing> EncodeState(std::size_t row, const TagObject& value) override;
-    Outgoing EncodeAnswer(const CommandAnswer& answer, const ReplyTo& reply) override;
+    std::optional<Outgoing> EncodeAnswer(const CommandAnswer& answer, const ReplyTo& reply) override;
     std::optional<Outgoing> EncodeRefusal(const std::string& topic, const std::string& reason,
                                           const Decoded* request) override;
 

@@ -1,0 +1,170 @@
+// The plant bus in its Sparkplug B dialect end to end: the vdmqtt process
+// (and vdwinut for a command's handler) on a runtime made by vdrt, a real
+// broker, and an independent primary host (host.js, on npm's Sparkplug B
+// codec) that checks bdSeq, seq, aliases, types and timestamps of every
+// message and reports each one decoded.
+#include "tests/e2e/bus/bus_runtime.h"
+
+namespace {
+
+using namespace bustest;
+using namespace e2e;
+
+const char* kSparkplug = "[Sparkplug]\nEnabled=1\nGroupId=plant\nEdgeNodeId=st1\nPrimaryHostId=vdhost\n";
+
+class SparkplugBus : public BusRuntime {
+protected:
+    void SetUp() override {
+        if (std::string(VD_NODE).empty()) GTEST_SKIP() << "no Node.js with the host's packages (scripts/install-deps.sh)";
+        BusRuntime::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
+        BusClient::Options o;
+        o.port = broker_->port();
+        events_ = std::make_unique<BusClient>(o);
+        std::string error;
+        ASSERT_TRUE(events_->Connect(kWaitMs, error)) << error;
+        ASSERT_TRUE(events_->Subscribe("vdtest/host/event", kWaitMs));
+    }
+    void TearDown() override {
+        if (host_) {
+            events_->Publish("vdtest/host/do", "{\"quit\":true}");
+            int code = 0;
+            if (!host_->Wait(5000, code)) host_->Kill();
+        }
+        events_.reset();
+        BusRuntime::TearDown();
+    }
+
+    void StartHost() {
+        Env("NODE_PATH", VD_NODE_MODULES);  // the host's packages, for the child
+        std::string error;
+        host_ = sim::ChildProcess::Start({VD_NODE, VD_SPARKPLUG_HOST, std::to_string(broker_->port()), "plant", "st1",
+                                          "vdhost"},
+                                         error, (dir_ / "host.out").string());
+        ASSERT_TRUE(host_) << error;
+        ASSERT_FALSE(Event("ready").empty()) << ReadFile(dir_ / "host.out");
+    }
+
+    // The next event of `type` after the last one taken whose text holds
+    // `part`, taken; empty when none comes. Every event the host reports
+    // must be free of errors.
+    std::string Event(const std::string& type, const std::string& part = "", int wait_ms = kWaitMs) {
+        for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);;) {
+            const std::vector<Received> all = events_->Messages();
+            for (; next_ < all.size(); ++next_) {
+                const std::string& e = all[next_].payload;
+                EXPECT_TRUE(!Has(e, "\"errors\":[\"")) << e;
+                if (Has(e, "\"type\":\"" + type + "\"") && Has(e, part)) return all[next_++].payload;
+            }
+            if (std::chrono::steady_clock::now() > end) return {};
+            events_->WaitForMore(all.size(), 200);
+        }
+    }
+    // Asks the host, and waits until it has done it.
+    void Do(const std::string& request) {
+        ASSERT_TRUE(events_->Publish("vdtest/host/do", request));
+        ASSERT_FALSE(Event("done").empty()) << request;
+    }
+    static std::string Write(const std::string& name, const std::string& type, const std::string& value,
+                             bool by_alias = false) {
+        return "{\"ncmd\":[{\"name\":\"" + name + "\",\"type\":\"" + type + "\",\"value\":" + value +
+               (by_alias ? ",\"byAlias\":true" : "") + "}]}";
+    }
+
+    std::unique_ptr<BusClient> events_;
+    std::unique_ptr<sim::ChildProcess> host_;
+    std::size_t next_ = 0;
+};
+
+TEST_F(SparkplugBus, AHostAdoptsTheStationFromItsBirthAndFollowsWritesAndCommands) {
+    StartTask();
+    StartHost();
+    StartBus(kQuickRetries, true, 0, kSparkplug);
+    std::string birth = Event("NBIRTH");
+    ASSERT_FALSE(birth.empty());
+    EXPECT_TRUE(Has(birth, "\"line/speed\":12.5,")) << birth;
+    EXPECT_TRUE(Has(birth, "\"line/setpoint\":40,")) << birth;
+    EXPECT_TRUE(Has(birth, "\"line/operator\":\"Night shift\"")) << birth;
+    EXPECT_TRUE(Has(birth, "\"Node Control/Rebirth\":false")) << birth;
+    EXPECT_TRUE(Has(birth, "\"disk/free/query/count\":0")) << birth;
+    EXPECT_TRUE(Has(birth, "\"bdSeq\":0")) << birth;
+
+    ASSERT_EQ(Vdrt("set LINE_SPEED -99.5"), 0);
+    EXPECT_FALSE(Event("NDATA", "\"line/speed\":-99.5").empty());
+    // Writes by name and by alias; a negative one through the host's codec.
+    Do(Write("line/setpoint", "Int16", "77"));
+    EXPECT_TRUE(WaitFor("SETPOINT", 77));
+    EXPECT_FALSE(Event("NDATA", "\"line/setpoint\":77").empty());
+    Do(Write("line/setpoint", "Int16", "-5", true));
+    EXPECT_TRUE(WaitFor("SETPOINT", -5));
+    EXPECT_FALSE(Event("NDATA", "\"line/setpoint\":-5").empty());
+    // Refused writes change nothing and say why, with the true value.
+    for (const auto& [request, reason] : std::vector<std::pair<std::string, std::string>>{
+             {Write("line/setpoint", "String", "\"x\""), "line/setpoint: wrong datatype String"},
+             {Write("line/setpoint", "Int16", "70000"), "line/setpoint: out of range for Int16"},
+             {Write("line/setpoint", "Int16", "null"), "line/setpoint: no value"}}) {
+        Do(request);
+        const std::string e = Event("NDATA", reason);
+        EXPECT_TRUE(Has(e, "\"line/setpoint\":-5")) << e;
+    }
+    Do(Write("line/alarm", "Int16", "2"));
+    EXPECT_FALSE(Event("NDATA", "line/alarm: the tag does not accept writes").empty());
+    Do("{\"raw\":\"12ff01\"}");
+    EXPECT_FALSE(Event("NDATA", "NCMD: not a Sparkplug B payload").empty());
+    EXPECT_EQ(Int("SETPOINT"), -5);
+
+    // A command answered by vdwinut: one NDATA with all of its metrics.
+    Do(Write("disk/free/query/call", "Boolean", "true"));
+    std::string answer = Event("NDATA", "\"disk/free/query/result\":\"done\"");
+    EXPECT_TRUE(Has(answer, "\"disk/free/query/value1\":" + std::to_string(Int("DISK_FREE")) + ",")) << answer;
+    EXPECT_TRUE(Has(answer, "\"disk/free/query/reason\":\"\"")) << answer;
+    EXPECT_TRUE(Has(answer, "\"disk/free/query/count\":1")) << answer;
+    EXPECT_TRUE(Has(answer, "\"disk/free/query/ms\":")) << answer;
+    // Nobody answers the ping within its 300 ms; a false call runs nothing.
+    Do(Write("line/ping/call", "Boolean", "true"));
+    EXPECT_FALSE(Event("NDATA", "\"line/ping/result\":\"timeout\"").empty());
+    Do(Write("line/ping/call", "Boolean", "false"));
+    answer = Event("NDATA", "\"line/ping/result\":\"refused\"");
+    EXPECT_TRUE(Has(answer, "false runs nothing") && Has(answer, "\"line/ping/count\":2")) << answer;
+
+    // A rebirth keeps bdSeq and what the commands answered.
+    Do(Write("Node Control/Rebirth", "Boolean", "true"));
+    birth = Event("NBIRTH");
+    EXPECT_TRUE(Has(birth, "\"bdSeq\":0") && Has(birth, "\"disk/free/query/count\":1")) << birth;
+    // seq wraps (the host checks each one; its burst ends with the last NDATA).
+    Do("{\"burst\":{\"name\":\"line/setpoint\",\"type\":\"Int16\",\"from\":1000,\"count\":260}}");
+    EXPECT_EQ(Int("SETPOINT"), 1259);
+
+    // Killed: the will; back: a new bdSeq; stopped: the death first.
+    bus_->Kill();
+    bus_.reset();
+    EXPECT_FALSE(Event("NDEATH", "\"bdSeq\":0").empty());
+    StartBus(kQuickRetries, true, 0, kSparkplug);
+    EXPECT_FALSE(Event("NBIRTH", "\"bdSeq\":1").empty());
+    EXPECT_EQ(StopBus(), 0);
+    EXPECT_FALSE(Event("NDEATH", "\"bdSeq\":1").empty());
+}
+
+TEST_F(SparkplugBus, ThePrimaryHostsStateGatesTheBirthAndOneOutageGivesOneReconnect) {
+    StartBus(kQuickRetries, true, 0, kSparkplug);
+    StartHost();  // after the station: its birth waits for the host
+    ASSERT_FALSE(Event("NBIRTH", "\"bdSeq\":0").empty());
+    // The host's death as its will would say it (the birth's timestamp):
+    // the station dies and reconnects once, and waits for the host again.
+    Do("{\"state\":\"offline\"}");
+    EXPECT_FALSE(Event("NDEATH", "\"bdSeq\":0").empty());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    for (const Received& m : events_->Messages())
+        EXPECT_FALSE(Has(m.payload, "\"bdSeq\":2")) << "a second reconnection: " << m.payload;
+    Do("{\"state\":\"online\",\"fresh\":true}");
+    EXPECT_FALSE(Event("NBIRTH", "\"bdSeq\":1").empty());
+}
+
+TEST_F(SparkplugBus, AnIdWithATopicCharacterKeepsTheStationOffTheBroker) {
+    StartHost();
+    StartBus(kQuickRetries, false, 0, "[Sparkplug]\nEnabled=1\nEdgeNodeId=st/1\n");
+    EXPECT_TRUE(WaitMessage("EdgeNodeId=st/1 is empty or holds")) << Text("VDMQTT.MSG");
+    EXPECT_TRUE(Event("NBIRTH", "", 1000).empty());
+}
+
+}  // namespace
