@@ -2,9 +2,10 @@
 # Runs a command (the Windows bus tests under wine64) beside a driver that
 # starts and kills the Linux mosquitto broker on 127.0.0.1 when the command
 # asks, through files in a private folder named to the command in
-# VD_BROKER_CONTROL (in Windows form, Z:\...): see driven_broker.cpp. The
-# broker is stopped afterwards; the exit status is the command's. Every wait
-# is bounded.
+# VD_BROKER_CONTROL (in Windows form, Z:\...): see driven_broker.cpp; and
+# Linux helper programs (an independent test client) that it starts and
+# kills on request. The broker and the helpers are stopped afterwards; the
+# exit status is the command's. Every wait is bounded.
 #   broker_driver.sh COMMAND [ARG]...
 set -euo pipefail
 
@@ -18,6 +19,8 @@ dir=$(mktemp -d)
 pid=""
 driver=""
 starts=0
+spawns=0
+helpers=()
 stop_broker() {
   if [ -n "$pid" ]; then
     kill -9 "$pid" 2>/dev/null || true
@@ -80,6 +83,18 @@ serve() {
           sed -n '3,$p' "$dir/request.taken" > "$dir/extra.conf"
           start_broker "$(sed -n 2p "$dir/request.taken")" "$dir/extra.conf" ;;
         kill) stop_broker; reply "ok 0" ;;
+        spawn)
+          # A helper program: its arguments one per line, its output in spawnN.out.
+          spawns=$((spawns + 1))
+          mapfile -t args < <(sed -n '2,$p' "$dir/request.taken")
+          "${args[@]}" > "$dir/spawn$spawns.out" 2>&1 &
+          helpers+=($!)
+          echo "$!" >> "$dir/helpers.pid"
+          reply "ok spawn$spawns.out" ;;
+        unspawn)
+          for h in "${helpers[@]}"; do kill -9 "$h" 2>/dev/null || true; done
+          helpers=()
+          reply "ok 0" ;;
         *) reply "error unknown request '$verb'" ;;
       esac
     fi
@@ -91,8 +106,10 @@ cleanup() {
   [ -n "$driver" ] && kill "$driver" 2>/dev/null || true
   [ -n "$driver" ] && wait "$driver" 2>/dev/null || true
   grep -v ' Killed ' "$dir/driver.err" >&2 || true
-  # The broker is the driver's child: its number is in broker.pid.
+  # The broker and the helpers are the driver's children: their numbers are
+  # in broker.pid and helpers.pid.
   if [ -f "$dir/broker.pid" ]; then kill -9 "$(cat "$dir/broker.pid")" 2>/dev/null || true; fi
+  if [ -f "$dir/helpers.pid" ]; then xargs -r kill -9 < "$dir/helpers.pid" 2>/dev/null || true; fi
   rm -rf "$dir"
 }
 trap cleanup EXIT

@@ -2,7 +2,8 @@
 // broker is the Linux mosquitto, started and killed by broker_driver.sh on
 // the host side. The two talk through files in the folder the driver names
 // in VD_BROKER_CONTROL: this side writes "request" (its verb, "start" or
-// "kill", the port, then the extra configuration lines), the driver answers
+// "kill", the port, then the extra configuration lines; or "spawn" and a
+// helper program's arguments one per line, or "unspawn"), the driver answers
 // in "reply" ("ok PORT N" or "error TEXT") and keeps the logs there
 // (brokerN.log, numbered over the driver's run: earlier tests' brokers have
 // theirs). Each file appears by a rename, whole.
@@ -29,7 +30,13 @@ fs::path ControlDir() {
 
 class DrivenBroker final : public TestBroker {
 public:
-    ~DrivenBroker() override { Kill(); }
+    ~DrivenBroker() override {
+        std::string reply, error;
+        if (!helper_outputs_.empty()) Ask("unspawn\n", reply, error);
+        std::error_code ec;
+        for (const auto& [from, to] : helper_outputs_) fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+        Kill();
+    }
 
     bool Start(const fs::path&, const std::string& extra, std::string& error, int port) override {
         std::string reply;
@@ -54,6 +61,20 @@ public:
     }
 
     int port() const override { return port_; }
+
+    bool StartHelper(const std::vector<std::string>& args, const fs::path& output, std::string& error) override {
+        std::string request = "spawn\n";
+        for (const std::string& arg : args) request += arg + "\n";
+        std::string reply;
+        if (!Ask(request, reply, error)) return false;
+        if (reply.rfind("ok ", 0) != 0) {
+            error = "the helper did not start: " + reply;
+            return false;
+        }
+        // Its output is the driver's file: copied here when asked for.
+        helper_outputs_.emplace_back(ControlDir() / reply.substr(3), output);
+        return true;
+    }
 
     std::string Log() const override {
         std::string all;
@@ -95,6 +116,7 @@ private:
 
     int port_ = 0;
     std::vector<int> logs_;
+    std::vector<std::pair<fs::path, fs::path>> helper_outputs_;
     bool running_ = false;
 };
 

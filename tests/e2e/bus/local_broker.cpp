@@ -50,7 +50,17 @@ bool Accepts(int port) {
 
 class LocalBroker final : public TestBroker {
 public:
-    ~LocalBroker() override { Kill(); }
+    ~LocalBroker() override {
+        for (auto& helper : helpers_) helper->Kill();
+        Kill();
+    }
+
+    bool StartHelper(const std::vector<std::string>& args, const fs::path& output, std::string& error) override {
+        auto helper = sim::ChildProcess::Start(args, error, output.string());
+        if (!helper) return false;
+        helpers_.push_back(std::move(helper));
+        return true;
+    }
 
     bool Start(const fs::path& dir, const std::string& extra, std::string& error, int port) override {
         dir_ = dir;
@@ -107,6 +117,7 @@ private:
     int port_ = 0;
     int starts_ = 0;
     std::unique_ptr<sim::ChildProcess> process_;
+    std::vector<std::unique_ptr<sim::ChildProcess>> helpers_;
 };
 
 }  // namespace

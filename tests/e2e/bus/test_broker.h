@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/process.h"
 
@@ -39,6 +40,11 @@ public:
     virtual int pid() const { return 0; }
     // Everything the broker logged in its runs so far.
     virtual std::string Log() const = 0;
+    // Starts a Linux program beside the broker (an independent client:
+    // `args` is the program and its arguments, as the broker's side names
+    // them), its output in `output` (this side's path); it is killed when
+    // this object goes. False with the reason.
+    virtual bool StartHelper(const std::vector<std::string>& args, const fs::path& output, std::string& error) = 0;
 };
 
 }  // namespace bustest
