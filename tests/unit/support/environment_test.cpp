@@ -28,17 +28,11 @@ TEST(Environment, GetCutsAtTheBufferAndTheValueIsReadWhole) {
     env_set("VDT_VALUE", nullptr);
 }
 
-TEST(Environment, MissingEmptyAndInvalidArguments) {
+TEST(Environment, MissingAndEmptyValues) {
     char buffer[8] = "keep";
-    env_set("VDT_VALUE", "x");
     EXPECT_EQ(env_get("VDT_NOT_SET_ANYWHERE", buffer, sizeof buffer), nullptr);
-    EXPECT_EQ(env_get(nullptr, buffer, sizeof buffer), nullptr);
-    EXPECT_EQ(env_get("VDT_VALUE", nullptr, 8), nullptr);
-    EXPECT_EQ(env_get("VDT_VALUE", buffer, 0), nullptr);
-    EXPECT_EQ(env_get("VDT_VALUE", buffer, -3), nullptr);
     EXPECT_STREQ(buffer, "keep");
-    EXPECT_EQ(env_set(nullptr, "x"), -1);
-    EXPECT_EQ(env_set("", "x"), -1);
+    env_set("VDT_VALUE", "x");
     env_set("VDT_VALUE", nullptr);
     EXPECT_FALSE(env_value("VDT_VALUE").has_value());
     // An empty value is present, not absent (where the host keeps empty
