@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <filesystem>
 #include <set>
 #include <string>
-#include <utility>
 
 #include "scratch_fixture.h"
 
@@ -58,63 +56,6 @@ TEST_F(FilesTest, ListingReportsEveryEntry) {
     Record none(path_set_directory(nullptr, Path("missing").c_str()));
     EXPECT_EQ(dir_first(none.p), -1);
     EXPECT_EQ(none->listing, nullptr);
-}
-
-TEST_F(FilesTest, StatTellsFilesDirectoriesAndMissing) {
-    Write("s/f.bin", "abc");
-    Record file(path_parse(nullptr, Path("s/f.bin").c_str()));
-    EXPECT_EQ(path_stat(file.p), 0);
-    EXPECT_EQ(file->size, 3u);
-    EXPECT_STREQ(file->name, "f.bin");
-    std::time_t now = std::time(nullptr);
-    int year = std::gmtime(&now)->tm_year + 1900;
-    EXPECT_EQ(file->timestamp >> 26, static_cast<unsigned>((year - 1980) % 64));
-
-    Record dir(path_set_directory(nullptr, Path("s").c_str()));
-    EXPECT_EQ(path_stat(dir.p), 1);
-    Record trailing(path_set_directory(nullptr, (Path("s") + "/").c_str()));
-    EXPECT_EQ(path_stat(trailing.p), 1);
-    // Missing, and drive roots by the drive mask: -1 and no timestamp.
-    const std::pair<std::string, int> others[] = {{".", 1}, {"\\", 1}, {"c:\\", 1}, {"Q:\\", -1}, {"1:\\", -1},
-                                                  {Path("s/none"), -1}};
-    for (const auto& [text, kind] : others) {
-        Record r(path_parse(nullptr, text.c_str()));
-        r->timestamp = 7;
-        EXPECT_EQ(path_stat(r.p), kind) << text;
-        EXPECT_TRUE(kind > 0 || r->timestamp == 0u) << text;
-    }
-}
-
-TEST_F(FilesTest, MakeRemoveCreateDelete) {
-    Record deep(path_set_directory(nullptr, Path("m/a/b/c").c_str()));
-    EXPECT_EQ(dir_make(deep.p), 0);
-    EXPECT_TRUE(std::filesystem::is_directory(dir_ / "m/a/b/c"));
-    EXPECT_EQ(dir_make(deep.p), 0);  // every level exists
-
-    // The record's name is not part of the directory chain.
-    Record with_name(path_parse(nullptr, Path("m/x/file.txt").c_str()));
-    EXPECT_EQ(dir_make(with_name.p), 0);
-    EXPECT_TRUE(std::filesystem::is_directory(dir_ / "m/x"));
-    EXPECT_FALSE(std::filesystem::exists(dir_ / "m/x/file.txt"));
-
-    EXPECT_EQ(file_create(with_name.p), 0);
-    EXPECT_TRUE(std::filesystem::is_regular_file(dir_ / "m/x/file.txt"));
-    Write("m/x/file.txt", "old content");
-    EXPECT_EQ(file_create(with_name.p), 0);
-    EXPECT_EQ(std::filesystem::file_size(dir_ / "m/x/file.txt"), 0u);
-    EXPECT_EQ(file_delete(with_name.p), 0);
-    EXPECT_EQ(file_delete(with_name.p), -1);
-
-    Record c(path_set_directory(nullptr, Path("m/a/b/c").c_str()));
-    EXPECT_EQ(dir_remove(c.p), 0);
-    EXPECT_EQ(dir_remove(c.p), -1);
-    Record a(path_set_directory(nullptr, Path("m/a").c_str()));
-    EXPECT_EQ(dir_remove(a.p), -1);  // not empty
-
-    Record no_drive(path_set_directory(nullptr, "Q:\\vdtest\\x"));
-    EXPECT_EQ(dir_make(no_drive.p), -1);
-    Record no_parent(path_parse(nullptr, Path("m/none/f.txt").c_str()));
-    EXPECT_EQ(file_create(no_parent.p), -1);
 }
 
 }  // namespace
