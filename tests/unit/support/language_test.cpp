@@ -63,12 +63,12 @@ class DoubleByte : public ScratchTest {
 protected:
     void SetUp() override {
         ScratchTest::SetUp();
-        Write(".host/codepages", "ACP=932\n");
+        Write("codepages", "ACP=932\n");
         win::host::ReloadCodePages();
         if (win::GetACP() != 932) GTEST_SKIP() << "ANSI code page is not double-byte here";
     }
     void TearDown() override {
-        Write(".host/codepages", "");
+        Write("codepages", "");
         win::host::ReloadCodePages();
         ScratchTest::TearDown();
     }

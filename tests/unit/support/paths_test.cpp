@@ -157,9 +157,6 @@ TEST_F(PathsTest, DirectoriesAndExtensions) {
         path_set_extension(r.p, ext);
         EXPECT_STREQ(r->name, want) << name << " " << ext;
     }
-    path_set_name_pattern(r.p, "t*.a.b");
-    path_set_extension(r.p, "c");
-    EXPECT_STREQ(r->name_pattern, "t*.a.c");
 
     Record here(path_current(nullptr));
     ASSERT_NE(here.p, nullptr);
