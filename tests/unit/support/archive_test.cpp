@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <utility>
@@ -146,13 +145,8 @@ TEST_F(ArchiveTest, OpensAndReadsTablesInBothLayouts) {
     for (std::uint32_t i = 0; i < 3; ++i) EXPECT_EQ(contents(ct_, i), expected(sample_tables()[i])) << i;
     ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
     EXPECT_EQ(ct_.entry.offset, offset);
-    unsigned char rec[6];
-    ASSERT_EQ(ct_read_record(&ct_, rec, 6, 2), CT_OK);
-    EXPECT_EQ(Bytes(rec, rec + 6), seq(6, 13));
     ASSERT_EQ(ct_select(&ct_, 1), CT_OK);
     EXPECT_EQ(ct_read_header(&ct_, nullptr, 0), CT_OK);  // header size 0 reads nothing
-    ASSERT_EQ(ct_read_record(&ct_, rec, 2, 1), CT_OK);
-    EXPECT_EQ(Bytes(rec, rec + 2), seq(2, 0x52));
     EXPECT_EQ(ct_close(&ct_), CT_OK);
     EXPECT_EQ(ct_.context, nullptr);
   }
@@ -170,7 +164,6 @@ TEST_F(ArchiveTest, RefusesBadFilesAndLeavesTheHandleClosed) {
   EXPECT_EQ(open("v1.ct", patched({{2, 0x01}, {3, 0x03}})), CT_ERR_VERSION);
   EXPECT_EQ(open("v2.ct", patched({{2, 0xFF}, {3, 0x01}})), CT_ERR_VERSION);
   EXPECT_EQ(ct_open(&ct_, base().c_str(), "missing.ct"), CT_ERR_OPEN);
-  EXPECT_EQ(ct_open(&ct_, base().c_str(), std::string(200, 'n').c_str()), CT_ERR_OPEN);  // path too long
   fs::create_directory(dir_ / "d.ct");
   EXPECT_EQ(ct_open(&ct_, base().c_str(), "d.ct"), CT_ERR_OPEN);  // a directory named as the archive
   EXPECT_EQ(ct_.context, nullptr);
@@ -265,42 +258,17 @@ TEST_F(ArchiveTest, WriterLaysOutTheFileAndReadsBackByteForByte) {
   EXPECT_EQ(ct_add_table(&ct_, 1, "X", nullptr, 0, 0), CT_ERR_NOT_OPEN);  // read mode
 }
 
-TEST_F(ArchiveTest, UpdateRewritesAndDiscardKeepsTheFile) {
-  file("u.ct", make_archive(0x0300, sample_tables()));
-  ASSERT_EQ(ct_update(&ct_, base().c_str(), "u.ct"), CT_OK);
-  EXPECT_EQ(ct_.table_count, 3u);
-  // Append to the first table (its block moves behind the others) and add one.
-  ASSERT_EQ(ct_select(&ct_, 0), CT_OK);
-  Bytes extra = seq(6, 0xE0);
-  ASSERT_EQ(ct_append_records(&ct_, extra.data(), 6, 1), CT_OK);
-  ASSERT_EQ(ct_add_table(&ct_, 8, "NEW", nullptr, 0, 1), CT_OK);
-  ASSERT_EQ(ct_append_records(&ct_, "z", 1, 1), CT_OK);
-  ASSERT_EQ(ct_close(&ct_), CT_OK);
-
-  std::vector<RawTable> want = sample_tables();
-  want[0].record_count = 4;
-  want[0].data.insert(want[0].data.end(), extra.begin(), extra.end());
-  want.push_back({8, "NEW", {}, 1, 1, {'z'}});
-  Bytes expected = make_archive(0x0300, want);
-  EXPECT_EQ(read("u.ct"), expected);
-
-  // Unchanged update: the same bytes; discard: untouched.
-  ASSERT_EQ(ct_update(&ct_, base().c_str(), "u.ct"), CT_OK);
-  ASSERT_EQ(ct_close(&ct_), CT_OK);
-  EXPECT_EQ(read("u.ct"), expected);
-  ASSERT_EQ(ct_update(&ct_, base().c_str(), "u.ct"), CT_OK);
-  ASSERT_EQ(ct_add_table(&ct_, 9, "GONE", nullptr, 0, 0), CT_OK);
-  ASSERT_EQ(ct_discard(&ct_), CT_OK);
-  EXPECT_EQ(read("u.ct"), expected);
+TEST_F(ArchiveTest, DiscardLeavesNoFileAndNoSpills) {
+  file("keep.ct", {'o', 'l', 'd'});
+  for (const char* name : {"new.ct", "keep.ct"}) {
+    ASSERT_EQ(ct_create(&ct_, base().c_str(), name), CT_OK);
+    ASSERT_EQ(ct_add_table(&ct_, 9, "GONE", nullptr, 0, 1), CT_OK);
+    ASSERT_EQ(ct_append_records(&ct_, "z", 1, 1), CT_OK);
+    ASSERT_EQ(ct_discard(&ct_), CT_OK);
+    EXPECT_EQ(ct_.context, nullptr);
+  }
+  EXPECT_EQ(read("keep.ct"), (Bytes{'o', 'l', 'd'}));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
-
-  file("old.ct", make_archive(0x0200, sample_tables()));
-  EXPECT_EQ(ct_update(&ct_, base().c_str(), "old.ct"), CT_ERR_VERSION);
-  const Bytes bad = patched({{8 + 12 + 1, 0x10}});  // table 0's data past the end of the file
-  file("bad.ct", bad);
-  EXPECT_EQ(ct_update(&ct_, base().c_str(), "bad.ct"), CT_ERR_READ);
-  EXPECT_EQ(ct_.context, nullptr);
-  EXPECT_EQ(read("bad.ct"), bad);
 }
 
 TEST_F(ArchiveTest, ManyRecordsReadInAnyOrder) {
