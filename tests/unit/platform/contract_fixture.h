@@ -1,6 +1,6 @@
-// Shared by the platform tests: a fresh scratch directory per test
-// whose "state" subdirectory is the simulated host's state directory
-// ($VDHOST).
+// Shared by the platform and support tests: a fresh scratch directory per
+// test, its "state" subdirectory the simulated host's state directory
+// ($VDHOST) and the test's files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@ namespace contract {
 class ScratchTest : public ::testing::Test {
 protected:
     void TearDown() override { win::test::ClearFaults(); }
-    void Write(const std::string& relative, const std::string& text) const { vdtest::WriteFile(dir_ / relative, text); }
+    void Write(const std::string& relative, const std::string& text = "x") const { vdtest::WriteFile(dir_ / relative, text); }
 
     vdtest::ScratchDir scratch_{"vdcontract", true};
     const std::filesystem::path dir_ = scratch_.State();

@@ -108,7 +108,6 @@ TEST_F(DomainTest, MissingOrMalformedArchivesGiveMinusOne) {
   domains({{"line1", ""}}, 40);
   globals("line1", {{5, 0x11}});
   EXPECT_EQ(resolve({5}, domain), -1);  // wrong domain record size
-  EXPECT_EQ(ct_resolve_globals(nullptr, 1, nullptr, base().c_str(), domain), -1);
 }
 
 TEST_F(DomainTest, DomainWithoutGlobalTableAddsNothingAndTheWalkGoesOn) {

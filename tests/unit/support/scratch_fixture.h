@@ -1,11 +1,9 @@
-// Support tests that touch files: a fresh scratch directory, a clean
-// process-wide catalog, language and environment state, an owned path record.
+// Support tests that touch files: the platform tests' scratch directory,
+// a clean process-wide catalog, language and environment state, an owned
+// path record.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "support/catalog.h"
@@ -13,20 +11,16 @@
 #include "support/language.h"
 #include "support/message_lookup.h"
 #include "support/paths.h"
-#include "tests/support/scratch_dir.h"
+#include "tests/unit/platform/contract_fixture.h"
 
 namespace supporttest {
 
-class ScratchTest : public ::testing::Test {
+class ScratchTest : public contract::ScratchTest {
 protected:
-    void SetUp() override {
-        env_set("VDHOST", Path(".host").c_str());
-        Reset();
-    }
-
+    void SetUp() override { Reset(); }
     void TearDown() override {
         Reset();
-        env_set("VDHOST", nullptr);
+        contract::ScratchTest::TearDown();
     }
 
     static void Reset() {
@@ -42,14 +36,7 @@ protected:
         std::string p = dir_.generic_string();
         return relative.empty() ? p : p + "/" + relative;
     }
-
-    void Write(const std::string& relative, const std::string& content = "x") const {
-        vdtest::WriteFile(dir_ / relative, content);
-    }
     std::string Read(const std::string& relative) const { return vdtest::ReadFile(dir_ / relative); }
-
-    vdtest::ScratchDir scratch_{"vdsup_"};
-    const std::filesystem::path dir_ = scratch_.Dir();
 };
 
 struct Record {

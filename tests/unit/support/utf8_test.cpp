@@ -13,13 +13,13 @@ namespace {
 class Utf8 : public supporttest::ScratchTest {
 protected:
     void TearDown() override {
-        Write(".host/codepages", "");
+        Write("codepages", "");
         win::host::ReloadCodePages();
         ScratchTest::TearDown();
     }
     // False when this host's ANSI code page cannot be set to `page`.
     bool Use(int page) {
-        Write(".host/codepages", "ACP=" + std::to_string(page) + "\n");
+        Write("codepages", "ACP=" + std::to_string(page) + "\n");
         win::host::ReloadCodePages();
         return win::GetACP() == static_cast<win::UINT>(page);
     }
