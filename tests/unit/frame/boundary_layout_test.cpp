@@ -14,10 +14,9 @@
 #include "frame/tag_object.h"
 #include "frame/dispatch.h"
 #include "frame/trigger_list.h"
-#include "tests/support/tags_fixture.h"
+#include "tests/support/log_fixture.h"
 
-using tagtest::At;
-using tagtest::KernelFixture;
+using logtest::At;
 
 namespace {
 
@@ -50,11 +49,11 @@ struct Area {
     std::vector<std::uint8_t> bytes;
 };
 
-class BoundaryLayoutTest : public KernelFixture {
+class BoundaryLayoutTest : public logtest::TaskFixture {
 protected:
-    void TearDown() override {
-        vdtest::ResetKernelAccess();
-        KernelFixture::TearDown();
+    void SetUp() override {
+        TaskFixture::SetUp();
+        ASSERT_NO_FATAL_FAILURE(Attach());
     }
 
     TaskId Task() const { return task_state().task_id; }
