@@ -3,10 +3,6 @@
 // short and absurd records refused per table.
 #include "config/task_tables.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-
 #include "support/archive_writer.h"
 #include "tests/support/log_fixture.h"
 

@@ -1,6 +1,5 @@
 #include "frame/batch_transfer.h"
 
-#include "frame/kernel_access.h"
 #include "frame/tag_object.h"
 #include "tests/support/log_fixture.h"
 
