@@ -3,19 +3,10 @@
 // short and absurd records refused per table.
 #include "config/task_tables.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <filesystem>
-#include <string>
-#include <vector>
-
 #include "support/archive_writer.h"
-#include "tests/support/tags_fixture.h"
-#include "tests/support/scratch_dir.h"
+#include "tests/support/log_fixture.h"
 
 namespace fs = std::filesystem;
-using tagtest::KernelFixture;
 
 namespace {
 
@@ -31,15 +22,16 @@ const std::vector<TableSpec> kTables = {
     {1, "SYSCMD", 12, 3}, {2, "KEYBOARD", 0, 2}, {4, "EVENTLOG", 40, 1}, {9, "EMPTY", 0, 0, false}, {1, "SMALL", 8, 2},
 };
 
-class TaskTablesTest : public KernelFixture {
+class TaskTablesTest : public logtest::TaskFixture {
 protected:
     void SetUp() override {
-        KernelFixture::SetUp();
+        TaskFixture::SetUp();
+        ASSERT_NO_FATAL_FAILURE(AttachWithOther());
         fs::create_directories(dir_ / "plant" / "ct");
         TaskState& state = task_state();
         copy_fixed(state.vd_app, kEnvDirSize, dir_.string().c_str());
         copy_fixed(state.vd_domain, kEnvDomainSize, "plant");
-        ClearStatus();
+        ClearMessageTag();
     }
     fs::path ArchivePath() const { return dir_ / "plant" / "ct" / "VDWINUT.ct"; }
 
@@ -73,9 +65,6 @@ protected:
             });
         return seen;
     }
-
-    vdtest::ScratchDir scratch_{"task_tables_"};
-    const fs::path dir_ = scratch_.Dir();
 };
 
 TEST_F(TaskTablesTest, RecordsOfTheTypesAskedForAreVisitedInOrder) {
@@ -84,12 +73,12 @@ TEST_F(TaskTablesTest, RecordsOfTheTypesAskedForAreVisitedInOrder) {
     // short table is refused as a whole.
     EXPECT_EQ(Walk(), (std::vector<std::string>{"1/0/0:12:0,11", "1/0/1:12:16,27", "1/0/2:12:32,43",
                                                 "4/2/0:40:100,139"}));
-    EXPECT_EQ(StatusText(), "CTRECORD 4 0");
+    EXPECT_EQ(MessageTag(), "CTRECORD 4 0");
 }
 
 TEST_F(TaskTablesTest, MissingArchiveSaysSoAndATooLongNameIsNotCut) {
     EXPECT_TRUE(Walk().empty());
-    EXPECT_EQ(StatusText(), "NOCT");
+    EXPECT_EQ(MessageTag(), "NOCT");
     Build(kTables);
     const std::string huge(200, 'n');
     TaskConfigReader too_long(huge.c_str());
@@ -104,7 +93,7 @@ TEST_F(TaskTablesTest, AbsurdRecordSizeIsRefusedAndTheWalkGoesOn) {
     archive.replace(8 + 0 * 28 + 20, 4, reinterpret_cast<const char*>(&size), 4);  // the first table's
     vdtest::WriteFile(ArchivePath(), archive);
     EXPECT_EQ(Walk(), std::vector<std::string>{"4/2/0:40:100,139"});
-    EXPECT_EQ(StatusText(), "NOMEMORY");
+    EXPECT_EQ(MessageTag(), "NOMEMORY");
 }
 
 TEST_F(TaskTablesTest, FieldsAreReadLittleEndianAndTextsStayInsideFieldAndRecord) {

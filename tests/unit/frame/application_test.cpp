@@ -1,12 +1,7 @@
 // The process entry's framework failure and the application name; start-up
 // failures and orderly runs are covered end to end by the process tests.
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "frame/application.h"
 #include "frame/task_base.h"
-#include "sim/sim.h"
 #include "tests/support/in_process_kernel.h"
 
 namespace {

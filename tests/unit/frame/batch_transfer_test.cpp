@@ -1,16 +1,9 @@
 #include "frame/batch_transfer.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "frame/kernel_access.h"
 #include "frame/tag_object.h"
-#include "tests/support/tags_fixture.h"
+#include "tests/support/log_fixture.h"
 
-using tagtest::At;
-using tagtest::KernelFixture;
+using logtest::At;
 
 namespace {
 
@@ -59,20 +52,17 @@ std::int32_t RecordingWriteResult(TaskId task, const TagRef* refs, std::int32_t 
     return sim::Ops().write_result(task, refs, count, values);
 }
 
-class BatchTransferTest : public KernelFixture {
+class BatchTransferTest : public logtest::TaskFixture {
 protected:
     void SetUp() override {
-        KernelFixture::SetUp();
+        TaskFixture::SetUp();
+        ASSERT_NO_FATAL_FAILURE(AttachWithOther());
         KernelOps ops = sim::Ops();
         ops.read = &RecordingRead;
         ops.write = &RecordingWrite;
         ops.write_result = &RecordingWriteResult;
         kernel_bind_table(ops);
         g_calls.clear();
-    }
-    void TearDown() override {
-        vdtest::ResetKernelAccess();
-        KernelFixture::TearDown();
     }
 };
 
@@ -153,10 +143,10 @@ TEST_F(BatchTransferTest, FailuresReportTheKernelsCode) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(kernel_op_name(r.op) + std::string(" ") + r.status);
-        ClearStatus();
+        ClearMessageTag();
         win::test::FailCalls(kernel_op_name(r.op), r.error, 1, 0, r.result);
         EXPECT_EQ(r.call(tags, 2), r.error != 0 ? r.error : r.result);
-        EXPECT_EQ(StatusText(), r.status);
+        EXPECT_EQ(MessageTag(), r.status);
     }
     // A failed read leaves the tags as they were; the failed writes changed nothing.
     EXPECT_EQ(i16.AsInt(), 0);

@@ -4,20 +4,12 @@
 // batch write is checked by the batch transfer tests). The offsets are
 // written out for the 32-bit product (4-byte pointers) and for the 64-bit
 // builds (8-byte pointer slot), not derived from the structures under test.
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include "frame/tag_object.h"
 #include "frame/dispatch.h"
 #include "frame/trigger_list.h"
-#include "tests/support/tags_fixture.h"
+#include "tests/support/log_fixture.h"
 
-using tagtest::At;
-using tagtest::KernelFixture;
+using logtest::At;
 
 namespace {
 
@@ -50,11 +42,11 @@ struct Area {
     std::vector<std::uint8_t> bytes;
 };
 
-class BoundaryLayoutTest : public KernelFixture {
+class BoundaryLayoutTest : public logtest::TaskFixture {
 protected:
-    void TearDown() override {
-        vdtest::ResetKernelAccess();
-        KernelFixture::TearDown();
+    void SetUp() override {
+        TaskFixture::SetUp();
+        ASSERT_NO_FATAL_FAILURE(Attach());
     }
 
     TaskId Task() const { return task_state().task_id; }
@@ -125,12 +117,13 @@ TEST_F(BoundaryLayoutTest, TaskEnvironmentIsFilledWithin268Bytes) {
     EXPECT_EQ(At<std::uint32_t>(env.data(), 0), kInvalidTagRef);
     EXPECT_EQ(At<std::uint32_t>(env.data(), 4), Ref("VDWINUT.STATUS"));
     EXPECT_EQ(At<std::uint32_t>(env.data(), 8), Ref("VDWINUT.MSG"));
-    const char* app = std::getenv("VDAPP");
-    EXPECT_STREQ(reinterpret_cast<const char*>(env.data() + 12), app ? std::string(app).substr(0, 63).c_str() : "");
-    const char* root = std::getenv("VDROOT");
-    EXPECT_STREQ(reinterpret_cast<const char*>(env.data() + 76), root ? std::string(root).substr(0, 63).c_str() : "");
-    EXPECT_EQ(env.data()[12 + 63], 0) << "the application directory is cut inside its 64 bytes";
-    EXPECT_EQ(env.data()[76 + 63], 0) << "the installation directory is cut inside its 64 bytes";
+    // The application and installation directories, each cut inside its 64 bytes.
+    for (const auto& [offset, name] : {std::pair<std::size_t, const char*>{12, "VDAPP"}, {76, "VDROOT"}}) {
+        const char* dir = std::getenv(name);
+        const std::string expected = dir != nullptr ? std::string(dir).substr(0, 63) : "";
+        EXPECT_STREQ(reinterpret_cast<const char*>(env.data() + offset), expected.c_str());
+        EXPECT_EQ(env.data()[offset + 63], 0) << name;
+    }
     EXPECT_EQ(env.data()[267], 0);
     EXPECT_TRUE(env.GuardIntact());
 }

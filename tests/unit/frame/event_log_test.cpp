@@ -1,10 +1,5 @@
 #include "frame/event_log.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "tests/support/log_fixture.h"
 #include "platform/registry.h"
 

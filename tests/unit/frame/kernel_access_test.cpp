@@ -1,7 +1,5 @@
 #include "frame/kernel_access.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <thread>

@@ -1,10 +1,5 @@
 #include "frame/log_writer.h"
 
-#include <gtest/gtest.h>
-
-#include <regex>
-#include <string>
-
 #include "tests/support/log_fixture.h"
 
 namespace {

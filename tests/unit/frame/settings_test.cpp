@@ -1,12 +1,5 @@
 #include "frame/settings.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-
-#include "frame/kernel_access.h"
-#include "frame/log_writer.h"
-#include "platform/test_hooks.h"
 #include "tests/support/log_fixture.h"
 
 namespace {

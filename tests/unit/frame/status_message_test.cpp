@@ -1,12 +1,5 @@
 #include "frame/status_message.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "frame/kernel_access.h"
-#include "frame/log_writer.h"
 #include "tests/support/log_fixture.h"
 
 namespace {

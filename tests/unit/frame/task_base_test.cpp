@@ -1,20 +1,12 @@
 // The task lifecycle over the in-process kernel: start-up and its failures,
 // the run step's rules in blocking and polling mode, shutdown, binding. The
 // pauses of start-up, the run step and shutdown run on the test clock.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
-#include <string>
-#include <vector>
 
-#include "frame/kernel_access.h"
 #include "frame/tag_object.h"
-#include "kernel/kernel.h"
 #include "frame/task_base.h"
 #include "frame/task_state.h"
-#include "platform/test_hooks.h"
-#include "sim/sim.h"
 #include "tests/support/in_process_kernel.h"
 #include "tests/support/runtime_environment.h"
 #include "tests/support/scratch_dir.h"

@@ -1,17 +1,11 @@
 // The trigger list over the in-process kernel: scans, waits, arming, and
 // handlers that change the list while it is being dispatched.
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "kernel/kernel.h"
 #include "frame/trigger_list.h"
-#include "sim/sim.h"
 #include "tests/support/in_process_kernel.h"
 
 namespace {
