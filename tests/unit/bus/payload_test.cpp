@@ -86,13 +86,11 @@ TEST(Payload, TextsAreUtf8OnTheWireAndCodePageInTheTag) {
     EXPECT_EQ(Read(kTagText, "\xE6\x97\xA5"),
               "refused: text holds a character the station's code page (1252) cannot show (U+65E5)");
     EXPECT_EQ(Read(kTagText, "ok\xC3"), "refused: text is not valid UTF-8");
-    std::string e_acute, euro;
-    for (int i = 0; i < 128; ++i) e_acute += "\xC3\xA9";
+    std::string euro;
     for (std::size_t i = 0; i < kKernelTextCapacity; ++i) euro += "\xE2\x82\xAC";  // three bytes each
-    EXPECT_EQ(Read(kTagText, e_acute), e_acute);
     EXPECT_EQ(Read(kTagText, euro), euro);
     const std::string too_long = "refused: text longer than 255 bytes in the station's code page (1252)";
-    for (const std::string& text : {e_acute + e_acute, euro + "\xE2\x82\xAC", std::string(kKernelTextCapacity + 1, 'A')})
+    for (const std::string& text : {euro + "\xE2\x82\xAC", std::string(kKernelTextCapacity + 1, 'A')})
         EXPECT_EQ(Read(kTagText, text), too_long);
 }
 
