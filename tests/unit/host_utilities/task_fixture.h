@@ -33,10 +33,7 @@ using vdtest::ReadFile;
 using vdtest::ReadLines;
 using vdtest::WriteFile;
 
-struct ExitCall {
-    win::UINT flags;
-    win::DWORD reason;
-};
+struct ExitCall { win::UINT flags; win::DWORD reason; };
 
 inline std::vector<ExitCall> g_exit_calls;
 inline int g_lock_calls = 0;
@@ -44,20 +41,17 @@ inline int g_lock_calls = 0;
 constexpr char kPolicyKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 constexpr char kDesktopKey[] = "Control Panel\\Desktop";
 
-inline bool KeyExists(const char* path) {
-    win::HKEY key = nullptr;
-    if (win::RegOpenKeyExA(win::HKEY_CURRENT_USER, path, 0, win::KEY_READ, &key) != win::ERROR_SUCCESS) return false;
-    win::RegCloseKey(key);
-    return true;
-}
-
+// A string value set, or deleted for nullptr (the key is created).
 inline void SetRegText(const char* path, const char* name, const char* text) {
     win::HKEY key = nullptr;
     ASSERT_EQ(win::RegCreateKeyExA(win::HKEY_CURRENT_USER, path, 0, nullptr, 0, win::KEY_ALL_ACCESS, nullptr, &key,
                                    nullptr),
               win::ERROR_SUCCESS);
-    win::RegSetValueExA(key, name, 0, win::REG_SZ, reinterpret_cast<const win::BYTE*>(text),
-                        static_cast<win::DWORD>(std::strlen(text) + 1));
+    if (text == nullptr)
+        win::RegDeleteValueA(key, name);
+    else
+        win::RegSetValueExA(key, name, 0, win::REG_SZ, reinterpret_cast<const win::BYTE*>(text),
+                            static_cast<win::DWORD>(std::strlen(text) + 1));
     win::RegCloseKey(key);
 }
 
@@ -81,22 +75,10 @@ inline std::string GetRegText(const char* path, const char* name) {
     return std::string(buffer, size);
 }
 
-inline void DeleteRegValue(const char* path, const char* name) {
-    win::HKEY key = nullptr;
-    if (win::RegOpenKeyExA(win::HKEY_CURRENT_USER, path, 0, win::KEY_ALL_ACCESS, &key) != win::ERROR_SUCCESS) return;
-    win::RegDeleteValueA(key, name);
-    win::RegCloseKey(key);
-}
-
 inline win::UINT ScreenSaverValue(win::UINT action) {
     win::UINT v = 12345;
     EXPECT_TRUE(win::SystemParametersInfoA(action, 0, &v, 0));
     return v;
-}
-
-inline std::filesystem::path SourceDir() {
-    const char* dir = std::getenv("VD_SOURCE_DIR");
-    return dir != nullptr ? std::filesystem::path(dir) : std::filesystem::path(VD_TEST_SOURCE_DIR);
 }
 
 class TaskTest : public ::testing::Test {
@@ -112,7 +94,8 @@ protected:
         win::test::ReplaceCalls("LockWorkStation", +[]() -> win::BOOL { return ++g_lock_calls, win::TRUE; });
         win::test::UseTestClock(true);  // the start-up's pauses
 
-        const std::filesystem::path examples = SourceDir() / "examples";
+        const char* source = std::getenv("VD_SOURCE_DIR");
+        const std::filesystem::path examples = std::filesystem::path(source ? source : VD_TEST_SOURCE_DIR) / "examples";
         std::filesystem::copy(examples / "app", App(), std::filesystem::copy_options::recursive);
         std::filesystem::copy(examples / "root", Root(), std::filesystem::copy_options::recursive);
         std::string error;
@@ -153,16 +136,11 @@ protected:
         ASSERT_TRUE(cttext::write_archive(archive, path.string(), error)) << error;
     }
 
-    void SetRows(const std::string& text) { task_archive_ = text; }
-
-    void SetAppSetting(const std::string& ini) { WriteFile(App() / "net" / "VDWINUT.ini", ini); }
-
-    void Start() {
+    // Starts the task on task_archive_, with `cut` bytes cut off its end.
+    void Start(std::uintmax_t cut = 0) {
         BuildArchive("plant/ct/VDWINUT", task_archive_);
-        if (cut_task_archive_ != 0) {
-            std::filesystem::path path = App() / "plant" / "ct" / "VDWINUT.ct";
-            std::filesystem::resize_file(path, std::filesystem::file_size(path) - cut_task_archive_);
-        }
+        const std::filesystem::path path = App() / "plant" / "ct" / "VDWINUT.ct";
+        if (cut != 0) std::filesystem::resize_file(path, std::filesystem::file_size(path) - cut);
         std::string error;
         db_ = sim::Database::CreateInProcess(tags_, error);
         ASSERT_NE(db_, nullptr) << error;
@@ -236,7 +214,6 @@ protected:
     std::vector<sim::TagSpec> tags_;
     cttext::TagList tag_names_;
     std::string task_archive_;
-    std::uintmax_t cut_task_archive_ = 0;  // bytes cut off the end of the task's archive
     std::unique_ptr<sim::Database> db_;
     std::unique_ptr<HostUtilitiesTask> task_;
 };
