@@ -4,7 +4,8 @@
 # every row kind from this (another) process, prints each trigger with its
 # result tags and latency; then starts a broker and the plant bus vdmqtt
 # beside the task and drives a row of each kind from the bus (state out,
-# writes in, commands with their answer and latency); stops both tasks
+# writes in, commands with their answer and latency), then again in
+# Sparkplug B (the birth, a write and a command by NCMD); stops both tasks
 # through the runtime and shows the log file, the event log and the
 # registry of the simulated host.
 # Nothing of this machine is touched: the task only sees its simulated host
@@ -153,6 +154,29 @@ bus_pid=
 echo "vdmqtt exited with $rc"
 wait "$watch_pid" || true
 $vdbus watch --timeout 500 "$prefix/status"
+echo
+echo "== the same station in Sparkplug B: [Sparkplug] Enabled=1, group plant, node station1"
+printf '[Sparkplug]\nEnabled=1\nGroupId=plant\nEdgeNodeId=station1\n' >>"$VDAPP/net/VDMQTT.ini"
+$vdbus watch --timeout 3000 spBv1.0/plant >"$run/sparkplug-watch.txt" &
+watch_pid=$!
+sleep 0.3
+(cd "$run" && exec "$bin/bus/vdmqtt" >"$run/bus.out" 2>&1) &
+bus_pid=$!
+for _ in $(seq 1 100); do
+  [ "$("$vdrt" get VDMQTT.STATUS 2>/dev/null)" = 1 ] && break
+  sleep 0.05
+done
+sleep 0.3
+echo "-- a host writes line/setpoint (Int16 61) and runs disk/free/query with NCMD"
+$vdbus ncmd spBv1.0/plant/NCMD/station1 line/setpoint Int16 61
+$vdbus ncmd spBv1.0/plant/NCMD/station1 disk/free/query/call Boolean true
+wait "$watch_pid" || true
+"$vdrt" get SETPOINT
+"$vdrt" stop VDMQTT
+wait "$bus_pid" || true
+bus_pid=
+echo "-- what the Sparkplug host saw (long lines cut)"
+cut -c1-300 "$run/sparkplug-watch.txt"
 kill "$broker_pid" 2>/dev/null || true
 wait "$broker_pid" 2>/dev/null || true
 broker_pid=

@@ -6,18 +6,26 @@
 //
 //   vdbus [-h HOST] [-p PORT] [-u USER] [-P PASSWORD] watch [--count N] [--timeout MS] PREFIX
 //       prints every message under PREFIX ("TOPIC = PAYLOAD", "(retained)"
-//       for retained ones) as it arrives
+//       for retained ones) as it arrives; Sparkplug B messages (a PREFIX
+//       such as spBv1.0/<group>) decoded: seq, then each metric as
+//       name=value, by the names its node's birth gave the aliases
 //   vdbus [...] call [--timeout MS] TOPIC [PAYLOAD]
 //       sends an MQTT 5 command with a response topic and correlation data,
 //       prints the answer and the time it took; exit code 1 without answer
 //   vdbus [...] pub [--retain] TOPIC PAYLOAD
 //       publishes one message
+//   vdbus [...] ncmd TOPIC METRIC TYPE VALUE
+//       publishes a Sparkplug B NCMD with one metric written by name (TYPE
+//       Int16, Int32, Int64, Double, Boolean or String)
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bus/sparkplug_payload.h"
 #include "tools/vdbus/bus_client.h"
 
 namespace {
@@ -27,7 +35,9 @@ constexpr const char* kUsage =
     "             [--cafile FILE [--cert FILE --key FILE] [--tls-version tlsv1.2|tlsv1.3] [--insecure]] COMMAND\n"
     "  watch [--count N] [--timeout MS] PREFIX   print what is published under PREFIX\n"
     "  call [--timeout MS] TOPIC [PAYLOAD]       send a command, print its answer and latency\n"
-    "  pub [--retain] TOPIC PAYLOAD              publish one message\n";
+    "  pub [--retain] TOPIC PAYLOAD              publish one message\n"
+    "  ncmd TOPIC METRIC TYPE VALUE              write one Sparkplug B metric (Int16, Int32, Int64, Double,\n"
+    "                                            Boolean, String)\n";
 
 int Usage() {
     std::fputs(kUsage, stderr);
@@ -43,6 +53,41 @@ bool Number(const std::string& text, long& out) {
 std::string Printable(const std::string& s) {
     std::string out;
     for (unsigned char c : s) out += (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
+    return out;
+}
+
+// A Sparkplug B message as text; `names` keeps each node's aliases from its
+// births. Empty when the topic is not a node's message.
+std::string Sparkplug(const std::string& topic, const std::string& payload,
+                      std::map<std::string, std::map<std::uint64_t, std::string>>& names) {
+    // spBv1.0/<group>/<type>/<node>
+    const std::size_t a = topic.find('/'), b = topic.find('/', a + 1), c = topic.find('/', b + 1);
+    if (topic.rfind("spBv1.0/", 0) != 0 || c == std::string::npos || topic.find('/', c + 1) != std::string::npos)
+        return {};
+    const std::string type = topic.substr(b + 1, c - b - 1);
+    const std::string node = topic.substr(0, b) + "/" + topic.substr(c + 1);
+    sparkplug::Payload p;
+    std::string error;
+    if (!sparkplug::Decode(payload, p, error)) return "(" + error + ")";
+    std::map<std::uint64_t, std::string>& aliases = names[node];
+    if (type == "NBIRTH") aliases.clear();
+    std::string out = p.seq ? "seq=" + std::to_string(*p.seq) : std::string();
+    for (const sparkplug::Metric& m : p.metrics) {
+        if (type == "NBIRTH" && m.name && m.alias) aliases[*m.alias] = *m.name;
+        std::string name = m.name ? *m.name : m.alias && aliases.count(*m.alias) ? aliases[*m.alias] : "?";
+        if (m.alias) name += "(" + std::to_string(*m.alias) + ")";
+        std::string value = "null";
+        std::int64_t n = 0;
+        const auto t = static_cast<sparkplug::DataType>(m.datatype.value_or(sparkplug::kUnknown));
+        if (m.is_null) value = "null";
+        else if (m.field == sparkplug::ValueField::kString) value = "\"" + Printable(m.text) + "\"";
+        else if (m.field == sparkplug::ValueField::kFloat || m.field == sparkplug::ValueField::kDouble)
+            value = std::to_string(m.real);
+        else if (m.field == sparkplug::ValueField::kBoolean) value = m.integer ? "true" : "false";
+        else if (sparkplug::IntegerOf(m, t, n)) value = std::to_string(n);
+        else if (m.field != sparkplug::ValueField::kNone) value = std::to_string(m.integer);
+        out += (out.empty() ? "" : "  ") + name + "=" + value;
+    }
     return out;
 }
 
@@ -66,6 +111,7 @@ int Watch(BusClient& client, const std::vector<std::string>& args) {
     }
     auto end = BusClient::Clock::now() + std::chrono::milliseconds(timeout_ms);
     std::size_t shown = 0;
+    std::map<std::string, std::map<std::uint64_t, std::string>> names;
     while (count < 0 || static_cast<long>(shown) < count) {
         int wait = 1000;
         if (timeout_ms >= 0) {
@@ -76,8 +122,9 @@ int Watch(BusClient& client, const std::vector<std::string>& args) {
         client.WaitForMore(shown, wait);
         std::vector<BusClient::Received> all = client.Messages();
         for (; shown < all.size() && (count < 0 || static_cast<long>(shown) < count); ++shown) {
-            std::printf("%s = %s%s\n", all[shown].topic.c_str(), Printable(all[shown].payload).c_str(),
-                        all[shown].retained ? "  (retained)" : "");
+            std::string text = Sparkplug(all[shown].topic, all[shown].payload, names);
+            if (text.empty()) text = Printable(all[shown].payload);
+            std::printf("%s = %s%s\n", all[shown].topic.c_str(), text.c_str(), all[shown].retained ? "  (retained)" : "");
             std::fflush(stdout);
         }
     }
@@ -122,6 +169,36 @@ int Pub(BusClient& client, const std::vector<std::string>& args) {
     return 0;
 }
 
+int Ncmd(BusClient& client, const std::vector<std::string>& args) {
+    if (args.size() != 4) return Usage();
+    const std::string& type = args[2];
+    const std::string& value = args[3];
+    sparkplug::Payload p;
+    p.timestamp = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::system_clock::now().time_since_epoch())
+                                                 .count());
+    sparkplug::Metric& m = p.metrics.emplace_back();
+    m.name = args[1];
+    char* end = nullptr;
+    if (type == "String") {
+        m.SetString(value);
+    } else if (type == "Boolean" && (value == "true" || value == "false")) {
+        m.SetBoolean(value == "true");
+    } else if (type == "Double") {
+        m.SetReal(sparkplug::kDouble, std::strtod(value.c_str(), &end));
+        if (value.empty() || *end != '\0') return Usage();
+    } else if (type == "Int16" || type == "Int32" || type == "Int64") {
+        const long long n = std::strtoll(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0') return Usage();
+        m.SetInt(type == "Int16" ? sparkplug::kInt16 : type == "Int32" ? sparkplug::kInt32 : sparkplug::kInt64, n);
+    } else {
+        return Usage();
+    }
+    if (!client.Publish(args[0], sparkplug::Encode(p))) return 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -162,6 +239,7 @@ int main(int argc, char** argv) {
     if (command == "watch") rc = Watch(client, args);
     else if (command == "call") rc = Call(client, args);
     else if (command == "pub") rc = Pub(client, args);
+    else if (command == "ncmd") rc = Ncmd(client, args);
     else rc = Usage();
     client.Disconnect();
     return rc;

@@ -144,6 +144,8 @@ TEST_F(SparkplugBus, AHostAdoptsTheStationFromItsBirthAndFollowsWritesAndCommand
 }
 
 TEST_F(SparkplugBus, ThePrimaryHostsStateGatesTheBirthAndOneOutageGivesOneReconnect) {
+    // The last run's bdSeq was 255: this one wraps.
+    vdtest::WriteFile(LogFile().parent_path() / "VDMQTT.bdseq", "255\n");
     StartBus(kQuickRetries, true, 0, kSparkplug);
     StartHost();  // after the station: its birth waits for the host
     ASSERT_FALSE(Event("NBIRTH", "\"bdSeq\":0").empty());
