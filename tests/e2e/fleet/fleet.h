@@ -82,10 +82,11 @@ public:
         if (!watch) return false;
         for (const bool bus : {false, true}) {
             for (Station& s : stations) {
+                std::unique_ptr<sim::ChildProcess>& p = bus ? s.bus : s.task;
                 s.SetEnvironment();  // the child inherits the station's variables
-                (bus ? s.bus : s.task) = sim::ChildProcess::Start({bus ? VD_VDMQTT : VD_VDWINUT}, error,
-                                                                  (s.dir / (bus ? "bus.out" : "task.out")).string());
-                if (!(bus ? s.bus : s.task)) return fail(s.name + ": " + error);
+                p = sim::ChildProcess::Start({bus ? VD_VDMQTT : VD_VDWINUT}, error,
+                                             (s.dir / (bus ? "bus.out" : "task.out")).string());
+                if (!p) return fail(s.name + ": " + error);
             }
         }
         for (const Station& s : stations)
