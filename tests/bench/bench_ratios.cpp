@@ -73,13 +73,11 @@ Latency RawRoundTrip(const std::string& self, int rounds) {
     std::string error;
     rt.db = sim::Database::Create(path, {{"PING", kTagInt16, "0"}, {"PONG", kTagInt16, "0"}}, error);
     if (!rt.db) return {};
-    std::string command = "\"" + self + "\" --echo \"" + path + "\"";
-    auto echo = std::async(std::launch::async, [command] { return std::system(command.c_str()); });
-    auto end = Clock::now() + std::chrono::seconds(10);
-    while (rt.db->FindTask("ECHO") < 0 && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    rt.process.Start("\"" + self + "\" --echo \"" + path + "\"");
+    vdtest::WaitUntil([&] { return rt.db->FindTask("ECHO") >= 0; }, 10000, {}, std::chrono::milliseconds(1));
     const Latency latency = Sample(rt, 0, 1, rounds);
     SetInt16(*rt.db, 0, -1);
-    echo.wait();
+    rt.process.Exit(10000);
     return latency;
 }
 

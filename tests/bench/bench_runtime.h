@@ -11,7 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,8 +22,9 @@
 #include "sim/sim.h"
 #include "support/archive.h"
 #include "support/archive_writer.h"
-#include "tests/support/runtime_environment.h"
+#include "tests/support/runtime_folder.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/task_process.h"
 
 namespace bench {
 
@@ -71,13 +71,9 @@ inline bool ParseOptions(int argc, char** argv, std::map<std::string, std::strin
 inline TagRef TriggerTag(int row) { return static_cast<TagRef>(3 + 2 * row); }
 inline TagRef DoneTag(int row) { return static_cast<TagRef>(4 + 2 * row); }
 
-struct Runtime {
-    std::unique_ptr<vdtest::ScratchDir> scratch;  // destroyed last
-    fs::path dir;
-    std::string db_path;
-    std::unique_ptr<sim::Database> db;
-    std::future<int> process;  // the vdwinut process: its std::system status
-    int rows = 0;
+struct Runtime : vdtest::RuntimeFolder {
+    std::unique_ptr<vdtest::ScratchDir> scratch;
+    vdtest::SystemProcess process;  // the vdwinut process: its std::system status
 
     ~Runtime() {
         Stop();
@@ -92,12 +88,9 @@ struct Runtime {
 
     // A fresh runtime with `rows` rows of command `code` (102: free space of
     // drive C into the shared value tag).
-    bool Create(const std::string& tag, int row_count, std::uint16_t code = kCmdFreeSpaceA + 2) {
-        rows = row_count;
+    bool Create(const std::string& tag, int rows, std::uint16_t code = kCmdFreeSpaceA + 2) {
         MakeDir(tag);
-        fs::create_directories(dir / "app" / "plant" / "ct");
-        fs::create_directories(dir / "app" / "net");
-        fs::create_directories(dir / "root" / "bin");
+        for (const char* sub : {"app/plant/ct", "app/net", "root/bin"}) fs::create_directories(dir / sub);
         std::ofstream(dir / "app" / "net" / "VDWINUT.ini") << "[Debug]\nDebugLevel=0\n";
         std::vector<sim::TagSpec> tags = {{"VDWINUT.STATUS", kTagInt16, "0"},
                                           {"VDWINUT.MSG", kTagText, ""},
@@ -125,34 +118,26 @@ struct Runtime {
             }
         }
         if (ct_close(&ct) != CT_OK) return false;
-
-        db_path = (dir / "runtime.db").string();
         std::string error;
-        db = sim::Database::Create(db_path, tags, error);
-        if (!db) {
+        if (!(db = sim::Database::Create(DbPath(), tags, error))) {
             std::fprintf(stderr, "cannot create the runtime: %s\n", error.c_str());
             return false;
         }
-        vdtest::SetRuntimeEnvironment(
-            {app, (dir / "root").string(), "plant", "BENCH", "bench", db_path, (dir / "host").string()});
+        SetEnvironment("BENCH", "bench");
         return true;
     }
 
     // Starts vdwinut and waits until it shows status 1 ("RUN") within
     // `timeout_ms`; `t0` gets the time just before the start.
     bool Launch(const std::string& program, int timeout_ms, Clock::time_point* t0 = nullptr) {
-        std::string command = "\"" + program + "\" > \"" + (dir / "task.out").string() + "\" 2>&1";
+        const std::string command = "\"" + program + "\" > \"" + (dir / "task.out").string() + "\" 2>&1";
         if (t0 != nullptr) *t0 = Clock::now();
-        process = std::async(std::launch::async, [command] { return std::system(command.c_str()); });
-        auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
-        while (Value(0) != 1) {
-            if (Clock::now() > end || process.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
-                std::fprintf(stderr, "the task did not start (see %s)\n", (dir / "task.out").string().c_str());
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        return true;
+        process.Start(command);
+        if (vdtest::WaitUntil([&] { return Value(0) == 1; }, timeout_ms, [&] { return process.Ended(); },
+                              std::chrono::microseconds(200)))
+            return true;
+        std::fprintf(stderr, "the task did not start (see %s)\n", (dir / "task.out").string().c_str());
+        return false;
     }
 
     std::int64_t Value(std::uint32_t index) const {
@@ -167,13 +152,10 @@ struct Runtime {
     }
 
     // Requests the stop and waits for the process; its std::system status
-    // (0 = exit code 0), or -2 when it did not end within `timeout_ms`.
+    // (0 = exit code 0), or -999 when it did not end within `timeout_ms`.
     int Stop(int timeout_ms = 10000) {
-        if (!process.valid()) return -3;
-        TaskId id = db ? db->FindTask("VDWINUT") : kNoTask;
-        if (id >= 0) db->RequestStop(id);
-        if (process.wait_for(std::chrono::milliseconds(timeout_ms)) != std::future_status::ready) return -2;
-        return process.get();
+        if (process.Started()) RequestStop("VDWINUT");
+        return process.Exit(timeout_ms);
     }
 };
 

@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     auto number = [&](const char* name) { return std::max(1, std::atoi(o[name].c_str())); };
     const int stations = number("stations"), seconds = number("seconds"), idle_s = number("idle");
     const int rounds = std::max(10, number("rounds"));
-    fleet::Fleet f({VD_VDRT, VD_CTBUILD, VD_VDWINUT, VD_VDMQTT, VD_EXAMPLES}, 0);
+    fleet::Fleet f(0);
     std::string error;
     const auto t0 = Clock::now();
     if (!f.Create(stations, error) || !f.StartAll(30000 + 2000 * stations, error)) {

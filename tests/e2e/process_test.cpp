@@ -35,7 +35,7 @@ TEST_F(ProcessTest, RunsTriggersAndStopsOnRequest) {
     EXPECT_EQ(Int("VDWINUT.STATUS"), 0);
     // At stop the texts follow only while the task's own text is shown.
     EXPECT_EQ(Text("VDWINUT.MSG"), running == "Running" ? "Stopped" : running);
-    EXPECT_TRUE(db_->Tasks().empty());
+    EXPECT_TRUE(rt_.db->Tasks().empty());
 
     std::string log = ReadFile(LogFile());
     EXPECT_NE(log.find("Task VDWINUT (Windows Host Utilities) started in "), std::string::npos) << log;
@@ -101,8 +101,8 @@ TEST_F(ProcessTest, StartFailuresExitWithMinusOne) {
     Env("VDRUNTIME", (dir_ / "missing.db").string());
     StartTask();
     EXPECT_EQ(TaskExit(), Reported(-1));
-    Env("VDRUNTIME", db_path_);
-    EXPECT_TRUE(db_->Tasks().empty());
+    Env("VDRUNTIME", rt_.DbPath());
+    EXPECT_TRUE(rt_.db->Tasks().empty());
     EXPECT_EQ(Int("VDWINUT.STATUS"), 0);
 
     // No kernel library next to a copy of the program: said on stderr.

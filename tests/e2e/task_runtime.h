@@ -6,24 +6,18 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <future>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "platform/environment.h"
-#include "sim/sim.h"
-#include "tests/support/runtime_environment.h"
+#include "tests/support/runtime_folder.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/task_process.h"
 
 namespace e2e {
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 
 inline std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
@@ -43,24 +37,19 @@ class TaskRuntime : public ::testing::Test {
 protected:
     void SetUp() override {
         scratch_ = std::make_unique<vdtest::ScratchDir>("vd_e2e_");
-        dir_ = scratch_->Dir();
+        dir_ = rt_.dir = scratch_->Dir();
         std::string error;
         ASSERT_TRUE(vdtest::CopySampleApplication(VD_EXAMPLES, dir_, VD_CTBUILD, error)) << error;
-        db_path_ = (dir_ / "runtime.db").string();
-        vdtest::SetRuntimeEnvironment({(dir_ / "app").string(), (dir_ / "root").string(), "plant", "SAMPLE", "operator",
-                                       db_path_, (dir_ / "host").string()});
         win::SetEnvironmentVariableA("VDPATH", nullptr);
-        ASSERT_EQ(Vdrt("create " + Quote((dir_ / "tags.lst").string())), 0);
-        db_ = sim::Database::Open(db_path_, error);
-        ASSERT_TRUE(db_) << error;
+        ASSERT_TRUE(rt_.CreateRuntime(VD_VDRT, error)) << error;
     }
 
     void TearDown() override {
-        if (task_.valid()) {
-            Vdrt("stop VDWINUT");
-            task_.wait_for(30s);
+        if (task_.Started()) {
+            rt_.RequestStop("VDWINUT");
+            task_.Exit(30000);
         }
-        db_.reset();
+        rt_.db.reset();
         vdtest::ClearRuntimeEnvironment();
         scratch_.reset();
     }
@@ -70,54 +59,44 @@ protected:
     }
 
     int Vdrt(const std::string& args) {
-        return RunCommand(Program(VD_VDRT) + " --db " + Quote(db_path_) + " " + args + " > " +
-                   Quote((dir_ / "vdrt.out").string()));
+        return RunCommand(Program(VD_VDRT) + " --db " + Quote(rt_.DbPath()) + " " + args + " > " +
+                          Quote((dir_ / "vdrt.out").string()));
     }
 
     // Starts the task as a process of its own; its console goes to files.
     void StartTask(const std::string& program = VD_VDWINUT) {
-        std::string command = Program(program.c_str()) + " > " + Quote((dir_ / "task.out").string()) + " 2> " +
-                              Quote((dir_ / "task.err").string());
-        task_ = std::async(std::launch::async, [command] { return RunCommand(command); });
+        task_.Start(Program(program.c_str()) + " > " + Quote((dir_ / "task.out").string()) + " 2> " +
+                    Quote((dir_ / "task.err").string()));
     }
 
     // The task's exit code as the command processor reports it, or -999
     // when it did not end in time.
-    int TaskExit() {
-        if (task_.wait_for(30s) != std::future_status::ready) return -999;
-        return task_.get();
-    }
+    int TaskExit() { return task_.Exit(30000); }
 
     // A tag's value; -9999 and "?" when it cannot be read.
     sim::Value Value(const char* tag) {
         sim::Value v;
-        std::int32_t index = db_->FindTag(tag);
-        EXPECT_GE(index, 0) << tag;
-        if (index < 0 || !db_->GetValue(static_cast<std::uint32_t>(index), v)) v = {kTagText, -9999, -9999.0, "?", {}};
+        if (!rt_.Read(tag, v)) {
+            EXPECT_GE(rt_.db->FindTag(tag), 0) << tag;
+            v = {kTagText, -9999, -9999.0, "?", {}};
+        }
         return v;
     }
     std::int64_t Int(const char* tag) { return Value(tag).integer; }
     double Real(const char* tag) { return Value(tag).real; }
     std::string Text(const char* tag) { return Value(tag).bytes; }
 
-    // Waits until `tag` holds `value` (up to 20 s).
+    // Waits until `tag` holds `value` (up to 20 s, while the task runs).
     bool WaitFor(const char* tag, std::int64_t value) {
-        auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (Int(tag) == value) return true;
-            if (task_.valid() && task_.wait_for(0s) == std::future_status::ready) return Int(tag) == value;
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
+        return vdtest::WaitUntil([&] { return Int(tag) == value; }, 20000, [&] { return task_.Ended(); });
     }
 
     fs::path LogFile() const { return dir_ / "app" / "SAMPLE" / "plant" / "operator" / "log" / "VDWINUT.log"; }
 
     std::unique_ptr<vdtest::ScratchDir> scratch_;
+    vdtest::RuntimeFolder rt_;
     fs::path dir_;
-    std::string db_path_;
-    std::unique_ptr<sim::Database> db_;
-    std::future<int> task_;
+    vdtest::SystemProcess task_;
 };
 
 }  // namespace e2e

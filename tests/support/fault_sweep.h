@@ -19,7 +19,8 @@
 
 #include "kernel/kernel.h"
 #include "sim/sim.h"
-#include "tests/support/runtime_environment.h"
+#include "tests/support/runtime_folder.h"
+#include "tests/support/wait_until.h"
 #include "support/archive_text.h"
 
 namespace vdtest {
@@ -85,9 +86,7 @@ inline std::int64_t IntTag(const sim::Database& db, const char* name) {
 // requests aborts the test program, naming `point`.
 inline bool StopTask(sim::Database& db, const char* task, const std::atomic<bool>& done, const std::string& point) {
     auto wait_done = [&](int ms) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (!done && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return done.load();
+        return WaitUntil([&] { return done.load(); }, ms, {}, std::chrono::milliseconds(1));
     };
     TaskId id = db.FindTask(task);
     if (id >= 0) db.RequestStop(id);

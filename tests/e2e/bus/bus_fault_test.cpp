@@ -20,7 +20,6 @@
 #include <thread>
 #include <vector>
 
-#include "tools/vdbus/bus_client.h"
 #include "bus/plant_bus_task.h"
 #include "frame/application.h"
 #include "kernel/kernel.h"
@@ -28,6 +27,7 @@
 #include "platform/test_hooks.h"
 #include "sim/sim.h"
 #include "tests/e2e/bus/test_broker.h"
+#include "tests/support/bus_test_client.h"
 #include "tests/support/fault_sweep.h"
 #include "tests/support/in_process_kernel.h"
 #include "tests/support/scratch_dir.h"
@@ -168,11 +168,8 @@ protected:
         ASSERT_TRUE(vdtest::PrepareTask(dir_, "VDMQTT", kTags, kRows, specs_, error)) << error;
         // Texts that carry a refusal's reason into the message tag.
         vdtest::WriteFile(dir_ / "app/msg/VDMQTT.txt", "BUSBADMSG | \"%s refused: %s\"\n");
-        BusClient::Options o;
-        o.port = broker_->port();
-        client_ = std::make_unique<BusClient>(o);
-        ASSERT_TRUE(client_->Connect(5000, error)) << error;
-        ASSERT_TRUE(client_->Subscribe("sweep/#", 5000) && client_->Subscribe("sweep-answers/#", 5000));
+        client_ = vdtest::ConnectClient(vdtest::ClientOn(broker_->port()), {"sweep/#", "sweep-answers/#"}, error);
+        ASSERT_EQ(error, "");
         win::test::UseTestClock(true);
     }
     void TearDown() override {
@@ -220,9 +217,8 @@ protected:
                 v.type = type, v.integer = value;
                 db->SetValue(static_cast<std::uint32_t>(db->FindTag(name)), v);
             };
-            const auto until = Clock::now() + std::chrono::seconds(5);
-            while (!done && !(out.online = Seen(prefix + "/status", "online")) && Clock::now() < until)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            out.online = vdtest::WaitUntil([&] { return Seen(prefix + "/status", "online"); }, 5000,
+                                           [&] { return done.load(); }, std::chrono::milliseconds(1));
             if (out.online) {
                 Locked([&](Recorder& r) { return r.hold = hold ? 1 : 0; });
                 client_->Publish(prefix + "/line/level/set", "7");

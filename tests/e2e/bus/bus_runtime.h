@@ -5,16 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tools/vdbus/bus_client.h"
 #include "tests/e2e/bus/test_broker.h"
 #include "tests/e2e/task_runtime.h"
+#include "tests/support/bus_test_client.h"
+#include "tools/vdbus/bus_client.h"
 
 namespace bustest {
 
@@ -66,34 +65,25 @@ protected:
         std::string error;
         bus_ = sim::ChildProcess::Start({VD_VDMQTT}, error, (dir_ / "bus.out").string());
         ASSERT_TRUE(bus_) << error;
-        if (wait_running) {
-            ASSERT_TRUE(WaitFor("VDMQTT.STATUS", 1)) << BusOut();
-        }
+        ASSERT_TRUE(!wait_running || WaitFor("VDMQTT.STATUS", 1)) << BusOut();
     }
 
     // Asks the runtime to stop the bridge; its exit code, or -999.
     int StopBus() {
-        if (!bus_) return -999;
-        Vdrt("stop VDMQTT");
-        int code = -999;
-        if (!bus_->Wait(15000, code)) bus_->Kill();
-        bus_.reset();
-        return code;
+        if (bus_) rt_.RequestStop("VDMQTT");
+        return vdtest::EndChild(bus_, 15000);
     }
 
     std::string BusOut() { return ReadFile(dir_ / "bus.out"); }
 
     // A client subscribed to everything under the prefix.
     BusClient& Client(int protocol = 5) {
-        BusClient::Options o;
-        o.port = broker_->port();
+        BusClient::Options o = vdtest::ClientOn(broker_->port());
         o.protocol = protocol;
-        clients_.push_back(std::make_unique<BusClient>(o));
-        BusClient& c = *clients_.back();
         std::string error;
-        EXPECT_TRUE(c.Connect(kWaitMs, error)) << error;
-        EXPECT_TRUE(c.Subscribe(T("#"), kWaitMs));
-        return c;
+        clients_.push_back(vdtest::ConnectClient(o, {T("#")}, error));
+        EXPECT_EQ(error, "");
+        return *clients_.back();
     }
 
     static bool WaitPayload(BusClient& c, const std::string& topic, const std::string& payload) {
@@ -111,18 +101,13 @@ protected:
 
     // Waits until the bridge's message tag holds `part`.
     bool WaitMessage(const std::string& part) {
-        for (int i = 0; i < 500; ++i) {
-            if (Has(Text("VDMQTT.MSG"), part)) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
+        return vdtest::WaitUntil([&] { return Has(Text("VDMQTT.MSG"), part); }, kWaitMs);
     }
 
     static std::string Call(BusClient& c, const std::string& topic, const std::string& payload = "") {
         Received answer;
         double micros = 0;
-        if (!c.Call(topic, payload, kWaitMs, answer, micros)) return "(no answer)";
-        return answer.payload;
+        return c.Call(topic, payload, kWaitMs, answer, micros) ? answer.payload : "(no answer)";
     }
 
     const std::unique_ptr<TestBroker> broker_ = TestBroker::Make();

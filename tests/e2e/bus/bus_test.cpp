@@ -288,7 +288,7 @@ TEST_F(BusRuntime, AStopRequestEndsTheBridgeCleanlyWithOfflinePublished) {
     EXPECT_TRUE(WaitPayload(c, T("status"), "offline"));
     EXPECT_EQ(Int("VDMQTT.STATUS"), 0);
     EXPECT_EQ(Text("VDMQTT.MSG"), "Stopped");
-    for (const sim::TaskInfo& t : db_->Tasks()) EXPECT_NE(t.name.rfind("VDMQT", 0), 0u) << t.name;
+    for (const sim::TaskInfo& t : rt_.db->Tasks()) EXPECT_NE(t.name.rfind("VDMQT", 0), 0u) << t.name;
     EXPECT_TRUE(Has(ReadFile(LogFile().parent_path() / "VDMQTT.log"), "Task VDMQTT (MQTT Plant Bus) stopped"));
     // An orderly stop is not a death: the broker sends no will on top.
     EXPECT_EQ(Count(c, T("status"), "offline"), 1);
@@ -326,25 +326,22 @@ TEST_F(SecuredBus, MessagesTheAccessListRefusesAreReportedOncePerTopic) {
     // does not refuse subscriptions: it only filters what it delivers.)
     std::ofstream(dir_ / "pwfile") << "secret\n";
     StartBus(std::string(kQuickRetries) + "User=station1\nPasswordFile=" + (dir_ / "pwfile").string() + "\n", false);
-    BusClient::Options o;
-    o.port = broker_->port();
+    BusClient::Options o = vdtest::ClientOn(broker_->port());
     o.user = "station1";
     o.password = "secret";
-    BusClient reader(o);
     std::string error;
-    ASSERT_TRUE(reader.Connect(kWaitMs, error)) << error;
-    ASSERT_TRUE(reader.Subscribe(T("#"), kWaitMs));
-    EXPECT_TRUE(WaitPayload(reader, T("status"), "online"));
+    const std::unique_ptr<BusClient> reader = vdtest::ConnectClient(o, {T("#")}, error);
+    ASSERT_EQ(error, "");
+    EXPECT_TRUE(WaitPayload(*reader, T("status"), "online"));
     EXPECT_TRUE(WaitMessage("Broker refused a message on test/st1/")) << Text("VDMQTT.MSG");
-    for (const Received& m : reader.Messages()) EXPECT_EQ(m.topic, T("status"));
+    for (const Received& m : reader->Messages()) EXPECT_EQ(m.topic, T("status"));
     // The log line may follow the message tag by a moment.
     std::string out;
     std::size_t first = std::string::npos;
-    for (int i = 0; i < 500 && first == std::string::npos; ++i) {
-        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        out = BusOut();
-        first = out.find("refused a message on test/st1/line/speed");
-    }
+    vdtest::WaitUntil([&] {
+        first = (out = BusOut()).find("refused a message on test/st1/line/speed");
+        return first != std::string::npos;
+    }, kWaitMs);
     ASSERT_NE(first, std::string::npos) << out;
     ASSERT_EQ(Vdrt("set LINE_SPEED 1.5"), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));

@@ -14,10 +14,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 #include "tests/support/scratch_dir.h"
+#include "tests/support/wait_until.h"
 
 namespace bustest {
 
@@ -101,17 +101,14 @@ private:
             error = "cannot hand the request to the broker driver: " + ec.message();
             return false;
         }
-        for (int i = 0; i < 750; ++i) {
-            if (fs::exists(dir / "reply", ec)) {
-                reply = vdtest::ReadFile(dir / "reply");
-                fs::remove(dir / "reply", ec);
-                while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!vdtest::WaitUntil([&] { return fs::exists(dir / "reply", ec); }, 15000)) {
+            error = "the broker driver did not answer within 15 s";
+            return false;
         }
-        error = "the broker driver did not answer within 15 s";
-        return false;
+        reply = vdtest::ReadFile(dir / "reply");
+        fs::remove(dir / "reply", ec);
+        while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+        return true;
     }
 
     int port_ = 0;

@@ -15,14 +15,13 @@ using namespace e2e;
 TEST_F(BusRuntime, ALinkCutAfterTheAnswerOrTheCommandWasForwardedLeavesOneRunAndOneAnswer) {
     LinkRelay relay(broker_->port());
     ASSERT_NE(relay.port(), 0);
-    BusClient::Options o;
-    o.port = broker_->port();
+    BusClient::Options o = vdtest::ClientOn(broker_->port());
     o.qos = 2;
-    BusClient c(o);
     std::string error;
     const std::string answers = "bustest/answers";
-    ASSERT_TRUE(c.Connect(kWaitMs, error)) << error;
-    ASSERT_TRUE(c.Subscribe(answers, kWaitMs) && c.Subscribe(T("status"), kWaitMs));
+    const std::unique_ptr<BusClient> client = vdtest::ConnectClient(o, {answers, T("status")}, error);
+    ASSERT_EQ(error, "");
+    BusClient& c = *client;
     StartBus(kQuickRetries, true, relay.port());
     auto count = [&](const std::string& topic, const std::string& part, const std::string* correlation) {
         int n = 0;

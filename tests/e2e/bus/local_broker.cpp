@@ -11,9 +11,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "tests/support/scratch_dir.h"
+#include "tests/support/wait_until.h"
 
 namespace bustest {
 
@@ -83,11 +83,7 @@ public:
         process_ = sim::ChildProcess::Start({Program(), "-c", (dir / "broker.conf").string()}, error,
                                             (dir / "broker.out").string());
         if (!process_) return false;
-        for (int i = 0; i < 250; ++i) {
-            if (Accepts(port_)) return true;
-            if (!process_->Running()) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        if (vdtest::WaitUntil([&] { return Accepts(port_); }, 5000, [&] { return !process_->Running(); })) return true;
         error = "the broker did not start: " + Log() + vdtest::ReadFile(dir / "broker.out");
         return false;
     }

@@ -91,16 +91,13 @@ TEST_F(TlsBus, EachFailureHasItsReasonAndGrowingPausesThenAFilePutRightIsTakenAn
     }
     fs::copy_file(ca, late);
     EXPECT_TRUE(WaitFor("VDMQTT.STATUS", 1)) << BusOut();
-    BusClient::Options o;
-    o.port = tls;
+    BusClient::Options o = vdtest::ClientOn(tls);
     o.tls = {ca, Pem("client"), Key("client")};
-    BusClient caller(o);
     std::string error;
-    ASSERT_TRUE(caller.Connect(kWaitMs, error)) << error;
-    Received answer;
-    double micros = 0;
-    ASSERT_TRUE(caller.Call(T("disk/free/query/call"), "", kWaitMs, answer, micros));
-    EXPECT_TRUE(Has(answer.payload, "\"result\":\"done\"")) << answer.payload;
+    const std::unique_ptr<BusClient> caller = vdtest::ConnectClient(o, {}, error);
+    ASSERT_EQ(error, "");
+    const std::string answer = Call(*caller, T("disk/free/query/call"));
+    EXPECT_TRUE(Has(answer, "\"result\":\"done\"")) << answer;
 }
 
 TEST_F(BusRuntime, ASessionTakenOverIsReportedAndTheStationBacksOff) {
@@ -164,15 +161,14 @@ TEST_F(BusRuntime, WhatTheKeptSessionQueuedArrivesMarkedWithTheOutageOrAsUnknown
     // broker; with `empty` it must find nothing queued (retained messages
     // come with its subscription).
     auto take_session = [&](bool empty) {
-        BusClient::Options o;
-        o.port = broker_->port();
+        BusClient::Options o = vdtest::ClientOn(broker_->port());
         o.client_id = "kept";
         o.clean_start = false;
         o.session_expiry_s = 60;
-        BusClient other(o);
         std::string error;
-        ASSERT_TRUE(other.Connect(kWaitMs, error) && other.Subscribe("test/kept/#", kWaitMs)) << error;
-        for (const Received& m : other.Messages()) EXPECT_FALSE(empty && m.topic == "test/kept/after-stop");
+        const std::unique_ptr<BusClient> other = vdtest::ConnectClient(o, {"test/kept/#"}, error);
+        ASSERT_EQ(error, "");
+        for (const Received& m : other->Messages()) EXPECT_FALSE(empty && m.topic == "test/kept/after-stop");
     };
     BrokerSettings s;
     s.port = broker_->port();

@@ -51,7 +51,7 @@ protected:
         return stations;
     }
 
-    fleet::Fleet fleet_{{VD_VDRT, VD_CTBUILD, VD_VDWINUT, VD_VDMQTT, VD_EXAMPLES}};
+    fleet::Fleet fleet_;
     std::unique_ptr<BusClient> caller_;
 };
 
@@ -85,7 +85,7 @@ TEST_F(FleetRuntime, ABroadcastIsAnsweredOnceByEveryStationAndOwnCommandsStaySep
         EXPECT_EQ(fleet_.stations[i].Int("SS_SETTIME_VALUE"), static_cast<std::int64_t>(301 + 7 * i));
 
     EXPECT_TRUE(fleet_.StopAll(kWaitMs));
-    EXPECT_TRUE(fleet_.WaitStatus(*caller_, fleet_.All(), "offline", kWaitMs));
+    EXPECT_TRUE(fleet_.WaitStatus(*caller_, "offline", kWaitMs));
 }
 
 // Station 1's broadcast prefix is its own prefix: it takes no broadcasts,

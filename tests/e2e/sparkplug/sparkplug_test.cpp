@@ -21,12 +21,9 @@ protected:
         if (std::string(VD_NODE).empty()) GTEST_SKIP() << "no Node.js with the host's packages (scripts/install-deps.sh)";
         BusRuntime::SetUp();
         if (HasFatalFailure() || IsSkipped()) return;
-        BusClient::Options o;
-        o.port = broker_->port();
-        events_ = std::make_unique<BusClient>(o);
         std::string error;
-        ASSERT_TRUE(events_->Connect(kWaitMs, error)) << error;
-        ASSERT_TRUE(events_->Subscribe("vdtest/host/event", kWaitMs));
+        events_ = vdtest::ConnectClient(vdtest::ClientOn(broker_->port()), {"vdtest/host/event"}, error);
+        ASSERT_EQ(error, "");
     }
     void TearDown() override {
         if (events_) events_->Publish("vdtest/host/do", "{\"quit\":true}");

@@ -8,7 +8,7 @@
 #include "frame/task_base.h"
 #include "frame/task_state.h"
 #include "tests/support/in_process_kernel.h"
-#include "tests/support/runtime_environment.h"
+#include "tests/support/runtime_folder.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {

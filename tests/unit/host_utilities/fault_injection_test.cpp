@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -28,8 +29,9 @@
 #include "sim/sim.h"
 #include "tests/support/fault_sweep.h"
 #include "tests/support/in_process_kernel.h"
-#include "tests/support/runtime_environment.h"
+#include "tests/support/runtime_folder.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -201,11 +203,8 @@ protected:
 
         std::atomic<bool> done{false};
         std::thread runtime([&] {
-            auto wait_for = [&](auto pred, int ms) {
-                auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-                while (!done && !pred() && std::chrono::steady_clock::now() < end)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                return pred();
+            auto wait_for = [&](const std::function<bool()>& pred, int ms) {
+                return vdtest::WaitUntil(pred, ms, [&] { return done.load(); }, std::chrono::milliseconds(2));
             };
             auto task = [&] {
                 for (const auto& t : db->Tasks())

@@ -24,7 +24,7 @@
 #include "sim/sim.h"
 #include "support/archive_text.h"
 #include "tests/support/in_process_kernel.h"
-#include "tests/support/runtime_environment.h"
+#include "tests/support/runtime_folder.h"
 #include "tests/support/scratch_dir.h"
 
 namespace cmdtest {
