@@ -7,29 +7,16 @@
 // whose call failed reports no value.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <filesystem>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "host_utilities/host_utilities_task.h"
-#include "frame/application.h"
-#include "kernel/kernel.h"
-#include "frame/task_state.h"
 #include "platform/registry.h"
-#include "platform/test_hooks.h"
-#include "sim/sim.h"
 #include "tests/support/fault_sweep.h"
-#include "tests/support/in_process_kernel.h"
-#include "tests/support/runtime_environment.h"
-#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -139,25 +126,22 @@ public:
     }
 };
 
-struct Outcome {
+struct Outcome : vdtest::TaskRun {
     bool fault_hit = false;
-    int exit_code = 99;
-    bool hung = false;  // needed a second stop request to end
-    bool ran = false;   // reached "RUN"
+    bool ran = false;       // reached "RUN"
     bool all_done = false;  // every row's done tag
     std::int64_t disk_value = 0;  // free kilobytes of C:
     std::int64_t policy_value = 0;
     std::int64_t keyboard_state = 0;
-    std::size_t attached_after = 0;
 };
 
 using vdtest::IntTag;
 
-class FaultInjectionTest : public ::testing::Test {
+class FaultInjectionTest : public vdtest::SweepTest {
 protected:
+    FaultInjectionTest() : SweepTest("frame_faults_") {}
     void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(vdtest::PrepareTask(dir_, "VDWINUT", kTags, kRows, specs_, error)) << error;
+        ASSERT_NO_FATAL_FAILURE(Prepare("VDWINUT", kTags, kRows));
         // The keyboard filter device exists on the simulated host; Windows
         // has none, so there its open fails in every run.
         vdtest::WriteFile(dir_ / "host" / "devices" / "KbFilter", "");
@@ -169,22 +153,14 @@ protected:
         win::test::UseTestClock(true);
     }
     void TearDown() override {
-        win::test::UseTestClock(false);
-        win::test::SetCallObserver(nullptr);
-        win::test::ClearFaults();
+        SweepTest::TearDown();
         win::RegDeleteKeyA(win::HKEY_CURRENT_USER, kPolicyKey);
-        vdtest::UnbindInProcessKernel();
-        vdtest::ClearRuntimeEnvironment();
     }
 
     // A run with the `ordinal`-th call of `fault` failing (a kernel operation
     // `op`, or a Windows call for op 0); no fault without a name.
     Outcome RunOnce(int op = 0, int ordinal = 0, const std::string& fault = "") {
         Outcome out;
-        std::string error;
-        auto db = sim::Database::CreateInProcess(specs_, error);
-        EXPECT_TRUE(db) << error;
-        if (!db) return out;
         {
             std::lock_guard<std::mutex> lock(g_mutex);
             g_rec = Recorder{};
@@ -195,96 +171,64 @@ protected:
             win::test::FailCalls(fault.c_str(), op != 0 ? win::DWORD{kKernelErrNoDatabase} : kSwept.find(fault)->second, 1,
                                  ordinal - 1);
         win::test::SetCallObserver(&OnCall);
-        sim::SetCurrentDatabase(db.get());
-        vdtest::kernel_call_hooks = {nullptr, &Leave};
-        kernel_bind_table(vdtest::CountingKernelOps());
-
-        std::atomic<bool> done{false};
-        std::thread runtime([&] {
-            auto wait_for = [&](auto pred, int ms) {
-                auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-                while (!done && !pred() && std::chrono::steady_clock::now() < end)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                return pred();
-            };
+        const auto runtime = [&](sim::Database& db, const std::atomic<bool>& done) {
             auto task = [&] {
-                for (const auto& t : db->Tasks())
+                for (const auto& t : db.Tasks())
                     if (t.name == "VDWINUT") return t;
                 return sim::TaskInfo{};
             };
-            out.ran = wait_for([&] { return task().status == 1; }, 3000);
-            if (out.ran) {
-                const std::uint32_t steps_before = task().steps;
-                for (const char* name : kTriggers) {
-                    sim::Value v;
-                    v.type = kTagInt16;
-                    v.integer = 1;
-                    db->SetValue(static_cast<std::uint32_t>(db->FindTag(name)), v);
-                }
-                // Until every row answered, or the task has taken the
-                // changes and waits again without them (a fault lost them).
-                int idle_polls = 0;
-                wait_for([&] {
-                    bool all = true;
-                    for (const char* name : kDoneTags) all = all && IntTag(*db, name) != 0;
-                    const auto t = task();
-                    idle_polls = t.waiting && t.steps > steps_before ? idle_polls + 1 : 0;
-                    return all || idle_polls >= 10;
-                }, 1000);
+            out.ran = vdtest::WaitUntil(done, 3000, [&] { return task().status == 1; });
+            if (!out.ran) return;
+            const std::uint32_t steps_before = task().steps;
+            for (const char* name : kTriggers) {
+                sim::Value v;
+                v.type = kTagInt16;
+                v.integer = 1;
+                db.SetValue(static_cast<std::uint32_t>(db.FindTag(name)), v);
             }
-            out.hung = vdtest::StopTask(*db, "VDWINUT", done, fault + " call " + std::to_string(ordinal));
-        });
-        {
-            TaskApplication app;
-            ObservedTask task;
-            out.exit_code = ProcessMain(app, task);
-            done = true;
-            runtime.join();
-            EXPECT_EQ(task_state().task_id, kNoTask);
-        }
-        win::test::SetCallObserver(nullptr);
-        win::test::ClearFaults();
+            // Until every row answered, or the task has taken the changes and
+            // waits again without them (a fault lost them).
+            int idle_polls = 0;
+            vdtest::WaitUntil(done, 1000, [&] {
+                bool all = true;
+                for (const char* name : kDoneTags) all = all && IntTag(db, name) != 0;
+                const auto t = task();
+                idle_polls = t.waiting && t.steps > steps_before ? idle_polls + 1 : 0;
+                return all || idle_polls >= 10;
+            });
+        };
+        const auto db = vdtest::RunTask<ObservedTask>(out, specs_, "VDWINUT", vdtest::CountingKernelOps(),
+                                                      {nullptr, &Leave}, fault + " call " + std::to_string(ordinal),
+                                                      runtime);
         {
             std::lock_guard<std::mutex> lock(g_mutex);
             out.fault_hit = g_rec.fault_hit;
             g_rec.fault.clear();
         }
+        if (!db) return out;
         out.all_done = true;
         for (const char* name : kDoneTags) out.all_done = out.all_done && IntTag(*db, name) == 1;
         out.disk_value = IntTag(*db, "DISK_VALUE");
         out.policy_value = IntTag(*db, "POL_VALUE");
         out.keyboard_state = IntTag(*db, "KB_STATE");
-        out.attached_after = db->Tasks().size();
-        kernel_unbind();
-        vdtest::kernel_call_hooks = {};
-        sim::SetCurrentDatabase(nullptr);
-        // The process keeps its lock semaphores for good; a test that starts
-        // many tasks gives them back.
-        vdtest::ResetKernelAccess();
         return out;
     }
-
-    vdtest::ScratchDir scratch_{"frame_faults_"};
-    const std::filesystem::path dir_ = scratch_.Dir();
-    std::vector<sim::TagSpec> specs_;
 };
 
 TEST_F(FaultInjectionTest, EveryKernelOperationAndWindowsCallFailingOnceAtEveryPoint) {
     const Outcome clean = RunOnce();
     ASSERT_TRUE(clean.ran);
     EXPECT_EQ(clean.exit_code, kExitOk);
-    EXPECT_FALSE(clean.hung);
-    EXPECT_EQ(clean.attached_after, 0u);
+    vdtest::CheckRun(clean, 0, 0, false);
     ASSERT_TRUE(clean.all_done);
     EXPECT_GT(clean.disk_value, 0);
     EXPECT_EQ(clean.policy_value, 1);
     std::vector<Call> kernel_calls, windows_calls;
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        for (const Call& c : g_rec.calls) (c.op != 0 ? kernel_calls : windows_calls).push_back(c);
-    }
     std::set<std::string> functions;
-    for (const Call& c : windows_calls) functions.insert(c.name);
+    for (const Call& c : g_rec.calls) {
+        (c.op != 0 ? kernel_calls : windows_calls).push_back(c);
+        if (c.op == 0) functions.insert(c.name);
+    }
     for (const char* f : {"RegOpenKeyExA", "RegQueryValueExA", "GetDiskFreeSpaceExA", "CreateFileA",
                           "GetPrivateProfileStringA", "RegisterEventSourceA", "ReportEventA"}) {
         EXPECT_EQ(functions.count(f), 1u) << f << " is not called in a clean run";
@@ -297,23 +241,19 @@ TEST_F(FaultInjectionTest, EveryKernelOperationAndWindowsCallFailingOnceAtEveryP
         const Outcome o = RunOnce(p.op, p.ordinal, p.name);
         SCOPED_TRACE(p.name + " call " + std::to_string(p.ordinal) + " in " + p.phase + " after " +
                      kernel_op_name(p.prev));
-        EXPECT_FALSE(o.hung);
+        vdtest::CheckRun(o, p.op, p.ordinal, o.fault_hit);
         EXPECT_TRUE(o.exit_code == kExitOk || o.exit_code == kExitFailure) << o.exit_code;
         if (o.exit_code == kExitFailure) { EXPECT_FALSE(o.ran); }
         if (p.phase != "start") { EXPECT_EQ(o.exit_code, kExitOk); }
-        if (!(p.op == kOpDetach && o.fault_hit)) { EXPECT_EQ(o.attached_after, 0u); }
-        // The first attach and the environment it reads cannot be done without.
-        if ((p.op == kOpAttach && p.ordinal == 1) || p.op == kOpTaskEnvironment) { EXPECT_EQ(o.exit_code, kExitFailure); }
     }
 
     for (const Call& p : windows_calls) {
         const Outcome o = RunOnce(0, p.ordinal, p.name);
         SCOPED_TRACE(p.name + " call " + std::to_string(p.ordinal) + " in " + p.phase);
         EXPECT_TRUE(o.fault_hit);
-        EXPECT_FALSE(o.hung);
+        vdtest::CheckRun(o, 0, p.ordinal, true);
         EXPECT_EQ(o.exit_code, kExitOk);
         EXPECT_TRUE(o.all_done);
-        EXPECT_EQ(o.attached_after, 0u);
         // The keyboard row shows what was asked whatever the device answered,
         // and nothing when the device could not be opened.
         EXPECT_EQ(o.disk_value > 0, !(p.name == "GetDiskFreeSpaceExA" && p.phase == "run"));
