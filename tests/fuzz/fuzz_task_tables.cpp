@@ -2,10 +2,7 @@
 // (CtLoad), applies the start-up actions (RunLoad) and drops the rows (Stop).
 // The kernel below gives tags of every type, so that the binding and handler
 // paths run; every other operation succeeds without effect.
-#include <cstdint>
 #include <cstring>
-#include <string>
-#include <string_view>
 
 #include "host_utilities/host_utilities_task.h"
 #include "kernel/kernel.h"
@@ -51,15 +48,9 @@ std::int32_t Read(TaskId, const TagRef* refs, std::int32_t count, void* values) 
 const KernelOps kOps = {
     .attach = [](const char*, const char*, const char*, const char*, const char*) -> TaskId { return 0; },
     .detach = Ok,
-    .get_env = [](const char*, char* buffer, std::int32_t size) -> std::int32_t {
-      if (buffer != nullptr && size > 0) buffer[0] = '\0';
-      return 0;
-    },
+    .get_env = [](const char*, char* buffer, std::int32_t size) { return kernel_detail::ClearedBuffer(buffer, size); },
     .banner = []() { return ""; },
-    .task_text = [](TaskId, char* buffer) -> std::int32_t {
-      if (buffer != nullptr) buffer[0] = '\0';
-      return 0;
-    },
+    .task_text = [](TaskId, char* buffer) { return kernel_detail::ClearedBuffer(buffer, 1); },
     .task_environment = [](TaskId, TaskEnvironment* env) -> std::int32_t {
       if (env != nullptr) *env = EmptyTaskEnvironment();
       return 0;
@@ -96,10 +87,9 @@ HostUtilitiesTask& Task() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // Created and removed in every run: the fuzzer may end the process without running exit handlers.
+VD_FUZZ(bytes) {
   const auto& dir = fuzz::WorkDir("fuzz_task_tables_");
-  fuzz::Put(dir / "plant" / "ct" / "VDWINUT.ct", std::string_view(reinterpret_cast<const char*>(data), size));
+  fuzz::Put(dir / "plant" / "ct" / "VDWINUT.ct", bytes);
   HostUtilitiesTask& task = Task();
   task.CtLoad();
   // Every row holds a well-formed object: a row is built whole or not at all.
@@ -109,7 +99,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (row == nullptr || std::memchr(row->text, 0, sizeof row->text) == nullptr) __builtin_trap();
   task.RunLoad();
   task.Stop();
-  std::error_code ec;
-  std::filesystem::remove_all(dir / "plant", ec);
-  return 0;
+  fuzz::Remove(dir / "plant");
 }

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -70,6 +71,24 @@ inline std::int64_t IntTag(const sim::Database& db, const char* name) {
     const std::int32_t ref = db.FindTag(name);
     return ref >= 0 && db.GetValue(static_cast<std::uint32_t>(ref), v) ? v.integer : -99;
 }
+inline void SetIntTag(sim::Database& db, const char* name, std::int16_t type, std::int64_t value) {
+    sim::Value v;
+    v.type = type, v.integer = value;
+    db.SetValue(static_cast<std::uint32_t>(db.FindTag(name)), v);
+}
+
+// A sweep's record of a run, shared by the task's threads: `f(rec)` under its
+// mutex.
+template <typename R>
+struct Guarded {
+    template <typename F>
+    auto operator()(F f) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return f(rec);
+    }
+    std::mutex mutex;
+    R rec;
+};
 
 // Polls `pred` every millisecond for up to `ms` until it holds or the task
 // ended (`done`); gives its last answer.
@@ -130,6 +149,7 @@ protected:
 };
 
 struct TaskRun {
+    std::unique_ptr<sim::Database> db;  // what the run left (null: none could be made)
     int exit_code = 99;
     bool hung = false;  // needed a second stop request to end
     std::size_t attached_after = 0;
@@ -138,16 +158,14 @@ struct TaskRun {
 // Runs `Task` (named `name`) through its process entry on a fresh database of
 // `specs` with the kernel table `ops` and `hooks`, while another thread plays
 // the runtime (`runtime(db, done)`, then StopTask naming `point`). Clears the
-// call observer and the faults and unbinds after; returns the database (null
-// if none could be made).
+// call observer and the faults and unbinds after.
 template <typename Task, typename Runtime>
-std::unique_ptr<sim::Database> RunTask(TaskRun& out, const std::vector<sim::TagSpec>& specs, const char* name,
-                                       const KernelOps& ops, KernelCallHooks hooks, const std::string& point,
-                                       Runtime runtime) {
+void RunTask(TaskRun& out, const std::vector<sim::TagSpec>& specs, const char* name, const KernelOps& ops,
+             KernelCallHooks hooks, const std::string& point, Runtime runtime) {
     std::string error;
-    auto db = sim::Database::CreateInProcess(specs, error);
+    auto& db = out.db = sim::Database::CreateInProcess(specs, error);
     EXPECT_TRUE(db) << error;
-    if (!db) return db;
+    if (!db) return;
     sim::SetCurrentDatabase(db.get());
     kernel_call_hooks = hooks;
     kernel_bind_table(ops);
@@ -171,7 +189,6 @@ std::unique_ptr<sim::Database> RunTask(TaskRun& out, const std::vector<sim::TagS
     kernel_call_hooks = {};
     sim::SetCurrentDatabase(nullptr);
     ResetKernelAccess();  // the process keeps its lock semaphores for good; many runs give them back
-    return db;
 }
 
 // What every run must show, whichever kernel call `op` failed: no hang; no

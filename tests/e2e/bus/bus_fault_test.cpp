@@ -65,18 +65,12 @@ struct Recorder {
     std::vector<std::string> messages;  // texts written to the message tag
     std::vector<std::int64_t> levels;   // values written to the status tag
 };
-std::mutex g_mutex;
+vdtest::Guarded<Recorder> Locked;
+Recorder& g_rec = Locked.rec;
 std::condition_variable g_stop_begun;
-Recorder g_rec;
-
-template <typename F>
-auto Locked(F f) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return f(g_rec);
-}
 
 void Enter(int op) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(Locked.mutex);
     if (g_rec.hold == 1 && op == kOpWrite && std::this_thread::get_id() != g_rec.main) g_rec.hold = 2;
     if (++g_rec.counts[op] != g_rec.fault_ordinal || op != g_rec.fault_op) return;
     // Another thread's call of X may take the fault first: a call near the
@@ -86,7 +80,7 @@ void Enter(int op) {
 }
 
 void OnPlatformCall(const char* function) {
-    std::unique_lock<std::mutex> lock(g_mutex);
+    std::unique_lock<std::mutex> lock(Locked.mutex);
     if (g_rec.hold < 2 || g_rec.hold > 3 || std::this_thread::get_id() == g_rec.main ||
         std::string_view(function) != "WaitForSingleObject" || ++g_rec.hold < 4)
         return;
@@ -105,7 +99,7 @@ std::int32_t RecordingWrite(TaskId task, const TagRef* refs, std::int32_t count,
     if (rc != 0 || count != 1 || (refs[0] != env.message_tag && refs[0] != env.status_tag) ||
         !sim::CurrentDatabase()->GetValue(TagRefIndex(refs[0]), v))
         return rc;
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(Locked.mutex);
     if (refs[0] == env.message_tag) g_rec.messages.push_back(v.bytes);
     else g_rec.levels.push_back(v.integer);
     return rc;
@@ -193,11 +187,6 @@ protected:
         KernelOps ops = vdtest::CountingKernelOps();
         ops.write = &RecordingWrite;
         const auto runtime = [&](sim::Database& db, const std::atomic<bool>& done) {
-            auto set = [&](const char* name, std::int16_t type, std::int64_t value) {
-                sim::Value v;
-                v.type = type, v.integer = value;
-                db.SetValue(static_cast<std::uint32_t>(db.FindTag(name)), v);
-            };
             out.online = vdtest::WaitUntil(done, 5000, [&] { return Seen(prefix + "/status", "online"); });
             if (out.online) {
                 Locked([&](Recorder& r) { return r.hold = hold ? 1 : 0; });
@@ -212,8 +201,8 @@ protected:
                 vdtest::WaitUntil(done, timeout_ms + 2000, [&] {
                     if (Locked([](Recorder& r) { return r.early_end || r.hold == 4; })) return true;
                     if (!handled && vdtest::IntTag(db, "C1_TRIG") == 1) {  // the handler: 2 * argument + 1
-                        set("RES", kTagInt32, 2 * vdtest::IntTag(db, "ARG") + 1);
-                        set("C1_DONE", kTagInt16, 1);
+                        vdtest::SetIntTag(db, "RES", kTagInt32, 2 * vdtest::IntTag(db, "ARG") + 1);
+                        vdtest::SetIntTag(db, "C1_DONE", kTagInt16, 1);
                         handled = true;
                     }
                     return Seen(answers, "", "c1") && Seen(answers, "", "c2") &&
@@ -222,10 +211,11 @@ protected:
             }
             Locked([](Recorder& r) { return r.stop_requested = true; });
         };
-        const auto db = vdtest::RunTask<ObservedBus>(
-            out, specs_, "VDMQTT", ops, {&Enter, nullptr},
-            std::string(op != 0 ? kernel_op_name(op) : "no fault") + " call " + std::to_string(ordinal), runtime);
-        if (!db) return out;
+        vdtest::RunTask<ObservedBus>(out, specs_, "VDMQTT", ops, {&Enter, nullptr},
+                                     std::string(op != 0 ? kernel_op_name(op) : "no fault") + " call " +
+                                         std::to_string(ordinal),
+                                     runtime);
+        if (!out.db) return out;
         // Once the bridge has gone, all it published is at the broker; the
         // client has it when its own mark comes back.
         client_->Publish(answers + "/mark", "");
@@ -237,7 +227,7 @@ protected:
             out.level_published = out.level_published || (m.topic == prefix + "/line/level" && m.payload == "7");
         }
         client_->Clear();
-        out.level = vdtest::IntTag(*db, "LEVEL");
+        out.level = vdtest::IntTag(*out.db, "LEVEL");
         out.rec = Locked([](Recorder& r) { return r; });
         return out;
     }

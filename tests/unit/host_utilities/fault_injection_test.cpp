@@ -7,6 +7,8 @@
 // whose call failed reports no value.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
@@ -19,6 +21,8 @@
 #include "tests/support/fault_sweep.h"
 
 namespace {
+
+using vdtest::IntTag;
 
 const char* kTags =
     "CMD_TRIG int16 0\nCMD_VALUE int32 0\nCMD_DONE int16 0\n"
@@ -88,8 +92,8 @@ struct Recorder {
     int fault_ordinal = 0;
     bool fault_hit = false;
 };
-std::mutex g_mutex;
-Recorder g_rec;
+vdtest::Guarded<Recorder> Locked;
+Recorder& g_rec = Locked.rec;
 
 // Every call that asks the switch table: the kernel's (but
 // kernel_last_error, which cannot fail) and the swept Windows calls.
@@ -97,7 +101,7 @@ void OnCall(const char* function) {
     const auto op_it = kOps.find(std::string_view(function));
     const int op = op_it != kOps.end() ? op_it->second : 0;
     if (op == 0 && kSwept.find(std::string_view(function)) == kSwept.end()) return;
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(Locked.mutex);
     const bool loop_op = op == kOpLock || op == kOpNextChanged || op == kOpArmWait || op == kOpWaitChange ||
                          op == kOpAfterWait;
     if (g_rec.phase == "start" && g_rec.loaded && loop_op) g_rec.phase = "run";
@@ -110,10 +114,7 @@ void OnCall(const char* function) {
 // What a call answered; a nonzero stop answer ends the run loop, so what
 // follows is shutdown.
 void Leave(int op, std::int64_t rc) {
-    if (op == kOpStopRequested && rc != 0) {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_rec.phase == "run") g_rec.phase = "shutdown";
-    }
+    if (op == kOpStopRequested && rc != 0) Locked([](Recorder& r) { r.phase = r.phase == "run" ? "shutdown" : r.phase; });
 }
 
 class ObservedTask : public HostUtilitiesTask {
@@ -121,21 +122,23 @@ public:
     ObservedTask() : HostUtilitiesTask("VDWINUT", "Windows Host Utilities") {}
     void RunLoad() override {
         HostUtilitiesTask::RunLoad();
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_rec.loaded = true;
+        Locked([](Recorder& r) { r.loaded = true; });
     }
 };
 
 struct Outcome : vdtest::TaskRun {
     bool fault_hit = false;
     bool ran = false;       // reached "RUN"
-    bool all_done = false;  // every row's done tag
-    std::int64_t disk_value = 0;  // free kilobytes of C:
-    std::int64_t policy_value = 0;
-    std::int64_t keyboard_state = 0;
 };
 
-using vdtest::IntTag;
+// Every row's done tag set; the free kilobytes of C:, the policy and the key
+// the rows read.
+bool AllDone(const Outcome& o) {
+    return std::all_of(std::begin(kDoneTags), std::end(kDoneTags), [&](auto name) { return IntTag(*o.db, name) == 1; });
+}
+std::int64_t Disk(const Outcome& o) { return IntTag(*o.db, "DISK_VALUE"); }
+std::int64_t Policy(const Outcome& o) { return IntTag(*o.db, "POL_VALUE"); }
+std::int64_t Keyboard(const Outcome& o) { return IntTag(*o.db, "KB_STATE"); }
 
 class FaultInjectionTest : public vdtest::SweepTest {
 protected:
@@ -161,12 +164,7 @@ protected:
     // `op`, or a Windows call for op 0); no fault without a name.
     Outcome RunOnce(int op = 0, int ordinal = 0, const std::string& fault = "") {
         Outcome out;
-        {
-            std::lock_guard<std::mutex> lock(g_mutex);
-            g_rec = Recorder{};
-            g_rec.fault = fault;
-            g_rec.fault_ordinal = ordinal;
-        }
+        Locked([&](Recorder& r) { r = {}, r.fault = fault, r.fault_ordinal = ordinal; });
         if (!fault.empty())
             win::test::FailCalls(fault.c_str(), op != 0 ? win::DWORD{kKernelErrNoDatabase} : kSwept.find(fault)->second, 1,
                                  ordinal - 1);
@@ -180,12 +178,7 @@ protected:
             out.ran = vdtest::WaitUntil(done, 3000, [&] { return task().status == 1; });
             if (!out.ran) return;
             const std::uint32_t steps_before = task().steps;
-            for (const char* name : kTriggers) {
-                sim::Value v;
-                v.type = kTagInt16;
-                v.integer = 1;
-                db.SetValue(static_cast<std::uint32_t>(db.FindTag(name)), v);
-            }
+            for (const char* name : kTriggers) vdtest::SetIntTag(db, name, kTagInt16, 1);
             // Until every row answered, or the task has taken the changes and
             // waits again without them (a fault lost them).
             int idle_polls = 0;
@@ -197,20 +190,9 @@ protected:
                 return all || idle_polls >= 10;
             });
         };
-        const auto db = vdtest::RunTask<ObservedTask>(out, specs_, "VDWINUT", vdtest::CountingKernelOps(),
-                                                      {nullptr, &Leave}, fault + " call " + std::to_string(ordinal),
-                                                      runtime);
-        {
-            std::lock_guard<std::mutex> lock(g_mutex);
-            out.fault_hit = g_rec.fault_hit;
-            g_rec.fault.clear();
-        }
-        if (!db) return out;
-        out.all_done = true;
-        for (const char* name : kDoneTags) out.all_done = out.all_done && IntTag(*db, name) == 1;
-        out.disk_value = IntTag(*db, "DISK_VALUE");
-        out.policy_value = IntTag(*db, "POL_VALUE");
-        out.keyboard_state = IntTag(*db, "KB_STATE");
+        vdtest::RunTask<ObservedTask>(out, specs_, "VDWINUT", vdtest::CountingKernelOps(), {nullptr, &Leave},
+                                      fault + " call " + std::to_string(ordinal), runtime);
+        out.fault_hit = Locked([](Recorder& r) { return r.fault.clear(), r.fault_hit; });
         return out;
     }
 };
@@ -220,47 +202,44 @@ TEST_F(FaultInjectionTest, EveryKernelOperationAndWindowsCallFailingOnceAtEveryP
     ASSERT_TRUE(clean.ran);
     EXPECT_EQ(clean.exit_code, kExitOk);
     vdtest::CheckRun(clean, 0, 0, false);
-    ASSERT_TRUE(clean.all_done);
-    EXPECT_GT(clean.disk_value, 0);
-    EXPECT_EQ(clean.policy_value, 1);
-    std::vector<Call> kernel_calls, windows_calls;
+    ASSERT_TRUE(clean.db && AllDone(clean));
+    EXPECT_GT(Disk(clean), 0);
+    EXPECT_EQ(Policy(clean), 1);
+    std::vector<Call> calls = g_rec.calls;
     std::set<std::string> functions;
-    for (const Call& c : g_rec.calls) {
-        (c.op != 0 ? kernel_calls : windows_calls).push_back(c);
-        if (c.op == 0) functions.insert(c.name);
-    }
+    for (const Call& c : calls) functions.insert(c.name);
     for (const char* f : {"RegOpenKeyExA", "RegQueryValueExA", "GetDiskFreeSpaceExA", "CreateFileA",
                           "GetPrivateProfileStringA", "RegisterEventSourceA", "ReportEventA"}) {
         EXPECT_EQ(functions.count(f), 1u) << f << " is not called in a clean run";
     }
 
-    // Kernel operations: the first call of each (phase, preceding op, op).
+    // Kernel operations, the first call of each (phase, preceding op, op);
+    // then every Windows call.
+    std::stable_partition(calls.begin(), calls.end(), [](const Call& c) { return c.op != 0; });
     std::set<std::tuple<std::string, int, int>> seen;
-    for (const Call& p : kernel_calls) {
-        if (!seen.insert({p.phase, p.prev, p.op}).second) continue;
+    for (const Call& p : calls) {
+        if (p.op != 0 && !seen.insert({p.phase, p.prev, p.op}).second) continue;
         const Outcome o = RunOnce(p.op, p.ordinal, p.name);
         SCOPED_TRACE(p.name + " call " + std::to_string(p.ordinal) + " in " + p.phase + " after " +
                      kernel_op_name(p.prev));
         vdtest::CheckRun(o, p.op, p.ordinal, o.fault_hit);
-        EXPECT_TRUE(o.exit_code == kExitOk || o.exit_code == kExitFailure) << o.exit_code;
-        if (o.exit_code == kExitFailure) { EXPECT_FALSE(o.ran); }
-        if (p.phase != "start") { EXPECT_EQ(o.exit_code, kExitOk); }
-    }
-
-    for (const Call& p : windows_calls) {
-        const Outcome o = RunOnce(0, p.ordinal, p.name);
-        SCOPED_TRACE(p.name + " call " + std::to_string(p.ordinal) + " in " + p.phase);
+        if (p.op != 0) {
+            EXPECT_TRUE(o.exit_code == kExitOk || o.exit_code == kExitFailure) << o.exit_code;
+            if (o.exit_code == kExitFailure) { EXPECT_FALSE(o.ran); }
+            if (p.phase != "start") { EXPECT_EQ(o.exit_code, kExitOk); }
+            continue;
+        }
         EXPECT_TRUE(o.fault_hit);
-        vdtest::CheckRun(o, 0, p.ordinal, true);
         EXPECT_EQ(o.exit_code, kExitOk);
-        EXPECT_TRUE(o.all_done);
+        ASSERT_TRUE(o.db);
+        EXPECT_TRUE(AllDone(o));
         // The keyboard row shows what was asked whatever the device answered,
         // and nothing when the device could not be opened.
-        EXPECT_EQ(o.disk_value > 0, !(p.name == "GetDiskFreeSpaceExA" && p.phase == "run"));
+        EXPECT_EQ(Disk(o) > 0, !(p.name == "GetDiskFreeSpaceExA" && p.phase == "run"));
         const bool policy_call = p.phase == "run" && (p.name == "RegOpenKeyExA" || p.name == "RegQueryValueExA");
-        EXPECT_EQ(o.policy_value, policy_call ? 0 : 1);
+        EXPECT_EQ(Policy(o), policy_call ? 0 : 1);
         const bool device_open = p.name == "CreateFileA" && p.phase == "start";
-        EXPECT_EQ(o.keyboard_state, device_open ? 0 : clean.keyboard_state);
+        EXPECT_EQ(Keyboard(o), device_open ? 0 : Keyboard(clean));
     }
 }
 
