@@ -2,7 +2,6 @@
 // extended and resolved, must stay inside every field and buffer.
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #include "support/environment.h"
 #include "support/paths.h"
@@ -11,12 +10,9 @@
 namespace {
 
 void CheckRecord(const PathRecord* r) {
-    using Field = std::pair<const char*, std::size_t>;
-    for (const auto& [field, n] : {Field{r->node, sizeof r->node}, Field{r->device, sizeof r->device},
-                                   Field{r->directory, sizeof r->directory}, Field{r->name, sizeof r->name},
-                                   Field{r->name_pattern, sizeof r->name_pattern}, Field{r->type, sizeof r->type},
-                                   Field{r->type_pattern, sizeof r->type_pattern}})
-        if (::strnlen(field, n) >= n) std::abort();
+    const auto check = [](const auto& field) { if (::strnlen(field, sizeof field) >= sizeof field) std::abort(); };
+    check(r->node), check(r->device), check(r->directory), check(r->name), check(r->name_pattern), check(r->type);
+    check(r->type_pattern);
 }
 
 // `out` of `size` bytes, filled by `write` into its first `limit`: terminated

@@ -1,6 +1,5 @@
-// What the fuzz targets share: the entry point taking the input as text,
-// scratch files in one directory per process (parallel fuzzing jobs must not
-// share files), the input written as a file.
+// The fuzz targets' entry point with the input as text, and their scratch files:
+// one directory per process (parallel fuzzing jobs must not share files).
 #pragma once
 
 #include <cstddef>
@@ -32,8 +31,7 @@ inline const std::filesystem::path& WorkDir(const char* prefix) {
 
 inline void Put(const std::filesystem::path& p, std::string_view bytes) { vdtest::WriteFile(p, std::string(bytes)); }
 
-// Scratch files are removed after every input: the fuzzer may end the
-// process without running exit handlers.
+// After every input: the fuzzer may end the process without exit handlers.
 inline void Remove(const std::filesystem::path& p) {
   std::error_code ec;
   std::filesystem::remove_all(p, ec);

@@ -1,9 +1,7 @@
-// Shared pieces of the fault sweeps of the task programs (vdwinut in
-// tests/unit/host_utilities, vdmqtt in tests/e2e/bus): the stand-in kernel's
-// table with every call announced to hooks (one may arm a fault of that call
-// in the switch table of platform/test_hooks.h); the fixture with the task's
-// folders and archive; one run through the process entry with the runtime's
-// stop request; the checks every run holds.
+// What the fault sweeps of the task programs (vdwinut in tests/unit/host_utilities,
+// vdmqtt in tests/e2e/bus) share: the stand-in kernel's table with every call
+// announced to hooks (one may arm a fault of that call in platform/test_hooks.h's
+// switch table); the fixture; one run with the runtime's stop; the common checks.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -95,25 +93,9 @@ struct Guarded {
 template <typename Pred>
 bool WaitUntil(const std::atomic<bool>& done, int ms, Pred pred) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done && !pred() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!done && !pred() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return pred();
-}
-
-// Requests the stop of `task` and waits up to 3 s for `done`; true when it
-// took longer (a hang). A task that does not end after 5 s of further
-// requests aborts the test program, naming `point`.
-inline bool StopTask(sim::Database& db, const char* task, const std::atomic<bool>& done, const std::string& point) {
-    const auto stop = [&] {
-        if (const TaskId id = db.FindTask(task); id >= 0) db.RequestStop(id);
-    };
-    stop();
-    if (WaitUntil(done, 3000, [&] { return done.load(); })) return false;
-    for (int i = 0; i < 50 && !done; ++i) stop(), WaitUntil(done, 100, [&] { return done.load(); });
-    if (!done) {
-        std::fprintf(stderr, "the task did not stop: %s\n", point.c_str());
-        std::abort();
-    }
-    return true;
 }
 
 // A sweep's fixture: the task's folders in `dir_` (application "app" with
@@ -157,8 +139,8 @@ struct TaskRun {
 
 // Runs `Task` (named `name`) through its process entry on a fresh database of
 // `specs` with the kernel table `ops` and `hooks`, while another thread plays
-// the runtime (`runtime(db, done)`, then StopTask naming `point`). Clears the
-// call observer and the faults and unbinds after.
+// the runtime: `runtime(db, done)`, then the stop request. Clears the call
+// observer and the faults and unbinds after.
 template <typename Task, typename Runtime>
 void RunTask(TaskRun& out, const std::vector<sim::TagSpec>& specs, const char* name, const KernelOps& ops,
              KernelCallHooks hooks, const std::string& point, Runtime runtime) {
@@ -170,9 +152,17 @@ void RunTask(TaskRun& out, const std::vector<sim::TagSpec>& specs, const char* n
     kernel_call_hooks = hooks;
     kernel_bind_table(ops);
     std::atomic<bool> done{false};
+    const auto stopped = [&](int ms) {
+        if (const TaskId id = db->FindTask(name); id >= 0) db->RequestStop(id);
+        return WaitUntil(done, ms, [&] { return done.load(); });
+    };
     std::thread thread([&] {
         runtime(*db, done);
-        out.hung = StopTask(*db, name, done, point);
+        // Up to 3 s for the stop, more is a hang; a task that does not end
+        // after 5 s of further requests aborts the test program, naming `point`.
+        out.hung = !stopped(3000);
+        for (int i = 0; i < 50 && !done; ++i) stopped(100);
+        if (!done) std::fprintf(stderr, "the task did not stop: %s\n", point.c_str()), std::abort();
     });
     {
         TaskApplication app;

@@ -130,11 +130,9 @@ struct Outcome : vdtest::TaskRun {
 };
 
 bool Has(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
+std::string Point(int op, int k) { return std::string(op != 0 ? kernel_op_name(op) : "no fault") + " call " + std::to_string(k); }
 
-std::size_t Answers(const Outcome& o, const std::string& correlation) {
-    auto it = o.answers.find(correlation);
-    return it == o.answers.end() ? 0 : it->second.size();
-}
+std::size_t Answers(const Outcome& o, const std::string& c) { return o.answers.count(c) ? o.answers.at(c).size() : 0; }
 std::string Answer(const Outcome& o, const char* correlation) {
     const std::size_t n = Answers(o, correlation);
     return n == 1 ? o.answers.at(correlation).front() : "(" + std::to_string(n) + " answers)";
@@ -211,10 +209,7 @@ protected:
             }
             Locked([](Recorder& r) { return r.stop_requested = true; });
         };
-        vdtest::RunTask<ObservedBus>(out, specs_, "VDMQTT", ops, {&Enter, nullptr},
-                                     std::string(op != 0 ? kernel_op_name(op) : "no fault") + " call " +
-                                         std::to_string(ordinal),
-                                     runtime);
+        vdtest::RunTask<ObservedBus>(out, specs_, "VDMQTT", ops, {&Enter, nullptr}, Point(op, ordinal), runtime);
         if (!out.db) return out;
         // Once the bridge has gone, all it published is at the broker; the
         // client has it when its own mark comes back.
@@ -298,7 +293,7 @@ TEST_F(BusFaultTest, EveryKernelOperationFailingOnceAtEveryPoint) {
     for (const auto& [op, count] : clean.rec.counts) {
         for (int k = 1; k <= count; ++k, ++points) {
             const Outcome o = RunOnce(op, k, 300);
-            SCOPED_TRACE(std::string(op != 0 ? kernel_op_name(op) : "no fault") + " call " + std::to_string(k));
+            SCOPED_TRACE(Point(op, k));
             Check(o);
             hit += o.rec.fault_hit ? 1 : 0;
             failed_starts += o.exit_code == kExitFailure ? 1 : 0;
