@@ -35,11 +35,8 @@ std::int32_t Read(TaskId, const TagRef* refs, std::int32_t count, void* values) 
   for (std::int32_t i = 0; i < count; ++i) {
     std::int16_t type = TypeOf(refs[i]);
     if (type == kTagBlock || type < 0 || type > kTagBlock) return -1;  // batches never hold these
-    std::size_t slot = PackedSlotSize(type);
-    if (type == kTagText)
-      std::memset(out + sizeof(void*) + 2, 0, 2);
-    else
-      std::memset(out, 0, slot);
+    const std::size_t slot = PackedSlotSize(type);
+    std::memset(type == kTagText ? out + sizeof(void*) + 2 : out, 0, type == kTagText ? 2 : slot);
     out += slot;
   }
   return 0;
@@ -51,10 +48,7 @@ const KernelOps kOps = {
     .get_env = [](const char*, char* buffer, std::int32_t size) { return kernel_detail::ClearedBuffer(buffer, size); },
     .banner = []() { return ""; },
     .task_text = [](TaskId, char* buffer) { return kernel_detail::ClearedBuffer(buffer, 1); },
-    .task_environment = [](TaskId, TaskEnvironment* env) -> std::int32_t {
-      if (env != nullptr) *env = EmptyTaskEnvironment();
-      return 0;
-    },
+    .task_environment = [](TaskId, TaskEnvironment* env) { return env ? (*env = EmptyTaskEnvironment(), 0) : 0; },
     .start_notice = [](TaskId, std::int32_t, std::int32_t) -> std::int32_t { return 0; },
     .stop_requested = Ok, .after_wait = Ok, .lock = Ok, .unlock = Ok,
     .next_changed = [](TaskId, const TagRef*, std::int32_t, std::int32_t*, ValueRecord*) -> std::int32_t { return -1; },

@@ -75,8 +75,7 @@ inline void SetIntTag(sim::Database& db, const char* name, std::int16_t type, st
     db.SetValue(static_cast<std::uint32_t>(db.FindTag(name)), v);
 }
 
-// A sweep's record of a run, shared by the task's threads: `f(rec)` under its
-// mutex.
+// A run's record, shared by the task's threads: `f(rec)` under its mutex.
 template <typename R>
 struct Guarded {
     template <typename F>

@@ -8,15 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <map>
-#include <mutex>
-#include <string>
 #include <string_view>
-#include <thread>
-#include <vector>
 
 #include "tools/vdbus/bus_client.h"
 #include "bus/plant_bus_task.h"

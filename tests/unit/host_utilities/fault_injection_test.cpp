@@ -10,11 +10,8 @@
 #include <algorithm>
 #include <iterator>
 #include <map>
-#include <mutex>
 #include <set>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "host_utilities/host_utilities_task.h"
 #include "platform/registry.h"
