@@ -16,7 +16,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #include "frame/application.h"
@@ -31,31 +30,20 @@
 
 namespace vdtest {
 
-// Called before every kernel call but kernel_last_error (which cannot
-// fail), and after every call with an integer result.
-struct KernelCallHooks {
-    void (*before)(int op) = nullptr;
-    void (*after)(int op, std::int64_t result) = nullptr;
-};
-inline KernelCallHooks kernel_call_hooks;
+// Called before every kernel call but kernel_last_error (which cannot fail).
+inline void (*kernel_call_hook)(int op) = nullptr;
 
 namespace sweep_detail {
-template <typename T>
-T After(int op, T result) {
-    if constexpr (std::is_integral_v<T>)
-        if (kernel_call_hooks.after != nullptr) kernel_call_hooks.after(op, result);
-    return result;
-}
-#define VD_COUNTED(number, Name, member, result, params, args, unbound)                   \
-    inline result Counted##Name params {                                                  \
-        if (number != kOpLastError && kernel_call_hooks.before != nullptr) kernel_call_hooks.before(number); \
-        return After(number, sim::Ops().member args);                                      \
+#define VD_COUNTED(number, Name, member, result, params, args, unbound)                         \
+    inline result Counted##Name params {                                                        \
+        if (number != kOpLastError && kernel_call_hook != nullptr) kernel_call_hook(number);    \
+        return sim::Ops().member args;                                                          \
     }
 VD_KERNEL_OPERATIONS(VD_COUNTED)
 #undef VD_COUNTED
 }  // namespace sweep_detail
 
-// The stand-in kernel's table with the hooks, generated from the operation
+// The stand-in kernel's table with the hook, generated from the operation
 // list: a new operation joins the sweeps by itself.
 inline const KernelOps& CountingKernelOps() {
 #define VD_COUNTED_ENTRY(number, Name, member, result, params, args, unbound) .member = sweep_detail::Counted##Name,
@@ -137,18 +125,18 @@ struct TaskRun {
 };
 
 // Runs `Task` (named `name`) through its process entry on a fresh database of
-// `specs` with the kernel table `ops` and `hooks`, while another thread plays
+// `specs` with the kernel table `ops` and `hook`, while another thread plays
 // the runtime: `runtime(db, done)`, then the stop request. Clears the call
 // observer and the faults and unbinds after.
 template <typename Task, typename Runtime>
 void RunTask(TaskRun& out, const std::vector<sim::TagSpec>& specs, const char* name, const KernelOps& ops,
-             KernelCallHooks hooks, const std::string& point, Runtime runtime) {
+             void (*hook)(int op), const std::string& point, Runtime runtime) {
     std::string error;
     auto& db = out.db = sim::Database::CreateInProcess(specs, error);
     EXPECT_TRUE(db) << error;
     if (!db) return;
     sim::SetCurrentDatabase(db.get());
-    kernel_call_hooks = hooks;
+    kernel_call_hook = hook;
     kernel_bind_table(ops);
     std::atomic<bool> done{false};
     const auto stopped = [&](int ms) {
@@ -175,7 +163,7 @@ void RunTask(TaskRun& out, const std::vector<sim::TagSpec>& specs, const char* n
     win::test::ClearFaults();
     out.attached_after = db->Tasks().size();
     kernel_unbind();
-    kernel_call_hooks = {};
+    kernel_call_hook = nullptr;
     sim::SetCurrentDatabase(nullptr);
     ResetKernelAccess();  // the process keeps its lock semaphores for good; many runs give them back
 }

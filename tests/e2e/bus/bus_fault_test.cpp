@@ -203,7 +203,7 @@ protected:
             }
             Locked([](Recorder& r) { return r.stop_requested = true; });
         };
-        vdtest::RunTask<ObservedBus>(out, specs_, "VDMQTT", ops, {&Enter, nullptr}, Point(op, ordinal), runtime);
+        vdtest::RunTask<ObservedBus>(out, specs_, "VDMQTT", ops, &Enter, Point(op, ordinal), runtime);
         if (!out.db) return out;
         // Once the bridge has gone, all it published is at the broker; the
         // client has it when its own mark comes back.

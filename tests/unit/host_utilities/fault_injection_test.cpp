@@ -108,10 +108,11 @@ void OnCall(const char* function) {
     g_rec.fault_hit = g_rec.fault_hit || (function == g_rec.fault && n == g_rec.fault_ordinal);
 }
 
-// What a call answered; a nonzero stop answer ends the run loop, so what
-// follows is shutdown.
-void Leave(int op, std::int64_t rc) {
-    if (op == kOpStopRequested && rc != 0) Locked([](Recorder& r) { r.phase = r.phase == "run" ? "shutdown" : r.phase; });
+// A nonzero stop answer ends the run loop: what follows is shutdown.
+std::int32_t StopRequested(TaskId task) {
+    const std::int32_t rc = vdtest::CountingKernelOps().stop_requested(task);
+    if (rc != 0) Locked([](Recorder& r) { r.phase = r.phase == "run" ? "shutdown" : r.phase; });
+    return rc;
 }
 
 class ObservedTask : public HostUtilitiesTask {
@@ -187,7 +188,9 @@ protected:
                 return all || idle_polls >= 10;
             });
         };
-        vdtest::RunTask<ObservedTask>(out, specs_, "VDWINUT", vdtest::CountingKernelOps(), {nullptr, &Leave},
+        KernelOps ops = vdtest::CountingKernelOps();
+        ops.stop_requested = &StopRequested;
+        vdtest::RunTask<ObservedTask>(out, specs_, "VDWINUT", ops, nullptr,
                                       fault + " call " + std::to_string(ordinal), runtime);
         out.fault_hit = Locked([](Recorder& r) { return r.fault.clear(), r.fault_hit; });
         return out;
