@@ -16,8 +16,7 @@
 #define VD_FUZZ(bytes)                                                              \
   static void FuzzOne(std::string_view bytes);                                     \
   extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) { \
-    FuzzOne(std::string_view(reinterpret_cast<const char*>(data), size));         \
-    return 0;                                                                       \
+    return FuzzOne(std::string_view(reinterpret_cast<const char*>(data), size)), 0; \
   }                                                                                 \
   static void FuzzOne(std::string_view bytes)
 

@@ -39,10 +39,8 @@ VD_FUZZ(input) {
   const std::size_t cut = input.find('\xff');
   const std::string_view net = input.substr(0, cut);
   const auto& dir = fuzz::WorkDir("fuzz_settings_");
-  const std::string net_file = (dir / "app" / "net" / "VDWINUT.ini").string();
-  const std::string bin_file = (dir / "root" / "bin" / "VDWINUT.ini").string();
-  fuzz::Put(net_file, net);
-  fuzz::Put(bin_file, cut == std::string_view::npos ? "" : input.substr(cut + 1));
+  fuzz::Put(dir / "app" / "net" / "VDWINUT.ini", net);
+  fuzz::Put(dir / "root" / "bin" / "VDWINUT.ini", cut == std::string_view::npos ? "" : input.substr(cut + 1));
 
   // The task's own names, and the first section and key the text names.
   std::vector<std::string> sections{"Debug", "Task", "DiskSpace"}, keys{"DebugLevel", "PollingMode", "UseMB"};
