@@ -1,6 +1,6 @@
 // What the fault sweeps of the task programs (vdwinut in tests/unit/host_utilities,
 // vdmqtt in tests/e2e/bus) share: the stand-in kernel's table with every call
-// announced to hooks (one may arm a fault of that call in platform/test_hooks.h's
+// announced to a hook (it may arm a fault of that call in platform/test_hooks.h's
 // switch table); the fixture; one run with the runtime's stop; the common checks.
 #pragma once
 
