@@ -1,9 +1,6 @@
 // Feeds bytes as an archive file: opens it, walks every table and record,
 // searches by name and type, rewrites it through the update path, and uses
 // it as domain.ct and global.ct for the domain lookup.
-#include <cstdint>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "support/archive.h"
@@ -31,11 +28,9 @@ void walk(CtArchive* ct) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // Created and removed in every run: the fuzzer may end the process without running exit handlers.
+VD_FUZZ(bytes) {
   const auto& dir = fuzz::WorkDir("fuzz_archive_");
   const std::string base = dir.string();
-  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   fuzz::Put(dir / "a.ct", bytes);
   CtArchive ct{};
   if (ct_open(&ct, base.c_str(), "a.ct") == CT_OK) {
@@ -60,7 +55,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint32_t ids[3] = {0, 5, 0x01010101}, refs[3];
   char domain[32] = "D";
   ct_resolve_globals(refs, 3, ids, base.c_str(), domain);
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
-  return 0;
+  fuzz::Remove(dir);
 }

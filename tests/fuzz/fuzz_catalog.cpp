@@ -1,11 +1,10 @@
 // Catalog parser: arbitrary bytes as a catalog file, checking the entry
 // count and the tree's order.
-#include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 
 #include "support/catalog.h"
 #include "support/message_lookup.h"
+#include "tests/fuzz/fuzz_scratch.h"
 
 namespace {
 
@@ -19,21 +18,18 @@ bool Ordered(const MsgNode* node, const char* low, const char* high, int depth) 
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+VD_FUZZ(text) {
     // The first byte picks the console translation.
-    unsigned mode = size > 0 ? data[0] % 3 : 0;
+    const unsigned mode = text.empty() ? 0 : static_cast<unsigned char>(text[0]) % 3;
     msg_set_translation(mode == 1 ? 437u : mode == 2 ? 850u : 0u);
-    const char* text = reinterpret_cast<const char*>(data);
-
     MsgNode* tree = nullptr;
-    int added = msg_load_text(&tree, text, size);
+    int added = msg_load_text(&tree, text.data(), text.size());
     if (added < 0) std::abort();  // only out of memory fails
     if (msg_count(tree) != added) std::abort();
     if (!Ordered(tree, nullptr, nullptr, 0)) std::abort();
 
     // A second load of the same data adds nothing.
-    if (msg_load_text(&tree, text, size) != 0) std::abort();
+    if (msg_load_text(&tree, text.data(), text.size()) != 0) std::abort();
     msg_free(tree);
     msg_set_translation(0);
-    return 0;
 }

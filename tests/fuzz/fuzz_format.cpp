@@ -27,17 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t n = kind % 3 == 0 ? 4 : kind % 3 == 1 ? 8 : 0, have = std::min(n, size - pos);
         std::memcpy(value, data + pos, have);
         pos += have;
-        if (kind % 3 == 0) {
-            std::int32_t v;
-            std::memcpy(&v, value, sizeof v);
-            args.emplace_back(v);
-        } else if (kind % 3 == 1) {
-            double v;
-            std::memcpy(&v, value, sizeof v);
-            args.emplace_back(v);
-        } else {
-            args.emplace_back(kTexts[(kind / 3) % 5]);
-        }
+        const auto take = [&](auto v) { std::memcpy(&v, value, sizeof v), args.emplace_back(v); };
+        if (kind % 3 == 0) take(std::int32_t{});
+        else if (kind % 3 == 1) take(double{});
+        else args.emplace_back(kTexts[(kind / 3) % 5]);
     }
     // Exactly sized heap buffers, so any overrun is caught.
     std::vector<char> big(4096);

@@ -1,24 +1,18 @@
 // Path parsing with brace expansion: any text, parsed, formatted, combined,
 // extended and resolved, must stay inside every field and buffer.
-#include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <utility>
 
 #include "support/environment.h"
 #include "support/paths.h"
+#include "tests/fuzz/fuzz_scratch.h"
 
 namespace {
 
 void CheckRecord(const PathRecord* r) {
-    using Field = std::pair<const char*, std::size_t>;
-    for (const auto& [field, n] : {Field{r->node, sizeof r->node}, Field{r->device, sizeof r->device},
-                                   Field{r->directory, sizeof r->directory}, Field{r->name, sizeof r->name},
-                                   Field{r->name_pattern, sizeof r->name_pattern}, Field{r->type, sizeof r->type},
-                                   Field{r->type_pattern, sizeof r->type_pattern}})
-        if (::strnlen(field, n) >= n) std::abort();
+    const auto check = [](const auto& field) { if (::strnlen(field, sizeof field) >= sizeof field) std::abort(); };
+    check(r->node), check(r->device), check(r->directory), check(r->name), check(r->name_pattern), check(r->type);
+    check(r->type_pattern);
 }
 
 // `out` of `size` bytes, filled by `write` into its first `limit`: terminated
@@ -32,21 +26,19 @@ void CheckBounded(char (&out)[N], std::size_t limit, Write write) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static bool once = [] {
+VD_FUZZ(bytes) {
+    [[maybe_unused]] static bool once = [] {
         env_set("VDF_A", "C:\\fuzz\\dir");
         env_set("VDF_LONG", std::string(300, 'L').c_str());
         env_set("VDF_EMPTY", "");
         return true;
     }();
-    (void)once;
-    std::string text(reinterpret_cast<const char*>(data), size);
-    text = text.c_str();  // stop at an embedded NUL as a C caller would
+    const std::string text = std::string(bytes).c_str();  // stop at an embedded NUL as a C caller would
 
     char expanded[64], small[17], resolved[kPathResolveSize + 4];
     CheckBounded(expanded, 48, [&](char* out, std::size_t n) { path_expand(text.c_str(), out, n); });
     PathRecord* r = path_parse(nullptr, text.c_str());
-    if (r == nullptr) return 0;
+    if (r == nullptr) return;
     CheckRecord(r);
     CheckBounded(small, sizeof small, [&](char* out, std::size_t n) { path_format(r, out, n); });
     if (char* whole = path_format(r, nullptr, 0)) {
@@ -72,5 +64,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char base[9], ext[5];
     path_split_name(text.c_str(), base, sizeof base, ext, sizeof ext);
     path_free(r);
-    return 0;
 }

@@ -1,9 +1,6 @@
 // Feeds bytes as the task's two settings files (the application copy up to
 // the first 0xFF byte, the installation copy after it) and runs the task's
 // settings rules (LoadSettings, ReadSetting, ReadIntSetting) over both.
-#include <cstdint>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "frame/log_writer.h"
@@ -38,15 +35,12 @@ SettingsTask& Task() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view input(reinterpret_cast<const char*>(data), size);
+VD_FUZZ(input) {
   const std::size_t cut = input.find('\xff');
   const std::string_view net = input.substr(0, cut);
   const auto& dir = fuzz::WorkDir("fuzz_settings_");
-  const std::string net_file = (dir / "app" / "net" / "VDWINUT.ini").string();
-  const std::string bin_file = (dir / "root" / "bin" / "VDWINUT.ini").string();
-  fuzz::Put(net_file, net);
-  fuzz::Put(bin_file, cut == std::string_view::npos ? "" : input.substr(cut + 1));
+  fuzz::Put(dir / "app" / "net" / "VDWINUT.ini", net);
+  fuzz::Put(dir / "root" / "bin" / "VDWINUT.ini", cut == std::string_view::npos ? "" : input.substr(cut + 1));
 
   // The task's own names, and the first section and key the text names.
   std::vector<std::string> sections{"Debug", "Task", "DiskSpace"}, keys{"DebugLevel", "PollingMode", "UseMB"};
@@ -67,8 +61,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The log settings stay in the process; leave no file logging behind for
   // the next input.
   log_settings().log_to_file = 0;
-  std::error_code ec;
-  std::filesystem::remove_all(dir / "app", ec);
-  std::filesystem::remove_all(dir / "root", ec);
-  return 0;
+  fuzz::Remove(dir / "app");
+  fuzz::Remove(dir / "root");
 }

@@ -2,10 +2,7 @@
 // (CtLoad), applies the start-up actions (RunLoad) and drops the rows (Stop).
 // The kernel below gives tags of every type, so that the binding and handler
 // paths run; every other operation succeeds without effect.
-#include <cstdint>
 #include <cstring>
-#include <string>
-#include <string_view>
 
 #include "host_utilities/host_utilities_task.h"
 #include "kernel/kernel.h"
@@ -38,11 +35,8 @@ std::int32_t Read(TaskId, const TagRef* refs, std::int32_t count, void* values) 
   for (std::int32_t i = 0; i < count; ++i) {
     std::int16_t type = TypeOf(refs[i]);
     if (type == kTagBlock || type < 0 || type > kTagBlock) return -1;  // batches never hold these
-    std::size_t slot = PackedSlotSize(type);
-    if (type == kTagText)
-      std::memset(out + sizeof(void*) + 2, 0, 2);
-    else
-      std::memset(out, 0, slot);
+    const std::size_t slot = PackedSlotSize(type);
+    std::memset(type == kTagText ? out + sizeof(void*) + 2 : out, 0, type == kTagText ? 2 : slot);
     out += slot;
   }
   return 0;
@@ -51,19 +45,10 @@ std::int32_t Read(TaskId, const TagRef* refs, std::int32_t count, void* values) 
 const KernelOps kOps = {
     .attach = [](const char*, const char*, const char*, const char*, const char*) -> TaskId { return 0; },
     .detach = Ok,
-    .get_env = [](const char*, char* buffer, std::int32_t size) -> std::int32_t {
-      if (buffer != nullptr && size > 0) buffer[0] = '\0';
-      return 0;
-    },
+    .get_env = [](const char*, char* buffer, std::int32_t size) { return kernel_detail::ClearedBuffer(buffer, size); },
     .banner = []() { return ""; },
-    .task_text = [](TaskId, char* buffer) -> std::int32_t {
-      if (buffer != nullptr) buffer[0] = '\0';
-      return 0;
-    },
-    .task_environment = [](TaskId, TaskEnvironment* env) -> std::int32_t {
-      if (env != nullptr) *env = EmptyTaskEnvironment();
-      return 0;
-    },
+    .task_text = [](TaskId, char* buffer) { return kernel_detail::ClearedBuffer(buffer, 1); },
+    .task_environment = [](TaskId, TaskEnvironment* env) { return env ? (*env = EmptyTaskEnvironment(), 0) : 0; },
     .start_notice = [](TaskId, std::int32_t, std::int32_t) -> std::int32_t { return 0; },
     .stop_requested = Ok, .after_wait = Ok, .lock = Ok, .unlock = Ok,
     .next_changed = [](TaskId, const TagRef*, std::int32_t, std::int32_t*, ValueRecord*) -> std::int32_t { return -1; },
@@ -96,10 +81,9 @@ HostUtilitiesTask& Task() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // Created and removed in every run: the fuzzer may end the process without running exit handlers.
+VD_FUZZ(bytes) {
   const auto& dir = fuzz::WorkDir("fuzz_task_tables_");
-  fuzz::Put(dir / "plant" / "ct" / "VDWINUT.ct", std::string_view(reinterpret_cast<const char*>(data), size));
+  fuzz::Put(dir / "plant" / "ct" / "VDWINUT.ct", bytes);
   HostUtilitiesTask& task = Task();
   task.CtLoad();
   // Every row holds a well-formed object: a row is built whole or not at all.
@@ -109,7 +93,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (row == nullptr || std::memchr(row->text, 0, sizeof row->text) == nullptr) __builtin_trap();
   task.RunLoad();
   task.Stop();
-  std::error_code ec;
-  std::filesystem::remove_all(dir / "plant", ec);
-  return 0;
+  fuzz::Remove(dir / "plant");
 }

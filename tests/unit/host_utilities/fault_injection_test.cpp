@@ -7,33 +7,19 @@
 // whose call failed reports no value.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <filesystem>
-#include <functional>
+#include <algorithm>
+#include <iterator>
 #include <map>
-#include <memory>
-#include <mutex>
 #include <set>
-#include <string>
-#include <thread>
 #include <tuple>
-#include <vector>
 
 #include "host_utilities/host_utilities_task.h"
-#include "frame/application.h"
-#include "kernel/kernel.h"
-#include "frame/task_state.h"
 #include "platform/registry.h"
-#include "platform/test_hooks.h"
-#include "sim/sim.h"
 #include "tests/support/fault_sweep.h"
-#include "tests/support/in_process_kernel.h"
-#include "tests/support/runtime_folder.h"
-#include "tests/support/scratch_dir.h"
-#include "tests/support/wait_until.h"
 
 namespace {
+
+using vdtest::IntTag;
 
 const char* kTags =
     "CMD_TRIG int16 0\nCMD_VALUE int32 0\nCMD_DONE int16 0\n"
@@ -103,16 +89,15 @@ struct Recorder {
     int fault_ordinal = 0;
     bool fault_hit = false;
 };
-std::mutex g_mutex;
-Recorder g_rec;
+vdtest::Guarded<Recorder> Locked;
+Recorder& g_rec = Locked.rec;
 
 // Every call that asks the switch table: the kernel's (but
 // kernel_last_error, which cannot fail) and the swept Windows calls.
 void OnCall(const char* function) {
-    const auto op_it = kOps.find(std::string_view(function));
-    const int op = op_it != kOps.end() ? op_it->second : 0;
-    if (op == 0 && kSwept.find(std::string_view(function)) == kSwept.end()) return;
-    std::lock_guard<std::mutex> lock(g_mutex);
+    const int op = kOps.count(function) != 0 ? kOps.find(function)->second : 0;
+    if (op == 0 && kSwept.count(function) == 0) return;
+    std::lock_guard<std::mutex> lock(Locked.mutex);
     const bool loop_op = op == kOpLock || op == kOpNextChanged || op == kOpArmWait || op == kOpWaitChange ||
                          op == kOpAfterWait;
     if (g_rec.phase == "start" && g_rec.loaded && loop_op) g_rec.phase = "run";
@@ -122,13 +107,11 @@ void OnCall(const char* function) {
     g_rec.fault_hit = g_rec.fault_hit || (function == g_rec.fault && n == g_rec.fault_ordinal);
 }
 
-// What a call answered; a nonzero stop answer ends the run loop, so what
-// follows is shutdown.
-void Leave(int op, std::int64_t rc) {
-    if (op == kOpStopRequested && rc != 0) {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_rec.phase == "run") g_rec.phase = "shutdown";
-    }
+// A nonzero stop answer ends the run loop: what follows is shutdown.
+std::int32_t StopRequested(TaskId task) {
+    const std::int32_t rc = vdtest::CountingKernelOps().stop_requested(task);
+    if (rc != 0) Locked([](Recorder& r) { r.phase = r.phase == "run" ? "shutdown" : r.phase; });
+    return rc;
 }
 
 class ObservedTask : public HostUtilitiesTask {
@@ -136,30 +119,28 @@ public:
     ObservedTask() : HostUtilitiesTask("VDWINUT", "Windows Host Utilities") {}
     void RunLoad() override {
         HostUtilitiesTask::RunLoad();
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_rec.loaded = true;
+        Locked([](Recorder& r) { r.loaded = true; });
     }
 };
 
-struct Outcome {
-    bool fault_hit = false;
-    int exit_code = 99;
-    bool hung = false;  // needed a second stop request to end
-    bool ran = false;   // reached "RUN"
-    bool all_done = false;  // every row's done tag
-    std::int64_t disk_value = 0;  // free kilobytes of C:
-    std::int64_t policy_value = 0;
-    std::int64_t keyboard_state = 0;
-    std::size_t attached_after = 0;
+struct Outcome : vdtest::TaskRun {
+    bool fault_hit = false, ran = false;  // ran: reached "RUN"
 };
 
-using vdtest::IntTag;
+// Every row's done tag set; the free kilobytes of C:, the policy and the key
+// the rows read.
+bool AllDone(const Outcome& o) {
+    return std::all_of(std::begin(kDoneTags), std::end(kDoneTags), [&](auto name) { return IntTag(*o.db, name) == 1; });
+}
+std::int64_t Disk(const Outcome& o) { return IntTag(*o.db, "DISK_VALUE"); }
+std::int64_t Policy(const Outcome& o) { return IntTag(*o.db, "POL_VALUE"); }
+std::int64_t Keyboard(const Outcome& o) { return IntTag(*o.db, "KB_STATE"); }
 
-class FaultInjectionTest : public ::testing::Test {
+class FaultInjectionTest : public vdtest::SweepTest {
 protected:
+    FaultInjectionTest() : SweepTest("frame_faults_") {}
     void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(vdtest::PrepareTask(dir_, "VDWINUT", kTags, kRows, specs_, error)) << error;
+        ASSERT_NO_FATAL_FAILURE(Prepare("VDWINUT", kTags, kRows));
         // The keyboard filter device exists on the simulated host; Windows
         // has none, so there its open fails in every run.
         vdtest::WriteFile(dir_ / "host" / "devices" / "KbFilter", "");
@@ -171,155 +152,91 @@ protected:
         win::test::UseTestClock(true);
     }
     void TearDown() override {
-        win::test::UseTestClock(false);
-        win::test::SetCallObserver(nullptr);
-        win::test::ClearFaults();
+        SweepTest::TearDown();
         win::RegDeleteKeyA(win::HKEY_CURRENT_USER, kPolicyKey);
-        vdtest::UnbindInProcessKernel();
-        vdtest::ClearRuntimeEnvironment();
     }
 
     // A run with the `ordinal`-th call of `fault` failing (a kernel operation
     // `op`, or a Windows call for op 0); no fault without a name.
     Outcome RunOnce(int op = 0, int ordinal = 0, const std::string& fault = "") {
         Outcome out;
-        std::string error;
-        auto db = sim::Database::CreateInProcess(specs_, error);
-        EXPECT_TRUE(db) << error;
-        if (!db) return out;
-        {
-            std::lock_guard<std::mutex> lock(g_mutex);
-            g_rec = Recorder{};
-            g_rec.fault = fault;
-            g_rec.fault_ordinal = ordinal;
-        }
+        Locked([&](Recorder& r) { r = {}, r.fault = fault, r.fault_ordinal = ordinal; });
         if (!fault.empty())
             win::test::FailCalls(fault.c_str(), op != 0 ? win::DWORD{kKernelErrNoDatabase} : kSwept.find(fault)->second, 1,
                                  ordinal - 1);
         win::test::SetCallObserver(&OnCall);
-        sim::SetCurrentDatabase(db.get());
-        vdtest::kernel_call_hooks = {nullptr, &Leave};
-        kernel_bind_table(vdtest::CountingKernelOps());
-
-        std::atomic<bool> done{false};
-        std::thread runtime([&] {
-            auto wait_for = [&](const std::function<bool()>& pred, int ms) {
-                return vdtest::WaitUntil(pred, ms, [&] { return done.load(); }, std::chrono::milliseconds(2));
-            };
+        const auto runtime = [&](sim::Database& db, const std::atomic<bool>& done) {
             auto task = [&] {
-                for (const auto& t : db->Tasks())
+                for (const auto& t : db.Tasks())
                     if (t.name == "VDWINUT") return t;
                 return sim::TaskInfo{};
             };
-            out.ran = wait_for([&] { return task().status == 1; }, 3000);
-            if (out.ran) {
-                const std::uint32_t steps_before = task().steps;
-                for (const char* name : kTriggers) {
-                    sim::Value v;
-                    v.type = kTagInt16;
-                    v.integer = 1;
-                    db->SetValue(static_cast<std::uint32_t>(db->FindTag(name)), v);
-                }
-                // Until every row answered, or the task has taken the
-                // changes and waits again without them (a fault lost them).
-                int idle_polls = 0;
-                wait_for([&] {
-                    bool all = true;
-                    for (const char* name : kDoneTags) all = all && IntTag(*db, name) != 0;
-                    const auto t = task();
-                    idle_polls = t.waiting && t.steps > steps_before ? idle_polls + 1 : 0;
-                    return all || idle_polls >= 10;
-                }, 1000);
-            }
-            out.hung = vdtest::StopTask(*db, "VDWINUT", done, fault + " call " + std::to_string(ordinal));
-        });
-        {
-            TaskApplication app;
-            ObservedTask task;
-            out.exit_code = ProcessMain(app, task);
-            done = true;
-            runtime.join();
-            EXPECT_EQ(task_state().task_id, kNoTask);
-        }
-        win::test::SetCallObserver(nullptr);
-        win::test::ClearFaults();
-        {
-            std::lock_guard<std::mutex> lock(g_mutex);
-            out.fault_hit = g_rec.fault_hit;
-            g_rec.fault.clear();
-        }
-        out.all_done = true;
-        for (const char* name : kDoneTags) out.all_done = out.all_done && IntTag(*db, name) == 1;
-        out.disk_value = IntTag(*db, "DISK_VALUE");
-        out.policy_value = IntTag(*db, "POL_VALUE");
-        out.keyboard_state = IntTag(*db, "KB_STATE");
-        out.attached_after = db->Tasks().size();
-        kernel_unbind();
-        vdtest::kernel_call_hooks = {};
-        sim::SetCurrentDatabase(nullptr);
-        // The process keeps its lock semaphores for good; a test that starts
-        // many tasks gives them back.
-        vdtest::ResetKernelAccess();
+            out.ran = vdtest::WaitUntil(done, 3000, [&] { return task().status == 1; });
+            if (!out.ran) return;
+            const std::uint32_t steps_before = task().steps;
+            for (const char* name : kTriggers) vdtest::SetIntTag(db, name, kTagInt16, 1);
+            // Until every row answered, or the task has taken the changes and
+            // waits again without them (a fault lost them).
+            int idle_polls = 0;
+            vdtest::WaitUntil(done, 1000, [&] {
+                bool all = true;
+                for (const char* name : kDoneTags) all = all && IntTag(db, name) != 0;
+                const auto t = task();
+                idle_polls = t.waiting && t.steps > steps_before ? idle_polls + 1 : 0;
+                return all || idle_polls >= 10;
+            });
+        };
+        KernelOps ops = vdtest::CountingKernelOps();
+        ops.stop_requested = &StopRequested;
+        vdtest::RunTask<ObservedTask>(out, specs_, "VDWINUT", ops, nullptr,
+                                      fault + " call " + std::to_string(ordinal), runtime);
+        out.fault_hit = Locked([](Recorder& r) { return r.fault.clear(), r.fault_hit; });
         return out;
     }
-
-    vdtest::ScratchDir scratch_{"frame_faults_"};
-    const std::filesystem::path dir_ = scratch_.Dir();
-    std::vector<sim::TagSpec> specs_;
 };
 
 TEST_F(FaultInjectionTest, EveryKernelOperationAndWindowsCallFailingOnceAtEveryPoint) {
     const Outcome clean = RunOnce();
     ASSERT_TRUE(clean.ran);
     EXPECT_EQ(clean.exit_code, kExitOk);
-    EXPECT_FALSE(clean.hung);
-    EXPECT_EQ(clean.attached_after, 0u);
-    ASSERT_TRUE(clean.all_done);
-    EXPECT_GT(clean.disk_value, 0);
-    EXPECT_EQ(clean.policy_value, 1);
-    std::vector<Call> kernel_calls, windows_calls;
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        for (const Call& c : g_rec.calls) (c.op != 0 ? kernel_calls : windows_calls).push_back(c);
-    }
-    std::set<std::string> functions;
-    for (const Call& c : windows_calls) functions.insert(c.name);
+    vdtest::CheckRun(clean, 0, 0, false);
+    ASSERT_TRUE(clean.db && AllDone(clean));
+    EXPECT_GT(Disk(clean), 0);
+    EXPECT_EQ(Policy(clean), 1);
+    std::vector<Call> calls = g_rec.calls;
     for (const char* f : {"RegOpenKeyExA", "RegQueryValueExA", "GetDiskFreeSpaceExA", "CreateFileA",
                           "GetPrivateProfileStringA", "RegisterEventSourceA", "ReportEventA"}) {
-        EXPECT_EQ(functions.count(f), 1u) << f << " is not called in a clean run";
+        EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [&](const Call& c) { return c.name == f; }))
+            << f << " is not called in a clean run";
     }
 
-    // Kernel operations: the first call of each (phase, preceding op, op).
+    // Kernel operations, the first call of each (phase, preceding op, op);
+    // then every Windows call.
+    std::stable_partition(calls.begin(), calls.end(), [](const Call& c) { return c.op != 0; });
     std::set<std::tuple<std::string, int, int>> seen;
-    for (const Call& p : kernel_calls) {
-        if (!seen.insert({p.phase, p.prev, p.op}).second) continue;
+    for (const Call& p : calls) {
+        if (p.op != 0 && !seen.insert({p.phase, p.prev, p.op}).second) continue;
         const Outcome o = RunOnce(p.op, p.ordinal, p.name);
         SCOPED_TRACE(p.name + " call " + std::to_string(p.ordinal) + " in " + p.phase + " after " +
                      kernel_op_name(p.prev));
-        EXPECT_FALSE(o.hung);
-        EXPECT_TRUE(o.exit_code == kExitOk || o.exit_code == kExitFailure) << o.exit_code;
-        if (o.exit_code == kExitFailure) { EXPECT_FALSE(o.ran); }
-        if (p.phase != "start") { EXPECT_EQ(o.exit_code, kExitOk); }
-        if (!(p.op == kOpDetach && o.fault_hit)) { EXPECT_EQ(o.attached_after, 0u); }
-        // The first attach and the environment it reads cannot be done without.
-        if ((p.op == kOpAttach && p.ordinal == 1) || p.op == kOpTaskEnvironment) { EXPECT_EQ(o.exit_code, kExitFailure); }
-    }
-
-    for (const Call& p : windows_calls) {
-        const Outcome o = RunOnce(0, p.ordinal, p.name);
-        SCOPED_TRACE(p.name + " call " + std::to_string(p.ordinal) + " in " + p.phase);
+        vdtest::CheckRun(o, p.op, p.ordinal, o.fault_hit);
+        if (p.op != 0) {
+            EXPECT_TRUE(o.exit_code == kExitOk || o.exit_code == kExitFailure) << o.exit_code;
+            if (o.exit_code == kExitFailure) { EXPECT_FALSE(o.ran); }
+            if (p.phase != "start") { EXPECT_EQ(o.exit_code, kExitOk); }
+            continue;
+        }
         EXPECT_TRUE(o.fault_hit);
-        EXPECT_FALSE(o.hung);
         EXPECT_EQ(o.exit_code, kExitOk);
-        EXPECT_TRUE(o.all_done);
-        EXPECT_EQ(o.attached_after, 0u);
+        ASSERT_TRUE(o.db);
+        EXPECT_TRUE(AllDone(o));
         // The keyboard row shows what was asked whatever the device answered,
         // and nothing when the device could not be opened.
-        EXPECT_EQ(o.disk_value > 0, !(p.name == "GetDiskFreeSpaceExA" && p.phase == "run"));
+        EXPECT_EQ(Disk(o) > 0, !(p.name == "GetDiskFreeSpaceExA" && p.phase == "run"));
         const bool policy_call = p.phase == "run" && (p.name == "RegOpenKeyExA" || p.name == "RegQueryValueExA");
-        EXPECT_EQ(o.policy_value, policy_call ? 0 : 1);
+        EXPECT_EQ(Policy(o), policy_call ? 0 : 1);
         const bool device_open = p.name == "CreateFileA" && p.phase == "start";
-        EXPECT_EQ(o.keyboard_state, device_open ? 0 : clean.keyboard_state);
+        EXPECT_EQ(Keyboard(o), device_open ? 0 : Keyboard(clean));
     }
 }
 
