@@ -1,5 +1,4 @@
-// The vdwinut process end to end: start, triggers in both wait modes, each
-// row kind, the settings files, the stop sequence and the start-up failures.
+// The vdwinut process end to end: start, each row kind, the settings files, the stop sequence and the start-up failures.
 #include <utility>
 #include <vector>
 
@@ -19,16 +18,10 @@ TEST_F(ProcessTest, RunsTriggersAndStopsOnRequest) {
     const std::string running = Text("VDWINUT.MSG");
     EXPECT_TRUE(running == "Running" || running == "Keyboard filter device not available") << running;
 
-    // Free space of drive C, in MB as the application's settings ask.
+    // Its triggers run (every row: EveryRowRuns...; the disk values:
+    // SettingsFilesDecideTheDiskUnit).
     ASSERT_EQ(Vdrt("set DISK_FREE_TRIG 1"), 0);
     ASSERT_TRUE(WaitFor("DISK_FREE_DONE", 1));
-    EXPECT_GT(Int("DISK_FREE"), 0);
-    // A trigger changing back to zero runs the handler, which does nothing
-    // for a zero trigger but set its done flag again.
-    ASSERT_EQ(Vdrt("set DISK_FREE_DONE 0"), 0);
-    ASSERT_EQ(Vdrt("set DISK_TOTAL_TRIG 1"), 0);
-    ASSERT_TRUE(WaitFor("DISK_TOTAL_DONE", 1));
-    EXPECT_GE(Int("DISK_TOTAL"), Int("DISK_FREE"));
 
     ASSERT_EQ(Vdrt("stop VDWINUT"), 0);
     EXPECT_EQ(TaskExit(), Reported(0));
