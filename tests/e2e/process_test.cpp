@@ -24,7 +24,7 @@ TEST_F(ProcessTest, RunsTriggersAndStopsOnRequest) {
     ASSERT_TRUE(WaitFor("DISK_FREE_DONE", 1));
 
     ASSERT_EQ(Vdrt("stop VDWINUT"), 0);
-    EXPECT_EQ(TaskExit(), Reported(0));
+    EXPECT_TRUE(ExitedWith(0));
     EXPECT_EQ(Int("VDWINUT.STATUS"), 0);
     // At stop the texts follow only while the task's own text is shown.
     EXPECT_EQ(Text("VDWINUT.MSG"), running == "Running" ? "Stopped" : running);
@@ -56,7 +56,7 @@ TEST_F(ProcessTest, SettingsFilesDecideTheDiskUnit) {
         EXPECT_EQ(Vdrt("set DISK_TOTAL_TRIG " + std::to_string(++trigger_value)), 0);
         EXPECT_TRUE(WaitFor("DISK_TOTAL_DONE", 1)) << ReadFile(LogFile());
         EXPECT_EQ(Vdrt("stop VDWINUT"), 0);
-        EXPECT_EQ(TaskExit(), Reported(0));
+        EXPECT_TRUE(ExitedWith(0));
         return static_cast<std::uint32_t>(Int("DISK_TOTAL"));
     };
     EXPECT_EQ(total_after_start("; application copy\n[debug]\ndebuglevel = 3\n[diskspace]\n  usemb = \"1\"  \n"),
@@ -85,7 +85,7 @@ TEST_F(ProcessTest, EveryRowRunsAndTheDeferredExitReachesTheStopTag) {
     }
     EXPECT_EQ(Int("STOP"), 1) << "the deferred exit reached the stop tag";
     ASSERT_EQ(Vdrt("stop VDWINUT"), 0);
-    EXPECT_EQ(TaskExit(), Reported(0));
+    EXPECT_TRUE(ExitedWith(0));
     EXPECT_EQ(Int("VDWINUT.STATUS"), 0);
 }
 
@@ -93,7 +93,7 @@ TEST_F(ProcessTest, StartFailuresExitWithMinusOne) {
     // No runtime database: the attach is refused.
     Env("VDRUNTIME", (dir_ / "missing.db").string());
     StartTask();
-    EXPECT_EQ(TaskExit(), Reported(-1));
+    EXPECT_TRUE(ExitedWith(-1));
     Env("VDRUNTIME", rt_.DbPath());
     EXPECT_TRUE(rt_.db->Tasks().empty());
     EXPECT_EQ(Int("VDWINUT.STATUS"), 0);
@@ -103,7 +103,7 @@ TEST_F(ProcessTest, StartFailuresExitWithMinusOne) {
     fs::path copy = dir_ / "alone" / fs::path(VD_VDWINUT).filename();
     fs::copy_file(VD_VDWINUT, copy);
     StartTask(copy.string());
-    EXPECT_EQ(TaskExit(), Reported(-1));
+    EXPECT_TRUE(ExitedWith(-1));
     EXPECT_NE(ReadFile(dir_ / "task.err").find("VDKERNEL"), std::string::npos) << ReadFile(dir_ / "task.err");
 }
 
