@@ -84,6 +84,11 @@ struct Outgoing {
 // caller subscribed at QoS 1 or 2 gets one answer also across a drop.
 inline constexpr int kAnswerQos = 2;
 
+// An answer's message to a caller's ReplyTo.
+inline Outgoing ReplyMessage(const ReplyTo& reply, std::string payload) {
+    return Outgoing{reply.topic, std::move(payload), kAnswerQos, false, reply.has_correlation, reply.correlation};
+}
+
 enum class CommandResult { kDone, kTimeout, kStopped, kRefused };
 inline const char* ResultName(CommandResult result) {
     constexpr const char* kNames[] = {"done", "timeout", "stopped", "refused"};

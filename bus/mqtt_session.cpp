@@ -202,14 +202,12 @@ void MqttSession::Stop() {
     bool connected = Connected();
     if (connected) {
         int mid = 0;
-        const Presence& p = settings_.presence;
         // Locked before the publish, so that an acknowledgement read at once
         // finds the message id.
         std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait_for(lock, kOfflineWait,
                        [this] { return (in_flight_.empty() && listener_calls_ == 0) || !connected_; });
-        if (mosquitto_publish_v5(client_, &mid, p.topic.c_str(), static_cast<int>(will_.size()), will_.data(),
-                                 std::max(1, p.qos), p.retain, nullptr) == MOSQ_ERR_SUCCESS) {
+        if (PublishWill(will_, &mid) == MOSQ_ERR_SUCCESS) {
             offline_mid_ = mid;
             wake_.wait_for(lock, kOfflineWait, [this] { return offline_acked_ || !connected_; });
         }
@@ -230,6 +228,12 @@ void MqttSession::Stop() {
     thread_.join();
 }
 
+int MqttSession::PublishWill(const std::string& will, int* mid) {
+    const Presence& p = settings_.presence;
+    return mosquitto_publish_v5(client_, mid, p.topic.c_str(), static_cast<int>(will.size()), will.data(),
+                                std::max(1, p.qos), p.retain, nullptr);
+}
+
 void MqttSession::Restart() {
     std::string will;
     {
@@ -240,9 +244,7 @@ void MqttSession::Restart() {
     }
     // The death goes out before the orderly disconnect, after which the
     // broker drops the will.
-    const Presence& p = settings_.presence;
-    mosquitto_publish_v5(client_, nullptr, p.topic.c_str(), static_cast<int>(will.size()), will.data(),
-                         std::max(1, p.qos), p.retain, nullptr);
+    PublishWill(will, nullptr);
     mosquitto_disconnect_v5(client_, MQTT_RC_NORMAL_DISCONNECTION, nullptr);
 }
 

@@ -167,6 +167,9 @@ private:
     void Run();
     // Sets the will of the next attempt from the listener.
     bool SetWill(std::string& error);
+    // Publishes `will` as the presence says, at QoS 1 at least; the
+    // client's result.
+    int PublishWill(const std::string& will, int* mid);
     // Installs a fresh TLS context; false (reported) when a file is refused.
     bool InstallTls();
     // After a failed attempt or a lost connection: the report and the pause.

@@ -242,8 +242,12 @@ SteadyTime PlantBusTask::ReportCounts(SteadyTime now, bool all) {
 
 void PlantBusTask::Refuse(const std::string& topic, const std::string& reason, const Decoded* request) {
     Report(topic, reason);
-    // Every refusal on the bus too: it is what a caller watches.
     std::lock_guard<std::mutex> lock(publish_mutex_);
+    AnnounceRefusal(topic, reason, request);
+}
+
+void PlantBusTask::AnnounceRefusal(const std::string& topic, const std::string& reason, const Decoded* request) {
+    // Every refusal on the bus too: it is what a caller watches.
     if (session_ == nullptr) return;
     if (std::optional<Outgoing> refusal = dialect_->EncodeRefusal(topic, reason, request)) Send(*refusal);
 }
@@ -266,7 +270,7 @@ std::string PlantBusTask::SendAnswer(const ReplyTo& reply, const std::optional<O
         "the answer could not be sent: " + (refusal.empty() ? std::string("refused by the client") : refusal);
     refused.broadcast = of.broadcast;
     Report(answer->topic, refused.reason);
-    if (std::optional<Outgoing> r = dialect_->EncodeRefusal(answer->topic, refused.reason, nullptr)) Send(*r);
+    AnnounceRefusal(answer->topic, refused.reason, nullptr);
     const std::optional<Outgoing> short_answer = dialect_->EncodeAnswer(refused, reply);
     if (!short_answer) return {};
     refusal.clear();
@@ -369,14 +373,12 @@ void PlantBusTask::RunCommand(const BusMessage& message, Decoded& request) {
         // QoS 2 in that session: answering it again would answer twice.
         if (seen == CommandLedger::Seen::kAnswered) {
             if (request.queued || !request.answer_copies) return;
-            Outgoing again{request.reply.topic, stored, kAnswerQos, false, request.reply.has_correlation,
-                           request.reply.correlation};
             CommandAnswer of;
             of.row = request.row;
             of.known = request.known;
             of.broadcast = request.broadcast;
             std::lock_guard<std::mutex> lock(publish_mutex_);
-            SendAnswer(request.reply, again, of);
+            SendAnswer(request.reply, ReplyMessage(request.reply, stored), of);
             return;
         }
     }

@@ -84,6 +84,8 @@ private:
     // Reports a refused message (status message, rate-limited, and the
     // dialect's refusal message).
     void Refuse(const std::string& topic, const std::string& reason, const Decoded* request = nullptr);
+    // The dialect's message of a refusal (under publish_mutex_).
+    void AnnounceRefusal(const std::string& topic, const std::string& reason, const Decoded* request);
     // The status message and log part of a refusal: in full the first time
     // per topic and reason, else counted (RefusalLog).
     void Report(const std::string& topic, const std::string& reason);

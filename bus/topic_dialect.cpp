@@ -168,7 +168,7 @@ std::optional<Outgoing> TopicDialect::EncodeState(std::size_t row, const TagObje
 }
 
 std::optional<Outgoing> TopicDialect::EncodeAnswer(const CommandAnswer& answer, const ReplyTo& reply) {
-    Outgoing out{reply.topic, "", kAnswerQos, false, reply.has_correlation, reply.correlation};
+    Outgoing out = ReplyMessage(reply, "");
     const std::string station = answer.broadcast ? ",\"station\":" + JsonString(broker_.prefix) : std::string();
     if (answer.result == CommandResult::kRefused) {
         out.payload = "{\"result\":\"refused\",\"reason\":" + JsonString(answer.reason) + station + "}";
