@@ -70,6 +70,13 @@ std::string JsonField(const std::string& json, const char* key) {
     return value;
 }
 
+// A tag's value read now; not configured when it cannot be read.
+TagObject ReadNow(const TagPoint& point) {
+    TagObject v = point.Value();
+    if (v.ReadQuiet() != 0) v = TagObject();
+    return v;
+}
+
 bool ValidId(const std::string& id) { return !id.empty() && id.find_first_of("+/#") == std::string::npos; }
 
 }  // namespace
@@ -193,33 +200,18 @@ std::vector<Outgoing> SparkplugDialect::Birth() {
             case Kind::kBdSeq: m.SetInt(kInt64, bdseq_); break;
             case Kind::kRebirth: m.SetBoolean(false); break;
             case Kind::kLastError: m.SetString(""); break;
-            case Kind::kTag: {
-                TagObject v = rows_.tags[def.row].tag.Value();
-                if (v.ReadQuiet() != 0) v = TagObject();
-                m = Value(alias, v);
-                break;
-            }
+            case Kind::kTag: m = Value(alias, ReadNow(rows_.tags[def.row].tag)); break;
             case Kind::kCall: {
                 // A call has no value of its own until written: null.
                 m.datatype = def.type;
                 m.is_null = true;
                 break;
             }
-            case Kind::kResult: m.SetString(answers_[def.row].result); break;
-            case Kind::kReason: m.SetString(answers_[def.row].reason); break;
-            case Kind::kValue: {
-                const LastAnswer& last = answers_[def.row];
-                if (def.value < last.values.size()) {
-                    m = last.values[def.value];
-                } else {
-                    TagObject v = rows_.commands[def.row].results[def.value].Value();
-                    if (v.ReadQuiet() != 0) v = TagObject();
-                    m = Value(alias, v);
-                }
-                break;
-            }
-            case Kind::kMs: m.SetReal(kDouble, answers_[def.row].ms); break;
-            case Kind::kCount: m.SetInt(kInt64, answers_[def.row].count); break;
+            case Kind::kResult:
+            case Kind::kReason:
+            case Kind::kValue:
+            case Kind::kMs:
+            case Kind::kCount: m = AnswerMetric(alias); break;
         }
         m.name = def.name;
         m.alias = alias;
@@ -230,6 +222,25 @@ std::vector<Outgoing> SparkplugDialect::Birth() {
     seq_ = 0;
     born_ = true;
     return {Outgoing{Topic("NBIRTH"), Encode(birth), 0, false, false, {}}};
+}
+
+Metric SparkplugDialect::AnswerMetric(std::size_t alias) const {
+    const MetricDef& def = metrics_[alias];
+    const LastAnswer& last = answers_[def.row];
+    Metric m;
+    switch (def.kind) {
+        case Kind::kResult: m.SetString(last.result); break;
+        case Kind::kReason: m.SetString(last.reason); break;
+        case Kind::kValue:
+            m = def.value < last.values.size() ? last.values[def.value]
+                                               : Value(alias, ReadNow(rows_.commands[def.row].results[def.value]));
+            break;
+        case Kind::kMs: m.SetReal(kDouble, last.ms); break;
+        default: m.SetInt(kInt64, last.count); break;  // kCount
+    }
+    m.alias = alias;
+    m.timestamp = NowMs();
+    return m;
 }
 
 std::optional<Outgoing> SparkplugDialect::EncodeState(std::size_t row, const TagObject& value) {
@@ -247,32 +258,16 @@ std::optional<Outgoing> SparkplugDialect::EncodeAnswer(const CommandAnswer& answ
     last.reason = answer.result == CommandResult::kRefused ? answer.reason : std::string();
     last.ms = answer.ms;
     ++last.count;
-    std::vector<Metric> metrics = {Text(base + 1, last.result), Text(base + 2, last.reason)};
-    const std::size_t results = rows_.commands[answer.row].results.size();
-    if (!answer.values.empty()) last.values.clear();
-    for (std::size_t r = 0; r < results; ++r) {
-        // Unchanged where the command gave no values (refused, ...).
-        if (r < answer.values.size()) last.values.push_back(Value(base + 3 + r, answer.values[r]));
-        if (r < last.values.size()) {
-            Metric m = last.values[r];
-            m.timestamp = NowMs();
-            metrics.push_back(std::move(m));
-        } else {
-            TagObject v = rows_.commands[answer.row].results[r].Value();
-            if (v.ReadQuiet() != 0) v = TagObject();
-            metrics.push_back(Value(base + 3 + r, v));
-        }
+    // The values stay as they were where the command gave none (refused, ...).
+    if (!answer.values.empty()) {
+        last.values.clear();
+        for (std::size_t r = 0; r < answer.values.size(); ++r)
+            last.values.push_back(Value(base + 3 + r, answer.values[r]));
     }
-    Metric ms;
-    ms.alias = base + 3 + results;
-    ms.timestamp = NowMs();
-    ms.SetReal(kDouble, last.ms);
-    metrics.push_back(ms);
-    Metric count;
-    count.alias = base + 4 + results;
-    count.timestamp = NowMs();
-    count.SetInt(kInt64, last.count);
-    metrics.push_back(count);
+    // result, reason, the valueN, ms and count: the aliases after the call's.
+    std::vector<Metric> metrics;
+    const std::size_t results = rows_.commands[answer.row].results.size();
+    for (std::size_t alias = base + 1; alias <= base + 4 + results; ++alias) metrics.push_back(AnswerMetric(alias));
     if (!born_) return std::nullopt;  // the next birth carries it
     return Data(std::move(metrics));
 }

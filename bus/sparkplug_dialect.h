@@ -79,6 +79,9 @@ private:
     static bool ToTag(const sparkplug::Metric& m, sparkplug::DataType type, TagObject& into, std::string& reason);
     sparkplug::Metric Value(std::size_t alias, const TagObject& value) const;
     sparkplug::Metric Text(std::size_t alias, std::string text) const;
+    // Answer metric `alias` (result, reason, valueN, ms or count of its row)
+    // from the row's last answer; before any, valueN holds its tag's value now.
+    sparkplug::Metric AnswerMetric(std::size_t alias) const;
     // An NDATA of `metrics`, seq one up (under mutex_).
     Outgoing Data(std::vector<sparkplug::Metric> metrics);
     void SaveBdSeq();
