@@ -27,6 +27,7 @@
 #include "tests/support/in_process_kernel.h"
 #include "tests/support/runtime_folder.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/wait_until.h"
 
 namespace vdtest {
 
@@ -75,14 +76,11 @@ struct Guarded {
     R rec;
 };
 
-// Polls `pred` every millisecond for up to `ms` until it holds or the task
-// ended (`done`); gives its last answer.
+// WaitUntil (wait_until.h) polling every millisecond, given up once the
+// task ended (`done`).
 template <typename Pred>
 bool WaitUntil(const std::atomic<bool>& done, int ms, Pred pred) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done && !pred() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return pred();
+    return WaitUntil(pred, ms, [&] { return done.load(); }, std::chrono::milliseconds(1));
 }
 
 // A sweep's fixture: the task's folders in `dir_` (application "app" with
