@@ -26,14 +26,10 @@ inline std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 // blanks.
 inline std::string Program(const char* path) { return fs::path(path).make_preferred().string(); }
 
-inline int RunCommand(const std::string& command) { return std::system(command.c_str()); }
+using vdtest::RunCommand;
 
-// How the command processor reports `code`; a failed start (-1) is tried again.
-inline int Reported(int code) {
-    int reported = -1;
-    for (int i = 0; i < 3 && reported == -1; ++i) reported = RunCommand(Program(VD_EXIT_WITH) + " " + std::to_string(code));
-    return reported;
-}
+// How the command processor reports `code`.
+inline int Reported(int code) { return RunCommand(Program(VD_EXIT_WITH) + " " + std::to_string(code)); }
 
 using vdtest::ReadFile;
 

@@ -1,6 +1,7 @@
-// A task program run through the command processor (std::system) on a
-// thread of its own, and ending a child process (sim::ChildProcess) after a
-// stop request. Both work in the host build and under wine64.
+// A command run through the command processor (std::system), a task program
+// run so on a thread of its own, and ending a child process
+// (sim::ChildProcess) after a stop request. All work in the host build and
+// under wine64.
 #pragma once
 
 #include <chrono>
@@ -8,15 +9,28 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "sim/process.h"
 
 namespace vdtest {
 
+// std::system, with a failed start (-1: the command processor did not run,
+// which wine64 does now and then while another command is running) tried
+// again after a pause.
+inline int RunCommand(const std::string& command) {
+    int status = -1;
+    for (int i = 0; i < 5 && status == -1; ++i) {
+        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        status = std::system(command.c_str());
+    }
+    return status;
+}
+
 class SystemProcess {
 public:
     void Start(const std::string& command) {
-        status_ = std::async(std::launch::async, [command] { return std::system(command.c_str()); });
+        status_ = std::async(std::launch::async, [command] { return RunCommand(command); });
     }
     bool Started() const { return status_.valid(); }
     bool Ended() const { return Started() && status_.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }
