@@ -235,17 +235,25 @@ int MqttSession::PublishWill(const std::string& will, int* mid) {
 }
 
 void MqttSession::Restart() {
-    std::string will;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!connected_ || closing_) return;
-        restarting_ = true;
-        will = will_;
-    }
     // The death goes out before the orderly disconnect, after which the
-    // broker drops the will.
-    PublishWill(will, nullptr);
-    mosquitto_disconnect_v5(client_, MQTT_RC_NORMAL_DISCONNECTION, nullptr);
+    // broker drops the will; the network thread disconnects (RestartDue).
+    // Locked before the publish, so that an acknowledgement read at once
+    // finds the message id.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!connected_ || closing_ || restarting_) return;
+    restarting_ = true;
+    int mid = -1;
+    restart_acked_ = PublishWill(will_, &mid) != MOSQ_ERR_SUCCESS;
+    restart_mid_ = mid;
+    restart_by_ = std::chrono::steady_clock::now() + kOfflineWait;
+}
+
+bool MqttSession::RestartDue() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!restarting_ || restart_mid_ == -2) return false;
+    if (!restart_acked_ && std::chrono::steady_clock::now() < restart_by_) return false;
+    restart_mid_ = -2;  // disconnecting
+    return true;
 }
 
 int MqttSession::LoopTimeoutMs() {
@@ -414,6 +422,8 @@ void MqttSession::Run() {
         }
         if (connected_now) listener_.OnConnected();
         SteadyTime next = listener_.OnTimer(std::chrono::steady_clock::now());
+        if (rc == MOSQ_ERR_SUCCESS && RestartDue())  // the loop then ends the connection
+            mosquitto_disconnect_v5(client_, MQTT_RC_NORMAL_DISCONNECTION, nullptr);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             next_timer_ = next;
@@ -426,6 +436,7 @@ void MqttSession::Run() {
             std::lock_guard<std::mutex> lock(mutex_);
             restart = restarting_;
             restarting_ = false;
+            restart_mid_ = -1;
             if (restart) connected_ = false;
         }
         if (restart) continue;  // asked for: connects again at once, with its new will
@@ -547,6 +558,7 @@ void MqttSession::OnPublishThunk(mosquitto*, void* self, int mid, int reason, co
     {
         std::lock_guard<std::mutex> lock(session->mutex_);
         if (mid == session->offline_mid_) session->offline_acked_ = true;
+        if (mid == session->restart_mid_) session->restart_acked_ = true;
         auto it = session->in_flight_.find(mid);
         if (it != session->in_flight_.end()) {
             topic = it->second;

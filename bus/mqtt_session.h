@@ -139,8 +139,9 @@ public:
     // Publishes the will (waiting up to 2 s for the broker to take it),
     // disconnects and ends the network thread.
     void Stop();
-    // Publishes the will, disconnects and connects anew at once (a new
-    // will); from any thread.
+    // Publishes the will, disconnects once the broker has taken it (at most
+    // 2 s later; else the library would send it again on the new
+    // connection) and connects anew at once (a new will); from any thread.
     void Restart();
 
     bool Connected() const;
@@ -170,6 +171,8 @@ private:
     // Publishes `will` as the presence says, at QoS 1 at least; the
     // client's result.
     int PublishWill(const std::string& will, int* mid);
+    // Whether a Restart's disconnect is due now (its will taken, or its time up); once.
+    bool RestartDue();
     // Installs a fresh TLS context; false (reported) when a file is refused.
     bool InstallTls();
     // After a failed attempt or a lost connection: the report and the pause.
@@ -192,6 +195,9 @@ private:
     bool stopping_ = false;
     bool closing_ = false;      // Stop has begun: arriving messages are no longer handled
     bool restarting_ = false;   // Restart: the next end of the connection is no problem
+    int restart_mid_ = -1;      // Restart: the will's message id until the disconnect
+    bool restart_acked_ = false;
+    SteadyTime restart_by_{};   // the disconnect at the latest
     std::string will_;          // the payload of the current will
     int listener_calls_ = 0;    // messages being handled by the listener now
     bool connected_ = false;

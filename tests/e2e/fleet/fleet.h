@@ -3,7 +3,8 @@
 // of its own with the sample application, its runtime (vdrt create), its
 // simulated host, its station name ("st1", "st2", ...: prefix
 // SAMPLE/plant/stN, broadcasts under SAMPLE/plant/all), and its vdwinut
-// and vdmqtt processes. Every process started here is ended when the fleet
+// and vdmqtt processes. In the Sparkplug dialect each station is edge node
+// stN of group "plant". Every process started here is ended when the fleet
 // goes.
 #pragma once
 
@@ -29,6 +30,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 inline constexpr const char* kBroadcastPrefix = "SAMPLE/plant/all";
+inline constexpr const char* kGroup = "plant";  // the Sparkplug group
 
 struct Station : vdtest::RuntimeFolder {
     std::string name, prefix;
@@ -42,8 +44,9 @@ struct Answer {
 
 class Fleet {
 public:
-    // The programs of the build (VD_VDRT, ...) on the sample application.
-    explicit Fleet(int debug_level = 1) : debug_level_(debug_level) {}
+    // The programs of the build (VD_VDRT, ...) on the sample application;
+    // the stations speak Sparkplug B when `sparkplug` is set.
+    explicit Fleet(int debug_level = 1, bool sparkplug = false) : debug_level_(debug_level), sparkplug_(sparkplug) {}
     ~Fleet() {
         stations.clear();  // kills what still runs
         broker_->Kill();
@@ -66,7 +69,8 @@ public:
             fs::copy(sample, s.dir, fs::copy_options::recursive);
             std::ofstream(s.dir / "app" / "net" / "VDMQTT.ini", std::ios::trunc)
                 << "[Debug]\nDebugLevel=" << debug_level_ << "\n[Broker]\nPort=" << broker_->port()
-                << "\nReconnectMinMs=2000\nReconnectMaxMs=4000\n[Bus]\nStation=" << s.name << "\n";
+                << "\nReconnectMinMs=2000\nReconnectMaxMs=4000\n[Bus]\nStation=" << s.name << "\n"
+                << (sparkplug_ ? std::string("[Sparkplug]\nEnabled=1\nGroupId=") + kGroup + "\n" : "");
             std::ofstream(s.dir / "app" / "net" / "VDWINUT.ini", std::ios::trunc)
                 << "[Debug]\nDebugLevel=" << debug_level_ << "\n[DiskSpace]\nUseMB=1\n";
             if (!s.CreateRuntime(VD_VDRT, error)) return false;
@@ -75,9 +79,9 @@ public:
     }
 
     // Starts every station's vdwinut, then every vdmqtt, and waits until
-    // each task runs and each station's retained status is "online".
+    // each task runs and each station is online (WaitPresence).
     bool StartAll(int timeout_ms, std::string& error) {
-        std::unique_ptr<BusClient> watch = Client({"SAMPLE/plant/+/status"}, error);
+        std::unique_ptr<BusClient> watch = Client({PresenceFilter()}, error);
         auto fail = [&](const std::string& why) { return error = why, false; };
         if (!watch) return false;
         for (const bool bus : {false, true}) {
@@ -91,7 +95,7 @@ public:
         }
         for (const Station& s : stations)
             if (!s.WaitInt("VDWINUT.STATUS", 1, timeout_ms)) return fail(s.name + ": vdwinut does not run");
-        if (!WaitStatus(*watch, "online", timeout_ms)) return fail("not every station came online");
+        if (!WaitPresence(*watch, true, timeout_ms)) return fail("not every station came online");
         return true;
     }
 
@@ -115,15 +119,28 @@ public:
         return error.empty() ? std::move(client) : nullptr;
     }
 
-    // Waits until the status of every station reads `payload` on `client`
-    // (subscribed to "SAMPLE/plant/+/status"; every message it receives
-    // meanwhile is taken).
-    bool WaitStatus(BusClient& client, const std::string& payload, int timeout_ms) const {
-        std::map<std::string, std::string> status;  // by topic, the latest
+    // Where the stations say whether they are online: their retained
+    // status, in Sparkplug their births and deaths.
+    std::string PresenceFilter() const {
+        return sparkplug_ ? std::string("spBv1.0/") + kGroup + "/+/+" : "SAMPLE/plant/+/status";
+    }
+    // Waits until every station is `online` (or offline) by its latest
+    // message on `client` (subscribed to PresenceFilter(); every message
+    // it receives meanwhile is taken).
+    bool WaitPresence(BusClient& client, bool online, int timeout_ms) const {
+        std::map<std::string, bool> latest;  // by station name
+        const std::string group = std::string("spBv1.0/") + kGroup + "/";
         auto reached = [&] {
-            for (const BusClient::Received& m : client.Take(50)) status[m.topic] = m.payload;
+            for (const BusClient::Received& m : client.Take(50)) {
+                const std::size_t slash = m.topic.rfind('/');
+                const std::string kind = m.topic.substr(0, slash), last = m.topic.substr(slash + 1);
+                if (!sparkplug_ && last == "status")
+                    latest[kind.substr(kind.rfind('/') + 1)] = m.payload == "online";
+                else if (sparkplug_ && (kind == group + "NBIRTH" || kind == group + "NDEATH"))
+                    latest[last] = kind == group + "NBIRTH";
+            }
             for (const Station& s : stations)
-                if (status[s.prefix + "/status"] != payload) return false;
+                if (latest.count(s.name) == 0 || latest[s.name] != online) return false;
             return true;
         };
         return vdtest::WaitUntil(reached, timeout_ms, {}, std::chrono::microseconds(0));
@@ -136,6 +153,7 @@ public:
 
 private:
     int debug_level_;
+    bool sparkplug_;
     const std::unique_ptr<bustest::TestBroker> broker_ = bustest::TestBroker::Make();
 };
 

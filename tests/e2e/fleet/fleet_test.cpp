@@ -1,6 +1,8 @@
 // The plant bus across a fleet of five stations on one broker: broadcasts
 // reach every station and are answered once by each, naming it; each
 // station's own commands and state stay its own; bad broadcast prefixes.
+// In the Sparkplug dialect, under an independent host that follows the
+// whole group: every birth, writes to each node, and one node killed.
 // (A broker restart and a killed bridge's last will: bus_test.)
 #include <gtest/gtest.h>
 
@@ -8,6 +10,7 @@
 #include <map>
 
 #include "tests/e2e/fleet/fleet.h"
+#include "tests/e2e/sparkplug/sparkplug_host.h"
 
 namespace {
 
@@ -28,7 +31,7 @@ protected:
         ASSERT_TRUE(fleet_.Create(kStations, error)) << error;
         BeforeStart();
         ASSERT_TRUE(fleet_.StartAll(kWaitMs, error)) << error;
-        caller_ = fleet_.Client({kAnswers, "SAMPLE/plant/+/status"}, error);
+        caller_ = fleet_.Client({kAnswers, fleet_.PresenceFilter()}, error);
         ASSERT_TRUE(caller_) << error;
     }
     virtual void BeforeStart() {}
@@ -85,7 +88,7 @@ TEST_F(FleetRuntime, ABroadcastIsAnsweredOnceByEveryStationAndOwnCommandsStaySep
         EXPECT_EQ(fleet_.stations[i].Int("SS_SETTIME_VALUE"), static_cast<std::int64_t>(301 + 7 * i));
 
     EXPECT_TRUE(fleet_.StopAll(kWaitMs));
-    EXPECT_TRUE(fleet_.WaitStatus(*caller_, "offline", kWaitMs));
+    EXPECT_TRUE(fleet_.WaitPresence(*caller_, false, kWaitMs));
 }
 
 // Station 1's broadcast prefix is its own prefix: it takes no broadcasts,
@@ -106,6 +109,51 @@ TEST_F(FleetWithBadBroadcastPrefixes, AnOverlappingOneIsOffAndAWildcardFallsBack
     const std::vector<Answer> own = Send(fleet_.stations[0].prefix + kLock, "1", "own", 1);
     ASSERT_EQ(own.size(), 1u);
     EXPECT_TRUE(Has(own[0].payload, "{\"result\":\"done\",\"values\":[1]")) << own[0].payload;
+}
+
+class SparkplugFleet : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!bustest::SparkplugHost::Unavailable().empty()) GTEST_SKIP() << bustest::SparkplugHost::Unavailable();
+        std::string error;
+        ASSERT_TRUE(fleet_.Create(kStations, error)) << error;
+        ASSERT_TRUE(host_.Start(fleet_.broker(), fleet_.dir / "host.out", fleet::kGroup, "+", "fleethost", error))
+            << error;
+        ASSERT_TRUE(fleet_.StartAll(kWaitMs, error)) << error;
+    }
+    // A write of line/setpoint to station `i`, until its tag holds it and
+    // the host has its NDATA.
+    void Write(std::size_t i, int value) {
+        const fleet::Station& s = fleet_.stations[i];
+        ASSERT_TRUE(host_.Do(bustest::SparkplugHost::Write("line/setpoint", "Int16", std::to_string(value), i % 2, s.name)));
+        EXPECT_TRUE(s.WaitInt("SETPOINT", value, kWaitMs)) << s.name;
+        EXPECT_FALSE(host_.Event("NDATA", "\"node\":\"" + s.name + "\"").empty()) << s.name;
+    }
+
+    fleet::Fleet fleet_{1, true};
+    bustest::SparkplugHost host_;
+};
+
+TEST_F(SparkplugFleet, TheHostAdoptsEveryStationAndAKilledOneDiesWhileTheOthersKeepReporting) {
+    std::set<std::string> born;
+    for (int i = 0; i < kStations; ++i) {
+        const std::string birth = host_.Event("NBIRTH");
+        const std::size_t at = birth.find("\"node\":\"st");
+        ASSERT_NE(at, std::string::npos) << birth;
+        born.insert(birth.substr(at + 8, birth.find('"', at + 8) - at - 8));
+    }
+    EXPECT_EQ(born.size(), std::size_t{kStations});
+    for (std::size_t i = 0; i < fleet_.stations.size(); ++i) Write(i, 101 + 7 * static_cast<int>(i));
+
+    // The host checks the death's bdSeq against the birth's, and each
+    // node's seq over every NDATA.
+    fleet_.stations[2].bus.reset();  // killed
+    EXPECT_FALSE(host_.Event("NDEATH", "\"node\":\"st3\"").empty());
+    for (std::size_t i = 0; i < fleet_.stations.size(); ++i)
+        if (i != 2) Write(i, -201 - static_cast<int>(i));
+    EXPECT_EQ(fleet_.stations[2].Int("SETPOINT"), 115);
+    EXPECT_TRUE(fleet_.StopAll(kWaitMs));
+    for (int i = 0; i < kStations - 1; ++i) EXPECT_FALSE(host_.Event("NDEATH").empty());
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 // An independent Sparkplug B primary host for the plant bus's tests, on
 // npm's Sparkplug B codec and MQTT.js: it announces its STATE, follows
-// one edge node, checks every message it receives against what the node
-// announced, and reports each one, decoded, with what it found wrong, as
-// JSON on "vdtest/host/event". The test drives it with JSON requests on
-// "vdtest/host/do":
-//   {"ncmd":[{"name":..., "type":..., "value":..., "byAlias":true}]}  an NCMD
+// one edge node (or, with NODE "+", every node of the group), checks every
+// message it receives against what its node announced, and reports each
+// one, decoded, with its node and what it found wrong, as JSON on
+// "vdtest/host/event". The test drives it with JSON requests on
+// "vdtest/host/do" (NCMD requests go to "node" where given, else NODE):
+//   {"ncmd":[{"name":..., "type":..., "value":..., "byAlias":true}], "node":...}  an NCMD
 //   {"raw":"<hex>"}                        NCMD bytes as they stand
 //   {"state":"online"|"offline", "fresh":true}   its STATE, retained (fresh: a new timestamp)
 //   {"burst":{"name":..., "type":..., "from":N, "count":N}}  that many NCMD
@@ -29,8 +30,12 @@ const client = mqtt.connect(`mqtt://127.0.0.1:${port}`, {
 // Bounded: the test ends it, else it ends itself.
 setTimeout(() => process.exit(3), 600000).unref();
 
-// What the node announced in its last birth.
-const seen = {online: false, bdSeq: null, seq: null, aliases: new Map(), names: new Map()};
+// What each node announced in its last birth.
+const nodes = new Map();
+function seenOf(name) {
+  if (!nodes.has(name)) nodes.set(name, {online: false, bdSeq: null, seq: null, aliases: new Map(), names: new Map()});
+  return nodes.get(name);
+}
 
 const plain = (v) => (v !== null && typeof v === 'object' && 'low' in v && 'high' in v ? Number(v.toString()) : v);
 
@@ -38,7 +43,7 @@ function report(event) {
   client.publish('vdtest/host/event', JSON.stringify(event), {qos: 1});
 }
 
-function check(type, p) {
+function check(seen, type, p) {
   const errors = [];
   const metrics = {};
   if (p.timestamp === undefined || p.timestamp === null) errors.push(`${type} without a timestamp`);
@@ -91,14 +96,15 @@ function check(type, p) {
   return {type, seq, bdSeq: type === 'NDATA' ? seen.bdSeq : metrics.bdSeq, metrics, errors};
 }
 
-function ncmd(list) {
+function ncmd(to, list) {
+  const seen = seenOf(to);
   const metrics = list.map((w) => {
     const m = {type: w.type, value: w.value};
     if (w.byAlias) m.alias = seen.names.get(w.name).alias;
     else m.name = w.name;
     return m;
   });
-  client.publish(`spBv1.0/${group}/NCMD/${node}`, sparkplug.encodePayload({timestamp: Date.now(), metrics}), {qos: 1});
+  client.publish(`spBv1.0/${group}/NCMD/${to}`, sparkplug.encodePayload({timestamp: Date.now(), metrics}), {qos: 1});
 }
 
 // A burst in progress: the next write goes when the last one is reported.
@@ -108,7 +114,7 @@ function next() {
     burst = null;
     return report({type: 'done'});
   }
-  ncmd([{name: burst.name, type: burst.type, value: burst.from + burst.sent++, byAlias: true}]);
+  ncmd(burst.node, [{name: burst.name, type: burst.type, value: burst.from + burst.sent++, byAlias: true}]);
 }
 
 function state(online, fresh) {
@@ -126,26 +132,26 @@ client.on('connect', () => {
 client.on('message', (topic, payload) => {
   if (topic === 'vdtest/host/do') {
     const r = JSON.parse(payload.toString());
-    if (r.ncmd) ncmd(r.ncmd);
-    if (r.raw !== undefined)
-      client.publish(`spBv1.0/${group}/NCMD/${node}`, Buffer.from(r.raw, 'hex'), {qos: 1});
+    const to = r.node || node;
+    if (r.ncmd) ncmd(to, r.ncmd);
+    if (r.raw !== undefined) client.publish(`spBv1.0/${group}/NCMD/${to}`, Buffer.from(r.raw, 'hex'), {qos: 1});
     if (r.state) state(r.state === 'online', r.fresh);
     if (r.burst) {
-      burst = {...r.burst, sent: 0};
+      burst = {...r.burst, node: to, sent: 0};
       return next();
     }
     if (r.quit) return client.end(false, () => process.exit(0));
     return report({type: 'done'});
   }
   const parts = topic.split('/');
-  if (parts.length !== 4 || parts[3] !== node || parts[2] === 'NCMD') return;
+  if (parts.length !== 4 || (node !== '+' && parts[3] !== node) || parts[2] === 'NCMD') return;
   let p;
   try {
     p = sparkplug.decodePayload(payload);
   } catch (e) {
-    return report({type: parts[2], errors: [`undecodable: ${e.message}`], metrics: {}});
+    return report({type: parts[2], node: parts[3], errors: [`undecodable: ${e.message}`], metrics: {}});
   }
-  const event = check(parts[2], p);
+  const event = {node: parts[3], ...check(seenOf(parts[3]), parts[2], p)};
   report(event);
-  if (burst && event.metrics[burst.name] === burst.from + burst.sent - 1) next();
+  if (burst && burst.node === event.node && event.metrics[burst.name] === burst.from + burst.sent - 1) next();
 });

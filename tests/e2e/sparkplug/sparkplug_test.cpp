@@ -4,6 +4,7 @@
 // codec) that checks bdSeq, seq, aliases, types and timestamps of every
 // message and reports each one decoded.
 #include "tests/e2e/bus/bus_runtime.h"
+#include "tests/e2e/sparkplug/sparkplug_host.h"
 
 namespace {
 
@@ -18,57 +19,29 @@ const char* kSparkplug = "[Sparkplug]\nEnabled=1\nGroupId=plant\nEdgeNodeId=st1\
 class SparkplugBus : public BusRuntime {
 protected:
     void SetUp() override {
-        if (std::string(VD_NODE).empty()) GTEST_SKIP() << "no Node.js with the host's packages (scripts/install-deps.sh)";
+        if (!SparkplugHost::Unavailable().empty()) GTEST_SKIP() << SparkplugHost::Unavailable();
         BusRuntime::SetUp();
-        if (HasFatalFailure() || IsSkipped()) return;
-        std::string error;
-        events_ = vdtest::ConnectClient(vdtest::ClientOn(broker_->port()), {"vdtest/host/event"}, error);
-        ASSERT_EQ(error, "");
     }
     void TearDown() override {
-        if (events_) events_->Publish("vdtest/host/do", "{\"quit\":true}");
-        events_.reset();
+        host_.reset();
         BusRuntime::TearDown();  // the host goes with the broker
     }
 
-    // The host is a Linux program: the broker's side starts it.
     void StartHost() {
         std::string error;
-        ASSERT_TRUE(broker_->StartHelper({"/usr/bin/env", "NODE_PATH=" VD_NODE_MODULES, VD_NODE, VD_SPARKPLUG_HOST,
-                                          std::to_string(broker_->port()), "plant", "st1", "vdhost"},
-                                         dir_ / "host.out", error))
-            << error;
-        ASSERT_FALSE(Event("ready").empty()) << "the host did not start";
+        host_ = std::make_unique<SparkplugHost>();
+        ASSERT_TRUE(host_->Start(*broker_, dir_ / "host.out", "plant", "st1", "vdhost", error)) << error;
     }
-
-    // The next event of `type` after the last one taken whose text holds
-    // `part`, taken; empty when none comes. Every event the host reports
-    // must be free of errors.
     std::string Event(const std::string& type, const std::string& part = "", int wait_ms = kWaitMs) {
-        for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);;) {
-            const std::vector<Received> all = events_->Messages();
-            for (; next_ < all.size(); ++next_) {
-                const std::string& e = all[next_].payload;
-                EXPECT_TRUE(!Has(e, "\"errors\":[\"")) << e;
-                if (Has(e, "\"type\":\"" + type + "\"") && Has(e, part)) return all[next_++].payload;
-            }
-            if (std::chrono::steady_clock::now() > end) return {};
-            events_->WaitForMore(all.size(), 200);
-        }
+        return host_->Event(type, part, wait_ms);
     }
-    // Asks the host, and waits until it has done it.
-    void Do(const std::string& request) {
-        ASSERT_TRUE(events_->Publish("vdtest/host/do", request));
-        ASSERT_FALSE(Event("done").empty()) << request;
-    }
+    void Do(const std::string& request) { ASSERT_TRUE(host_->Do(request)) << request; }
     static std::string Write(const std::string& name, const std::string& type, const std::string& value,
                              bool by_alias = false) {
-        return "{\"ncmd\":[{\"name\":\"" + name + "\",\"type\":\"" + type + "\",\"value\":" + value +
-               (by_alias ? ",\"byAlias\":true" : "") + "}]}";
+        return SparkplugHost::Write(name, type, value, by_alias);
     }
 
-    std::unique_ptr<BusClient> events_;
-    std::size_t next_ = 0;
+    std::unique_ptr<SparkplugHost> host_;
 };
 
 TEST_F(SparkplugBus, AHostAdoptsTheStationFromItsBirthAndFollowsWritesAndCommands) {
@@ -151,8 +124,7 @@ TEST_F(SparkplugBus, ThePrimaryHostsStateGatesTheBirthAndOneOutageGivesOneReconn
     Do("{\"state\":\"offline\"}");
     EXPECT_FALSE(Event("NDEATH", "\"bdSeq\":0").empty());
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    for (const Received& m : events_->Messages())
-        EXPECT_FALSE(Has(m.payload, "\"bdSeq\":2")) << "a second reconnection: " << m.payload;
+    { const std::string e = Event("NDEATH", "", 0); EXPECT_TRUE(e.empty()) << "a second reconnection" << e; }
     Do("{\"state\":\"online\",\"fresh\":true}");
     EXPECT_FALSE(Event("NBIRTH", "\"bdSeq\":1").empty());
 }
