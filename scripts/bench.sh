@@ -32,5 +32,7 @@ if [ $bus = 1 ]; then
   "$out/fleet_bench" --stations 1 --seconds 10 --rounds 500 || status=1
   echo "== plant bus, fleet of ${stations} stations, ${seconds} s sustained"
   "$out/fleet_bench" --stations "$stations" --seconds "$seconds" || status=1
+  echo "== plant bus in Sparkplug B, fleet of ${stations} stations, ${seconds} s sustained"
+  "$out/fleet_bench" --stations "$stations" --seconds "$seconds" --dialect sparkplug || status=1
 fi
 exit $status
