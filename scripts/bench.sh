@@ -3,7 +3,9 @@
 # (trigger latency, start-up, archive read, idle CPU), the archive read
 # bench, the load test and, where the plant bus is built, the fleet bench: one
 # station, then a fleet of stations on one broker (a broadcast against as many
-# bare clients, idle CPU, sustained commands, resident memory).
+# bare clients, idle CPU, sustained commands, resident memory), then the fleet
+# in Sparkplug B (a call's NCMD to its NDATA against a bare client, the NDATA
+# rate under sustained calls).
 #   scripts/bench.sh [seconds] [stations]   (load test and sustained run,
 #                                            default 60; fleet size, default 50)
 set -euo pipefail
