@@ -14,6 +14,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using Refs = std::vector<std::uint32_t>;
+constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
 class DomainTest : public ::testing::Test {
  protected:
   // `file` holding one table `name` of `size`-byte records (cut or padded
@@ -50,7 +53,7 @@ class DomainTest : public ::testing::Test {
     archive(domain + "/ct/global.ct", "GLOBAL", 8, records);
   }
 
-  int resolve(std::vector<std::uint32_t> ids, char* domain) {
+  int resolve(Refs ids, char* domain) {
     refs_.assign(ids.size(), 0);
     return ct_resolve_globals(refs_.data(), static_cast<int>(ids.size()), ids.data(), base().c_str(), domain);
   }
@@ -58,27 +61,22 @@ class DomainTest : public ::testing::Test {
   std::string base() const { return dir_.string(); }
   vdtest::ScratchDir scratch_{"ct_domain_"};
   const fs::path dir_ = scratch_.Dir();
-  std::vector<std::uint32_t> refs_;
+  Refs refs_;
 };
 
+// Found in both: the domain's own; 9 from the parent named with leading
+// blanks; the first record of an identifier counts, one record per request.
 TEST_F(DomainTest, DomainIsSearchedBeforeItsParent) {
   domains({{"other", "x"}, {"LINE1", "  plant"}, {"line1", "elsewhere"}, {"plant", ""}});
   globals("line1", {{5, 0x00000011}, {7, 0x00000012}, {7, 0x00000099}});
   globals("plant", {{5, 0x00000021}, {9, 0x00000022}});
   char domain[32] = "Line1";
   EXPECT_EQ(resolve({5, 9, 7, 4}, domain), 3);
-  EXPECT_EQ(refs_[0], 0x11u);  // found in both: the domain's own
-  EXPECT_EQ(refs_[1], 0x22u);  // from the parent (first matching record, leading blanks skipped)
-  EXPECT_EQ(refs_[2], 0x12u);  // the first record of an identifier counts
-  EXPECT_EQ(refs_[3], 0xFFFFFFFFu);
+  EXPECT_EQ(refs_, (Refs{0x11, 0x22, 0x12, kNone}));
   EXPECT_STREQ(domain, "line1");  // lower-cased in place
-
-  // The same identifier asked twice takes one record each.
   char again[32] = "LINE1";
   EXPECT_EQ(resolve({7, 7, 7}, again), 2);
-  EXPECT_EQ(refs_[0], 0x12u);
-  EXPECT_EQ(refs_[1], 0x99u);
-  EXPECT_EQ(refs_[2], 0xFFFFFFFFu);
+  EXPECT_EQ(refs_, (Refs{0x12, 0x99, kNone}));
 }
 
 TEST_F(DomainTest, WalkStopsAtABlankParentAndACycleOfParentsEnds) {
@@ -87,7 +85,7 @@ TEST_F(DomainTest, WalkStopsAtABlankParentAndACycleOfParentsEnds) {
   globals("plant", {{9, 0x22}});
   char line1[32] = "line1";
   EXPECT_EQ(resolve({5, 9}, line1), 1);
-  EXPECT_EQ(refs_[1], 0xFFFFFFFFu);
+  EXPECT_EQ(refs_, (Refs{0x11, kNone}));
 
   domains({{"a", "b"}, {"b", "C"}, {"c", "A"}, {"self", "self"}});
   globals("a", {{1, 0x101}});
@@ -96,37 +94,28 @@ TEST_F(DomainTest, WalkStopsAtABlankParentAndACycleOfParentsEnds) {
   globals("self", {});
   char domain[32] = "a";
   EXPECT_EQ(resolve({3, 2, 1, 404}, domain), 3);
-  EXPECT_EQ(refs_[0], 0x103u);
-  EXPECT_EQ(refs_[3], 0xFFFFFFFFu);
+  EXPECT_EQ(refs_, (Refs{0x103, 0x102, 0x101, kNone}));
   char self[32] = "SELF";
   EXPECT_EQ(resolve({1}, self), 0);
 }
 
-TEST_F(DomainTest, MissingOrMalformedArchivesGiveMinusOne) {
+TEST_F(DomainTest, MissingOrMalformedArchives) {
   char domain[32] = "line1";
   EXPECT_EQ(resolve({5}, domain), -1);  // no domain.ct
-  domains({{"line1", ""}}, 40);
-  globals("line1", {{5, 0x11}});
-  EXPECT_EQ(resolve({5}, domain), -1);  // wrong domain record size
-}
-
-TEST_F(DomainTest, DomainWithoutGlobalTableAddsNothingAndTheWalkGoesOn) {
   // The first domain's global.ct is missing: its parent still answers.
   domains({{"line1", "plant"}, {"plant", "site"}});
   globals("plant", {{6, 0x26}});
-  char domain[32] = "line1";
   EXPECT_EQ(resolve({5, 6}, domain), 1);
-  EXPECT_EQ(refs_[0], 0xFFFFFFFFu);
-  EXPECT_EQ(refs_[1], 0x26u);
+  EXPECT_EQ(refs_, (Refs{kNone, 0x26}));
   // The parent's missing global.ct does not take back what was found.
   globals("line1", {{5, 0x15}});
   EXPECT_EQ(resolve({7, 5}, domain), 1);
-  EXPECT_EQ(refs_[1], 0x15u);
+  EXPECT_EQ(refs_, (Refs{kNone, 0x15}));
   // A domain name too long for the path resolves nothing.
   std::string longname(140, 'd');
-  std::vector<char> buffer(longname.begin(), longname.end());
-  buffer.push_back('\0');
-  EXPECT_EQ(resolve({5}, buffer.data()), 0);
+  EXPECT_EQ(resolve({5}, longname.data()), 0);
+  domains({{"line1", ""}}, 40);
+  EXPECT_EQ(resolve({5}, domain), -1);  // wrong domain record size
 }
 
 }  // namespace

@@ -28,15 +28,11 @@ TEST_F(Language, CurrentLanguageFromTheFirstLine) {
     EXPECT_STREQ(lang_current(), "J");
 }
 
-TEST_F(Language, CodePageSettingsFromTheEnvironment) {
+TEST_F(Language, CodePageSettingsFromTheEnvironmentAndCaseConversion) {
     EXPECT_EQ(codepage_init(), -1);
     EXPECT_FALSE(codepage_settings().taken);
-    // $VDCODEPAGE: double-byte, font.
-    const struct {
-        const char* value;
-        bool dbcs;
-        const char* font;
-    } cases[] = {{"949", true, "Helv"}, {"932", true, "MINCHO"}, {"950x", true, "Helv"}, {"abc", false, "Helv"}};
+    // $VDCODEPAGE, double-byte, font.
+    const struct { const char* value; bool dbcs; const char* font; } cases[] = {{"949", true, "Helv"}, {"932", true, "MINCHO"}, {"950x", true, "Helv"}, {"abc", false, "Helv"}};
     for (const auto& c : cases) {
         codepage_reset();
         env_set("VDCODEPAGE", c.value);
@@ -48,9 +44,8 @@ TEST_F(Language, CodePageSettingsFromTheEnvironment) {
     env_set("VDCODEPAGE", "932");
     EXPECT_EQ(codepage_init(), 0);
     EXPECT_STREQ(codepage_settings().font_name, "Helv");
-}
 
-TEST_F(Language, CaseConversionWithoutDoubleByteHandling) {
+    // Without double-byte handling only ASCII letters change case.
     char text[] = "Mixed Case_1 \xE9";
     EXPECT_STREQ(text_upper(text), "MIXED CASE_1 \xE9");
     EXPECT_STREQ(text_lower(text), "mixed case_1 \xE9");
