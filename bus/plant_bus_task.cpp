@@ -252,15 +252,14 @@ void PlantBusTask::AnnounceRefusal(const std::string& topic, const std::string& 
     if (std::optional<Outgoing> refusal = dialect_->EncodeRefusal(topic, reason, request)) Send(*refusal);
 }
 
-std::string PlantBusTask::SendAnswer(const ReplyTo& reply, const std::optional<Outgoing>& answer,
-                                     const CommandAnswer& of) {
-    if (!answer) return {};
-    if (session_ == nullptr) return answer->payload;
+void PlantBusTask::SendAnswer(const ReplyTo& reply, const std::optional<Outgoing>& answer,
+                              const CommandAnswer& of) {
+    if (!answer || session_ == nullptr) return;
     std::string refusal;
-    if (Send(*answer, &refusal)) return answer->payload;
+    if (Send(*answer, &refusal)) return;
     // While the broker is away the client keeps QoS 1 and 2 messages for the
     // reconnection (and says "not connected"): the answer goes out then.
-    if (!session_->Connected()) return answer->payload;
+    if (!session_->Connected()) return;
     // The caller is not left waiting: a short answer says why.
     CommandAnswer refused;
     refused.row = of.row;
@@ -272,25 +271,28 @@ std::string PlantBusTask::SendAnswer(const ReplyTo& reply, const std::optional<O
     Report(answer->topic, refused.reason);
     AnnounceRefusal(answer->topic, refused.reason, nullptr);
     const std::optional<Outgoing> short_answer = dialect_->EncodeAnswer(refused, reply);
-    if (!short_answer) return {};
+    if (!short_answer) return;
     refusal.clear();
     if (!Send(*short_answer, &refusal))
         Report(answer->topic, "the refused answer could not be sent either: " + refusal);
-    return short_answer->payload;
 }
 
 void PlantBusTask::Answer(const ReplyTo& reply, const std::string& key, std::chrono::milliseconds window,
                           const CommandAnswer& answer) {
-    // Sent before the key is closed: a copy arriving meanwhile finds it open
-    // and is answered by this very answer (it has the same destination).
-    std::string sent;
-    {
-        std::lock_guard<std::mutex> lock(publish_mutex_);
-        sent = SendAnswer(reply, dialect_->EncodeAnswer(answer, reply), answer);
+    // The key is closed with the answer before the answer is sent: a copy
+    // taken before that finds it open and is answered by this very answer
+    // (it has the same destination), one taken after gets the stored answer
+    // (sent after this one: the publication lock is held). Closed after the
+    // send, a copy arriving in between would get no answer at all. Should
+    // the send fail, a copy's resend fails the same way and is answered
+    // with the short refusal too.
+    std::lock_guard<std::mutex> lock(publish_mutex_);
+    const std::optional<Outgoing> out = dialect_->EncodeAnswer(answer, reply);
+    if (!key.empty()) {
+        std::lock_guard<std::mutex> commands(commands_mutex_);  // always taken last
+        ledger_.Finish(key, out ? out->payload : std::string(), Clock::now(), window);
     }
-    if (key.empty()) return;
-    std::lock_guard<std::mutex> lock(commands_mutex_);
-    ledger_.Finish(key, std::move(sent), Clock::now(), window);
+    SendAnswer(reply, out, answer);
 }
 
 // ---- network thread: messages -----------------------------------------------------

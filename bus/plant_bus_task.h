@@ -90,10 +90,9 @@ private:
     // per topic and reason, else counted (RefusalLog).
     void Report(const std::string& topic, const std::string& reason);
     // Publishes an answer; one the client cannot send is replaced by a
-    // short refused answer naming why. What was sent. Under publish_mutex_.
-    std::string SendAnswer(const ReplyTo& reply, const std::optional<Outgoing>& answer, const CommandAnswer& of);
-    // SendAnswer of the encoded answer, then the answer kept in the ledger
-    // under `key`.
+    // short refused answer naming why. Under publish_mutex_.
+    void SendAnswer(const ReplyTo& reply, const std::optional<Outgoing>& answer, const CommandAnswer& of);
+    // The encoded answer kept in the ledger under `key`, then sent.
     void Answer(const ReplyTo& reply, const std::string& key, std::chrono::milliseconds window,
                 const CommandAnswer& answer);
     // Summaries of the counted refusals that are due (all at a stop).
