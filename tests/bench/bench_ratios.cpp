@@ -5,9 +5,9 @@
 //     task in between: the limit). Both are set up once and take turns
 //     round by round, so a noisy stretch of a shared machine lands on both
 //     alike; three such passes, each with its own ratio, tell whether the
-//     figure repeats within 10%. Target: median <= 1.4x the bare one.
-//     --compare PATH times a second vdwinut (an older build) in the same
-//     turns;
+//     figure repeats within 10%; beside it the CPU each answering process
+//     spends a round. Target: median <= 1.4x the bare one. --compare PATH
+//     times a second vdwinut (an older build) in the same turns;
 //  2. start-up to "RUN" with 10,000 rows against start-up with none, in
 //     turn, both without the fixed 100 ms pause after "START"; target: the
 //     rows cost <= 20 ms;
@@ -72,6 +72,14 @@ struct Side {
     bool echo = false;
     std::vector<double> pass, all;  // samples of the current pass, of every pass
     bool failed = false;
+    int pid = 0;
+    long long cpu_ns = 0;  // CPU of the answering process over the passes
+
+    int FindPid(const char* task) const {
+        for (const auto& t : rt.db->Tasks())
+            if (t.name == task) return t.pid;
+        return 0;
+    }
 
     // The echo process of `self` on a runtime of two tags.
     bool StartEcho(const std::string& self) {
@@ -84,13 +92,13 @@ struct Side {
         trigger = 0, done = 1;
         return vdtest::WaitUntil([&] { return rt.db->FindTask("ECHO") >= 0; }, 10000, {},
                                  std::chrono::milliseconds(1)) &&
-               Observe();
+               (pid = FindPid("ECHO")) > 0 && Observe();
     }
 
     // A vdwinut `program` on a runtime of one row.
     bool StartTask(const std::string& program, const std::string& tag) {
         trigger = TriggerTag(0), done = DoneTag(0);
-        return rt.Create(tag, 1) && rt.Launch(program, 20000) && Observe();
+        return rt.Create(tag, 1) && rt.Launch(program, 20000) && (pid = FindPid("VDWINUT")) > 0 && Observe();
     }
 
     bool Observe() {
@@ -124,13 +132,14 @@ struct Side {
 // a noisy stretch of the machine lands on all of them alike. `rounds` per
 // side and pass, after 20 to warm up. False when a side timed out.
 bool Alternate(std::vector<Side*>& sides, int rounds, bool warm_up, int& counter) {
-    for (Side* s : sides) s->pass.clear();
+    for (Side* s : sides) s->pass.clear(), s->cpu_ns -= warm_up ? 0 : CpuNs(s->pid);
     const int total = warm_up ? 20 : rounds;
     for (int i = 0; i < total; ++i, ++counter)
         for (std::size_t k = 0; k < sides.size(); ++k) {
             Side* s = sides[(k + static_cast<std::size_t>(counter)) % sides.size()];
             if (!s->Round(static_cast<std::int16_t>(1 + counter % 100), !warm_up)) return false;
         }
+    for (Side* s : sides) s->cpu_ns += warm_up ? 0 : CpuNs(s->pid);
     return true;
 }
 
@@ -288,7 +297,8 @@ int main(int argc, char** argv) {
         const Latency b = Summarise(bare.all);
         for (Side* s : sides) {
             const Latency l = Summarise(s->all);
-            std::printf("   %-38s %8.1f / %8.1f us   %5.2f x\n", s->name.c_str(), l.median, l.p99, l.median / b.median);
+            std::printf("   %-38s %8.1f / %8.1f us   %5.2f x   CPU %5.1f us a round\n", s->name.c_str(), l.median,
+                        l.p99, l.median / b.median, static_cast<double>(s->cpu_ns) / 1000.0 / l.samples);
         }
         const double ratio = Summarise(task.all).median / b.median;
         const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
