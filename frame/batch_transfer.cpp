@@ -18,11 +18,26 @@ bool Included(const TagObject* tag) {
     return tag != nullptr && tag->Type() >= kTagInt16 && tag->Type() <= kTagInt32;
 }
 
-// The reference array and the packed value buffer of one batch.
+// The reference array and the packed value buffer of one batch, with the
+// included tags in order: on the stack up to kInlineTags tags (a tag
+// object's own transfers and the handlers' small batches allocate nothing),
+// on the heap beyond.
+constexpr std::size_t kInlineTags = 8;
+
 struct Batch {
-    std::vector<TagRef> refs;
-    std::vector<std::uint8_t> values;
-    std::vector<TagObject*> tags;  // the included tags, in order
+    Batch() = default;
+    Batch(const Batch&) = delete;  // the pointers may name its own arrays
+    Batch& operator=(const Batch&) = delete;
+    TagRef* refs = inline_refs;
+    TagObject** tags = inline_tags;
+    std::uint8_t* values = inline_values;
+    std::int32_t count = 0;  // included tags
+    TagRef inline_refs[kInlineTags];
+    TagObject* inline_tags[kInlineTags];
+    std::uint8_t inline_values[kInlineTags * kPackedTextSlot];
+    std::vector<TagRef> heap_refs;
+    std::vector<TagObject*> heap_tags;
+    std::vector<std::uint8_t> heap_values;
 };
 
 // The slot of one included tag (PackedSlotSize(type) bytes): a number is
@@ -52,35 +67,40 @@ void UnpackSlot(TagObject& tag, const std::uint8_t* slot) {
     tag.Assign(rec);
 }
 
-// Allocates room for every tag of the batch and packs the included ones.
+// Makes room for every tag of the batch and packs the included ones.
 // False when memory runs out.
 bool Pack(TagObject* const* tags, std::int32_t count, Batch& batch) {
-    try {
-        const std::size_t n = static_cast<std::size_t>(count);
-        batch.refs.reserve(n);
-        batch.tags.reserve(n);
-        batch.values.reserve(n * kPackedTextSlot);
-    } catch (const std::exception&) {
-        return false;
+    const std::size_t n = static_cast<std::size_t>(count);
+    if (n > kInlineTags) {
+        try {
+            batch.heap_refs.resize(n);
+            batch.heap_tags.resize(n);
+            batch.heap_values.resize(n * kPackedTextSlot);
+        } catch (const std::exception&) {
+            return false;
+        }
+        batch.refs = batch.heap_refs.data();
+        batch.tags = batch.heap_tags.data();
+        batch.values = batch.heap_values.data();
     }
+    std::uint8_t* slot = batch.values;
     for (std::int32_t k = 0; k < count; ++k) {
         TagObject* tag = tags[k];
         if (!Included(tag)) continue;
-        std::uint8_t slot[kPackedTextSlot] = {};
         PackSlot(*tag, slot);
-        batch.refs.push_back(tag->Ref());
-        batch.tags.push_back(tag);
-        batch.values.insert(batch.values.end(), slot, slot + PackedSlotSize(tag->Type()));
+        slot += PackedSlotSize(tag->Type());
+        batch.refs[batch.count] = tag->Ref();
+        batch.tags[batch.count++] = tag;
     }
     return true;
 }
 
 // Hands each included tag its slot of a buffer the kernel filled.
 void Unpack(const Batch& batch) {
-    const std::uint8_t* slot = batch.values.data();
-    for (TagObject* tag : batch.tags) {
-        UnpackSlot(*tag, slot);
-        slot += PackedSlotSize(tag->Type());
+    const std::uint8_t* slot = batch.values;
+    for (std::int32_t k = 0; k < batch.count; ++k) {
+        UnpackSlot(*batch.tags[k], slot);
+        slot += PackedSlotSize(batch.tags[k]->Type());
     }
 }
 
@@ -98,12 +118,10 @@ std::int32_t WriteBatch(TagObject* const* tags, std::int32_t count, KernelWriteF
     if (tags == nullptr || count < 1) return 0;
     Batch batch;
     if (!Pack(tags, count, batch)) return kOutOfMemory;
-    if (batch.tags.empty()) return 0;
+    if (batch.count == 0) return 0;
     AcquireKernelAccess(primary);
     std::int32_t code = 0;
-    const TaskId task = CurrentTaskId();
-    std::int32_t rc = write(task, batch.refs.data(), static_cast<std::int32_t>(batch.refs.size()),
-                            batch.values.data());
+    const std::int32_t rc = write(CurrentTaskId(), batch.refs, batch.count, batch.values);
     if (rc != 0) {
         code = FailureCode(rc);
         if (code != kOutOfMemory) StatusMessage(kLevelError, "VDERROR", code);
@@ -121,10 +139,8 @@ std::int32_t BatchRead(TagObject* const* tags, std::int32_t count) {
     Batch batch;
     if (!Pack(tags, count, batch)) {
         code = kOutOfMemory;
-    } else if (!batch.tags.empty()) {
-        const TaskId task = CurrentTaskId();
-        std::int32_t rc = kernel_read(task, batch.refs.data(), static_cast<std::int32_t>(batch.refs.size()),
-                                      batch.values.data());
+    } else if (batch.count > 0) {
+        const std::int32_t rc = kernel_read(CurrentTaskId(), batch.refs, batch.count, batch.values);
         if (rc != 0)
             code = FailureCode(rc);
         else

@@ -56,23 +56,22 @@ int UpdateSecondIdSemaphore() {
     return 0;
 }
 
+// Only the thread that holds an id sets its owner field away from itself or
+// touches its depth, so a thread that reads itself as the owner may nest
+// and unnest without the guard (the batch transfers inside the run step).
 void AcquireKernelAccess(int primary) {
     KernelAccessState& s = kernel_access_state();
     const std::uint32_t self = win::GetCurrentThreadId();
-    TakeGuard(s);
-    if (task_state().second_task_id == task_state().task_id) primary = 1;
-    win::HANDLE chosen = primary != 0 ? s.id_semaphore : s.second_id_semaphore;
     if (s.id_owner == self) {
         ++s.id_depth;
-        GiveGuard(s);
         return;
     }
     if (s.second_id_owner == self) {
         ++s.second_id_depth;
-        GiveGuard(s);
         return;
     }
-    GiveGuard(s);
+    if (task_state().second_task_id == task_state().task_id) primary = 1;
+    win::HANDLE chosen = primary != 0 ? s.id_semaphore : s.second_id_semaphore;
     if (chosen == nullptr) return;
     win::WaitForSingleObject(chosen, win::INFINITE);
     TakeGuard(s);
@@ -89,6 +88,14 @@ void AcquireKernelAccess(int primary) {
 void ReleaseKernelAccess() {
     KernelAccessState& s = kernel_access_state();
     const std::uint32_t self = win::GetCurrentThreadId();
+    if (s.id_owner == self && s.id_depth > 1) {
+        --s.id_depth;
+        return;
+    }
+    if (s.second_id_owner == self && s.second_id_depth > 1) {
+        --s.second_id_depth;
+        return;
+    }
     TakeGuard(s);
     if (s.id_owner == self) {
         if (s.id_depth > 0) --s.id_depth;

@@ -3,11 +3,13 @@
 // lets the holder take it again in nested calls, and tells any code which
 // id the calling thread holds.
 //
-// Built from three count-1-of-1 semaphores: `access_guard` protects the
-// owner and depth fields, `id_semaphore` and `second_id_semaphore` are held
-// by the thread that uses the task id or the second task id. Until the
-// semaphores exist (LoadSettings creates them) the lock holds nothing and
-// every caller runs unlocked.
+// Built from three count-1-of-1 semaphores: `id_semaphore` and
+// `second_id_semaphore` are held by the thread that uses the task id or the
+// second task id, `access_guard` while an id's owner and depth change hands
+// (first acquire, last release); a nested acquire or release touches only
+// the holder's own depth, no semaphore. Until the semaphores exist
+// (LoadSettings creates them) the lock holds nothing and every caller runs
+// unlocked.
 #pragma once
 
 #include <atomic>
