@@ -242,11 +242,25 @@ struct Database::Impl {
         if (Armed(task, i)) s.armed_unseen += unseen ? 1u : std::uint32_t(-1);
     }
 
-    void SetArmed(int task, std::uint32_t i, bool on) {
-        std::uint8_t& a = Armed(task, i);
-        if ((a != 0) == on) return;
-        a = on ? 1 : 0;
-        if (Listed(task, i) != 0) Slot(task).armed_unseen += on ? 1u : std::uint32_t(-1);
+    // Arms (or disarms) the tags of known references, keeping the count.
+    void SetArmed(int task, const TagRef* refs, std::int32_t count, bool on) {
+        std::uint8_t* armed_row = &Armed(task, 0);
+        const std::uint16_t* listed_row = &Listed(task, 0);
+        std::uint32_t flipped = 0;
+        for (std::int32_t k = 0; k < count; ++k) {
+            const std::uint32_t i = TagRefIndex(refs[k]);
+            flipped += ((armed_row[i] != 0) != on) & (listed_row[i] != 0);
+            armed_row[i] = on ? 1 : 0;
+        }
+        Slot(task).armed_unseen += on ? flipped : 0u - flipped;
+    }
+
+    // Whether every reference of refs[from .. count) names a tag.
+    bool Known(const TagRef* refs, std::int32_t from, std::int32_t count) const {
+        const std::uint32_t tag_count = hdr->tag_count;
+        bool unknown = false;
+        for (std::int32_t k = from; k < count; ++k) unknown |= TagRefIndex(refs[k]) >= tag_count;
+        return !unknown;
     }
 
     // Makes the change list of a task from the counters (a new task, or
@@ -792,12 +806,8 @@ std::int32_t Database::NextChanged(TaskId task, const TagRef* refs, std::int32_t
     if (count < 0 || index == nullptr || value == nullptr || (count > 0 && refs == nullptr) || *index < 0)
         return Fail(task, kKernelErrInvalidArg);
     const std::uint32_t tag_count = m.hdr->tag_count;
-    if (m.Slot(task).unseen == 0) {
-        // Nothing to report: only the references are checked.
-        bool unknown = false;
-        for (std::int32_t pos = *index; pos < count; ++pos) unknown |= TagRefIndex(refs[pos]) >= tag_count;
-        return Fail(task, unknown ? kKernelErrUnknownTag : kKernelErrNoChange);
-    }
+    if (m.Slot(task).unseen == 0)  // nothing to report: only the references are checked
+        return Fail(task, m.Known(refs, *index, count) ? kKernelErrNoChange : kKernelErrUnknownTag);
     // The first reference from *index on whose tag is on the task's change
     // list; a tag's slot is read only for the one reported.
     const std::uint16_t* listed = &m.Listed(task, 0);
@@ -847,9 +857,8 @@ std::int32_t Database::ArmWait(TaskId task, const TagRef* refs, std::int32_t cou
     if (!ValidTask(task)) return Fail(task, kKernelErrNotAttached);
     if (count < 0 || (count > 0 && refs == nullptr)) return Fail(task, kKernelErrInvalidArg);
     if (m.Slot(task).stop_requested) return kKernelStopRequested;
-    for (std::int32_t k = 0; k < count; ++k)
-        if (TagRefIndex(refs[k]) >= m.hdr->tag_count) return Fail(task, kKernelErrUnknownTag);
-    for (std::int32_t k = 0; k < count; ++k) m.SetArmed(task, TagRefIndex(refs[k]), true);
+    if (!m.Known(refs, 0, count)) return Fail(task, kKernelErrUnknownTag);
+    m.SetArmed(task, refs, count, true);
     return 0;
 }
 
@@ -858,9 +867,8 @@ std::int32_t Database::DisarmWait(TaskId task, const TagRef* refs, std::int32_t 
     Impl& m = *impl_;
     if (!ValidTask(task)) return Fail(task, kKernelErrNotAttached);
     if (count < 0 || (count > 0 && refs == nullptr)) return Fail(task, kKernelErrInvalidArg);
-    for (std::int32_t k = 0; k < count; ++k)
-        if (TagRefIndex(refs[k]) >= m.hdr->tag_count) return Fail(task, kKernelErrUnknownTag);
-    for (std::int32_t k = 0; k < count; ++k) m.SetArmed(task, TagRefIndex(refs[k]), false);
+    if (!m.Known(refs, 0, count)) return Fail(task, kKernelErrUnknownTag);
+    m.SetArmed(task, refs, count, false);
     return 0;
 }
 
