@@ -24,6 +24,17 @@ int main(int argc, char** argv) {
     if (!rt.Create("load", kRows) || !rt.Launch(vdwinut, 30000)) return 1;
     const int pid = rt.Pid();
     sim::Database& db = *rt.db;
+    // The load starts once the task first waits for its triggers, after the
+    // pause of its start-up, which is no latency under load.
+    auto task_waits = [&] {
+        for (const auto& t : db.Tasks())
+            if (t.name == "VDWINUT") return t.waiting;
+        return false;
+    };
+    if (!vdtest::WaitUntil(task_waits, 5000, [&] { return rt.process.Ended(); }, std::chrono::microseconds(200))) {
+        std::fprintf(stderr, "the task did not wait for its triggers\n");
+        return 1;
+    }
     TaskId me = db.AttachObserver("LOAD");
     std::vector<TagRef> done_refs(kRows);
     for (int r = 0; r < kRows; ++r) done_refs[r] = DoneTag(r);
