@@ -4,9 +4,9 @@
 // Shared memory, in order: header (with the task slots), the platform's lock
 // area, the tag slots, the per-task "seen" change counters, the per-task
 // armed flags, the per-task change lists (see Impl::Mark), and the data area
-// holding texts and blocks. Every structure
-// uses fixed-size fields at naturally aligned offsets, so 32- and 64-bit
-// builds of one platform share a file.
+// holding texts and blocks. Every structure uses fixed-size fields at
+// naturally aligned offsets, so 32- and 64-bit builds of one platform share
+// a file.
 //
 // Sections, in order: the shared layout (TagSlot, TaskSlot, Header,
 // Geometry) and the process-local state (Impl, Guard); creating and
@@ -222,7 +222,8 @@ struct Database::Impl {
     // listed). Each tag is listed at most once, so a list never outgrows its
     // row. `armed_unseen` counts the listed tags that are armed, so whether
     // a wait has something to report is known without a scan. Every change
-    // of a tag's counter, a seen counter or an armed flag calls Mark.
+    // of a tag's counter or a seen counter calls Mark; arming goes through
+    // SetArmed.
     void Mark(int task, std::uint32_t i) {
         TaskSlot& s = Slot(task);
         std::uint16_t& at = Listed(task, i);
@@ -263,9 +264,8 @@ struct Database::Impl {
         return !unknown;
     }
 
-    // Makes the change list of a task from the counters (a new task, or
-    // after a process died holding the lock, perhaps in the middle of an
-    // update).
+    // Makes the change list of a task from the counters, after a process
+    // died holding the lock (perhaps in the middle of an update).
     void RebuildList(int task) {
         TaskSlot& s = Slot(task);
         std::memset(&Listed(task, 0), 0, std::size_t(cap()) * 2);
