@@ -3,9 +3,10 @@
 //
 // Shared memory, in order: header (with the task slots), the platform's lock
 // area, the tag slots, the per-task "seen" change counters, the per-task
-// armed flags, and the data area holding texts and blocks. Every structure
-// uses fixed-size fields at naturally aligned offsets, so 32- and 64-bit
-// builds of one platform share a file.
+// armed flags, the per-task change lists (see Impl::Mark), and the data area
+// holding texts and blocks. Every structure uses fixed-size fields at
+// naturally aligned offsets, so 32- and 64-bit builds of one platform share
+// a file.
 //
 // Sections, in order: the shared layout (TagSlot, TaskSlot, Header,
 // Geometry) and the process-local state (Impl, Guard); creating and
@@ -30,11 +31,13 @@ namespace sim {
 namespace {
 
 constexpr char kMagic[8] = {'V', 'D', 'R', 'T', 'D', 'B', '1', '\0'};
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersion = 2;
 constexpr int kMaxTasks = kKernelMaxTasks;
 // Room for the status and message tags that attaching tasks add.
 constexpr std::uint32_t kSpareTags = 2 * kMaxTasks + 16;
 constexpr std::uint32_t kMaxTags = 0xFFFF;  // index 0xFFFF names no tag
+// A change list holds tag indexes and positions + 1 in 16 bits.
+static_assert(kMaxTags <= 0xFFFF);
 constexpr std::uint32_t kTextSlot = kKernelTextCapacity + 1u;
 constexpr std::uint8_t kNoNumber[8] = {};
 
@@ -70,6 +73,8 @@ struct TaskSlot {
     std::uint32_t steps;
     std::uint32_t status_tag;
     std::uint32_t message_tag;
+    std::uint32_t unseen;        // entries of the task's change list
+    std::uint32_t armed_unseen;  // of those, tags armed for its wait
     char name[32];
     char title[80];
     char app_name[32];
@@ -97,6 +102,8 @@ struct Header {
     std::uint64_t tags_offset;
     std::uint64_t seen_offset;
     std::uint64_t armed_offset;
+    std::uint64_t list_offset;
+    std::uint64_t listed_offset;
     std::uint64_t data_offset;
     std::uint64_t data_size;
     std::uint64_t data_used;
@@ -109,7 +116,7 @@ static_assert(sizeof(Header) % 8 == 0);
 constexpr std::uint64_t Round(std::uint64_t v, std::uint64_t to) { return (v + to - 1) / to * to; }
 
 struct Geometry {
-    std::uint64_t sync, tags, seen, armed, data, size;
+    std::uint64_t sync, tags, seen, armed, list, listed, data, size;
 };
 
 Geometry Compute(std::uint32_t capacity, std::uint64_t data_size) {
@@ -118,7 +125,9 @@ Geometry Compute(std::uint32_t capacity, std::uint64_t data_size) {
     g.tags = g.sync + kSyncAreaSize;
     g.seen = g.tags + std::uint64_t{capacity} * sizeof(TagSlot);
     g.armed = g.seen + std::uint64_t{kMaxTasks} * capacity * 4;
-    g.data = Round(g.armed + std::uint64_t{kMaxTasks} * capacity, 64);
+    g.list = Round(g.armed + std::uint64_t{kMaxTasks} * capacity, 8);
+    g.listed = g.list + std::uint64_t{kMaxTasks} * capacity * 2;
+    g.data = Round(g.listed + std::uint64_t{kMaxTasks} * capacity * 2, 64);
     g.size = g.data + data_size;
     return g;
 }
@@ -152,6 +161,8 @@ struct Database::Impl {
     TagSlot* tags = nullptr;
     std::uint32_t* seen = nullptr;
     std::uint8_t* armed = nullptr;
+    std::uint16_t* list = nullptr;
+    std::uint16_t* listed = nullptr;
     Backend* backend = nullptr;
 
     std::atomic<std::thread::id> owner{};
@@ -162,6 +173,8 @@ struct Database::Impl {
     std::uint32_t cap() const { return hdr->tag_capacity; }
     std::uint32_t& Seen(int task, std::uint32_t i) { return seen[std::size_t(task) * cap() + i]; }
     std::uint8_t& Armed(int task, std::uint32_t i) { return armed[std::size_t(task) * cap() + i]; }
+    std::uint16_t* List(int task) { return list + std::size_t(task) * cap(); }
+    std::uint16_t& Listed(int task, std::uint32_t i) { return listed[std::size_t(task) * cap() + i]; }
     TaskSlot& Slot(int task) { return hdr->tasks[task]; }
     std::uint8_t* Data(const TagSlot& t) { return base + t.data_offset; }
 
@@ -195,10 +208,69 @@ struct Database::Impl {
         if (writer >= 0 && writer < kMaxTasks) Seen(writer, index) = t.changes;
         for (int task = 0; task < kMaxTasks; ++task) {
             TaskSlot& s = Slot(task);
-            if (!s.in_use || task == writer || !Armed(task, index)) continue;
+            if (!s.in_use) continue;
+            Mark(task, index);
+            if (task == writer || !Armed(task, index)) continue;
             s.wake_pending = 1;
             if (s.waiting) backend->Notify(task);
         }
+    }
+
+    // The change list of a task holds exactly the tags with a change it has
+    // not seen (changes != seen), in no particular order: List(task) the
+    // first `unseen` entries, Listed(task, i) a tag's position + 1 (0: not
+    // listed). Each tag is listed at most once, so a list never outgrows its
+    // row. `armed_unseen` counts the listed tags that are armed, so whether
+    // a wait has something to report is known without a scan. Every change
+    // of a tag's counter or a seen counter calls Mark; arming goes through
+    // SetArmed.
+    void Mark(int task, std::uint32_t i) {
+        TaskSlot& s = Slot(task);
+        std::uint16_t& at = Listed(task, i);
+        const bool unseen = tags[i].changes != Seen(task, i);
+        if (unseen == (at != 0)) return;
+        std::uint16_t* list_row = List(task);
+        if (unseen) {
+            list_row[s.unseen] = static_cast<std::uint16_t>(i);
+            at = static_cast<std::uint16_t>(++s.unseen);
+        } else {
+            const std::uint16_t last = list_row[--s.unseen];
+            const std::uint16_t pos = at;
+            list_row[pos - 1] = last;
+            Listed(task, last) = pos;
+            Listed(task, i) = 0;
+        }
+        if (Armed(task, i)) s.armed_unseen += unseen ? 1u : std::uint32_t(-1);
+    }
+
+    // Arms (or disarms) the tags of known references, keeping the count.
+    void SetArmed(int task, const TagRef* refs, std::int32_t count, bool on) {
+        std::uint8_t* armed_row = &Armed(task, 0);
+        const std::uint16_t* listed_row = &Listed(task, 0);
+        std::uint32_t flipped = 0;
+        for (std::int32_t k = 0; k < count; ++k) {
+            const std::uint32_t i = TagRefIndex(refs[k]);
+            flipped += ((armed_row[i] != 0) != on) & (listed_row[i] != 0);
+            armed_row[i] = on ? 1 : 0;
+        }
+        Slot(task).armed_unseen += on ? flipped : 0u - flipped;
+    }
+
+    // Whether every reference of refs[from .. count) names a tag.
+    bool Known(const TagRef* refs, std::int32_t from, std::int32_t count) const {
+        const std::uint32_t tag_count = hdr->tag_count;
+        bool unknown = false;
+        for (std::int32_t k = from; k < count; ++k) unknown |= TagRefIndex(refs[k]) >= tag_count;
+        return !unknown;
+    }
+
+    // Makes the change list of a task from the counters, after a process
+    // died holding the lock (perhaps in the middle of an update).
+    void RebuildList(int task) {
+        TaskSlot& s = Slot(task);
+        std::memset(&Listed(task, 0), 0, std::size_t(cap()) * 2);
+        s.unseen = s.armed_unseen = 0;
+        for (std::uint32_t i = 0; i < hdr->tag_count; ++i) Mark(task, i);
     }
 
     // The numeric part of a value in the tag's storage form.
@@ -248,7 +320,9 @@ struct Database::Impl {
         ++hdr->lock_recoveries;
         for (int task = 0; task < kMaxTasks; ++task) {
             TaskSlot& s = Slot(task);
-            if (!s.in_use || !s.waiting) continue;
+            if (!s.in_use) continue;
+            RebuildList(task);
+            if (!s.waiting) continue;
             if (s.stop_requested || AnyArmedChanged(task)) {
                 s.wake_pending = 1;
                 backend->Notify(task);
@@ -258,11 +332,7 @@ struct Database::Impl {
     // Just before giving the lock up.
     void GivingUpLock() { hdr->lock_holder = 0; }
 
-    bool AnyArmedChanged(int task) {
-        for (std::uint32_t i = 0; i < hdr->tag_count; ++i)
-            if (Armed(task, i) && tags[i].changes != Seen(task, i)) return true;
-        return false;
-    }
+    bool AnyArmedChanged(int task) { return Slot(task).armed_unseen != 0; }
 };
 
 class Database::Guard {
@@ -328,6 +398,8 @@ bool BuildImage(const std::vector<TagSpec>& specs, const std::string& path, std:
     h->tags_offset = g.tags;
     h->seen_offset = g.seen;
     h->armed_offset = g.armed;
+    h->list_offset = g.list;
+    h->listed_offset = g.listed;
     h->data_offset = g.data;
     h->data_size = data_size;
     const char* app = std::getenv("VDAPP");
@@ -407,7 +479,8 @@ bool Validate(const std::uint8_t* base, std::size_t size, std::string& error) {
     }
     Geometry g = Compute(h->tag_capacity, h->data_size);
     if (g.size != size || g.sync != h->sync_offset || g.tags != h->tags_offset || g.seen != h->seen_offset ||
-        g.armed != h->armed_offset || g.data != h->data_offset || h->data_used > h->data_size) {
+        g.armed != h->armed_offset || g.list != h->list_offset || g.listed != h->listed_offset ||
+        g.data != h->data_offset || h->data_used > h->data_size) {
         error = "the database is corrupt (layout)";
         return false;
     }
@@ -424,8 +497,17 @@ bool Validate(const std::uint8_t* base, std::size_t size, std::string& error) {
             return false;
         }
     }
-    for (const TaskSlot& s : h->tasks) {
-        if (s.in_use && !s.observer && (s.status_tag >= h->tag_count || s.message_tag >= h->tag_count)) {
+    const std::uint16_t* list = reinterpret_cast<const std::uint16_t*>(base + g.list);
+    const std::uint16_t* listed = reinterpret_cast<const std::uint16_t*>(base + g.listed);
+    for (int t = 0; t < kMaxTasks; ++t) {
+        const TaskSlot& s = h->tasks[t];
+        if (!s.in_use) continue;
+        bool ok = (s.observer || (s.status_tag < h->tag_count && s.message_tag < h->tag_count)) &&
+                  s.unseen <= h->tag_count && s.armed_unseen <= s.unseen;
+        const std::size_t row = std::size_t(t) * h->tag_capacity;
+        for (std::uint32_t k = 0; ok && k < s.unseen; ++k)
+            ok = list[row + k] < h->tag_count && listed[row + list[row + k]] == k + 1;
+        if (!ok) {
             error = "the database is corrupt (task table)";
             return false;
         }
@@ -449,6 +531,8 @@ std::unique_ptr<Database> Database::Connect(std::unique_ptr<Backend> backend, st
     m.tags = reinterpret_cast<TagSlot*>(m.base + m.hdr->tags_offset);
     m.seen = reinterpret_cast<std::uint32_t*>(m.base + m.hdr->seen_offset);
     m.armed = m.base + m.hdr->armed_offset;
+    m.list = reinterpret_cast<std::uint16_t*>(m.base + m.hdr->list_offset);
+    m.listed = reinterpret_cast<std::uint16_t*>(m.base + m.hdr->listed_offset);
     m.backend = backend.get();
     db->backend_ = std::move(backend);
     db->path_ = std::move(path);
@@ -557,6 +641,7 @@ std::int32_t Database::FindOrAddTagLocked(const std::string& name, std::int16_t 
     for (int task = 0; task < kMaxTasks; ++task) {
         m.Seen(task, i) = 0;
         m.Armed(task, i) = 0;
+        m.Listed(task, i) = 0;
     }
     ++m.hdr->tag_count;
     return static_cast<std::int32_t>(i);
@@ -611,6 +696,7 @@ TaskId Database::AttachLocked(const char* name, const char* title, const char* a
     // Attaching sees no old changes.
     for (std::uint32_t i = 0; i < m.hdr->tag_count; ++i) m.Seen(task, i) = m.tags[i].changes;
     std::memset(&m.Armed(task, 0), 0, m.cap());
+    std::memset(&m.Listed(task, 0), 0, std::size_t(m.cap()) * 2);
     backend_->ResetSlot(task);
     impl_->last_error[task].store(0);
     s.in_use = 1;
@@ -719,17 +805,21 @@ std::int32_t Database::NextChanged(TaskId task, const TagRef* refs, std::int32_t
     if (!ValidTask(task)) return Fail(task, kKernelErrNotAttached);
     if (count < 0 || index == nullptr || value == nullptr || (count > 0 && refs == nullptr) || *index < 0)
         return Fail(task, kKernelErrInvalidArg);
-    std::uint32_t tag_count = m.hdr->tag_count;
-    const std::uint32_t* seen = &m.Seen(task, 0);
+    const std::uint32_t tag_count = m.hdr->tag_count;
+    if (m.Slot(task).unseen == 0)  // nothing to report: only the references are checked
+        return Fail(task, m.Known(refs, *index, count) ? kKernelErrNoChange : kKernelErrUnknownTag);
+    // The first reference from *index on whose tag is on the task's change
+    // list; a tag's slot is read only for the one reported.
+    const std::uint16_t* listed = &m.Listed(task, 0);
     for (std::int32_t pos = *index; pos < count; ++pos) {
         std::uint32_t i = TagRefIndex(refs[pos]);
         if (i >= tag_count) return Fail(task, kKernelErrUnknownTag);
-        std::uint32_t changes = m.tags[i].changes;
-        if (changes == seen[i]) continue;
+        if (listed[i] == 0) continue;
         TagSlot& t = m.tags[i];
         if ((t.type == kTagText || t.type == kTagBlock) && value->capacity > 0 && value->Bytes() == nullptr)
             return Fail(task, kKernelErrInvalidArg);
-        m.Seen(task, i) = changes;
+        m.Seen(task, i) = t.changes;
+        m.Mark(task, i);
         switch (t.type) {
             case kTagInt16:
             case kTagInt16Alt:
@@ -767,9 +857,8 @@ std::int32_t Database::ArmWait(TaskId task, const TagRef* refs, std::int32_t cou
     if (!ValidTask(task)) return Fail(task, kKernelErrNotAttached);
     if (count < 0 || (count > 0 && refs == nullptr)) return Fail(task, kKernelErrInvalidArg);
     if (m.Slot(task).stop_requested) return kKernelStopRequested;
-    for (std::int32_t k = 0; k < count; ++k)
-        if (TagRefIndex(refs[k]) >= m.hdr->tag_count) return Fail(task, kKernelErrUnknownTag);
-    for (std::int32_t k = 0; k < count; ++k) m.Armed(task, TagRefIndex(refs[k])) = 1;
+    if (!m.Known(refs, 0, count)) return Fail(task, kKernelErrUnknownTag);
+    m.SetArmed(task, refs, count, true);
     return 0;
 }
 
@@ -778,9 +867,8 @@ std::int32_t Database::DisarmWait(TaskId task, const TagRef* refs, std::int32_t 
     Impl& m = *impl_;
     if (!ValidTask(task)) return Fail(task, kKernelErrNotAttached);
     if (count < 0 || (count > 0 && refs == nullptr)) return Fail(task, kKernelErrInvalidArg);
-    for (std::int32_t k = 0; k < count; ++k)
-        if (TagRefIndex(refs[k]) >= m.hdr->tag_count) return Fail(task, kKernelErrUnknownTag);
-    for (std::int32_t k = 0; k < count; ++k) m.Armed(task, TagRefIndex(refs[k])) = 0;
+    if (!m.Known(refs, 0, count)) return Fail(task, kKernelErrUnknownTag);
+    m.SetArmed(task, refs, count, false);
     return 0;
 }
 
