@@ -98,3 +98,13 @@ function(vd_unit_test name)
       PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${timeout})
   endif()
 endfunction()
+
+# A program that loads the kernel library from its own folder: a copy of the
+# library beside it, refreshed whenever the library is rebuilt (the program
+# relinks then, and the copy follows).
+function(vd_kernel_beside target)
+  add_dependencies(${target} vdkernel)
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:vdkernel>)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:vdkernel> $<TARGET_FILE_DIR:${target}>)
+endfunction()
