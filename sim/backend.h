@@ -35,7 +35,8 @@ public:
     // timeout (-1: none), and takes it again. False on timeout. `recovered`
     // is set when the lock had to be taken over from a dead holder.
     virtual bool Wait(int slot, int timeout_ms, bool& recovered) = 0;
-    // With the lock held: wakes the task slot's waiter.
+    // Wakes the task slot's waiter (with the lock held or just after
+    // giving it up).
     virtual void Notify(int slot) = 0;
     // With the lock held: makes a task slot's wake-up fresh for a new task.
     virtual void ResetSlot(int slot) = 0;

@@ -16,6 +16,7 @@
 // shows and sets).
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <utility>
 
 #include "sim/backend.h"
 #include "sim/sim.h"
@@ -167,6 +169,16 @@ struct Database::Impl {
 
     std::atomic<std::thread::id> owner{};
     int depth = 0;
+    // Task slots to wake once the lock is given up (Release), so that a
+    // woken waiter does not block at once on the lock still held; flushed
+    // before this thread blocks itself (WaitLocked).
+    std::uint32_t pending_wakes = 0;
+    static_assert(kMaxTasks <= 32);
+    void Wake(int task) { pending_wakes |= 1u << task; }
+    void FlushWakes() {
+        for (std::uint32_t w = std::exchange(pending_wakes, 0); w != 0; w &= w - 1)
+            backend->Notify(std::countr_zero(w));
+    }
     std::atomic<std::int32_t> last_error[kMaxTasks] = {};
     std::atomic<std::int32_t> global_error{0};
 
@@ -212,7 +224,7 @@ struct Database::Impl {
             Mark(task, index);
             if (task == writer || !Armed(task, index)) continue;
             s.wake_pending = 1;
-            if (s.waiting) backend->Notify(task);
+            if (s.waiting) Wake(task);
         }
     }
 
@@ -325,7 +337,7 @@ struct Database::Impl {
             if (!s.waiting) continue;
             if (s.stop_requested || AnyArmedChanged(task)) {
                 s.wake_pending = 1;
-                backend->Notify(task);
+                Wake(task);
             }
         }
     }
@@ -364,7 +376,9 @@ void Database::Release() {
     if (--impl_->depth == 0) {
         impl_->owner.store(std::thread::id{});
         impl_->GivingUpLock();
+        const std::uint32_t wakes = std::exchange(impl_->pending_wakes, 0);
         backend_->Unlock();
+        for (std::uint32_t w = wakes; w != 0; w &= w - 1) backend_->Notify(std::countr_zero(w));
     }
 }
 
@@ -720,7 +734,7 @@ std::int32_t Database::Detach(TaskId task) {
     Guard g(*this);
     if (!ValidTask(task)) return Fail(task, kKernelErrNotAttached);
     FreeSlotLocked(task);
-    backend_->Notify(task);  // a waiter of this task (another thread) ends
+    impl_->Wake(task);  // a waiter of this task (another thread) ends
     return 0;
 }
 
@@ -775,7 +789,7 @@ std::int32_t Database::RequestStop(TaskId task) {
     Guard g(*this);
     if (!ValidTask(task)) return kKernelErrNotAttached;
     impl_->Slot(task).stop_requested = 1;
-    backend_->Notify(task);
+    impl_->Wake(task);
     return 0;
 }
 
@@ -908,6 +922,7 @@ std::int32_t Database::WaitLocked(TaskId task, int timeout_ms) {
             wait_ms = static_cast<int>(left);
         }
         bool recovered = false;
+        m.FlushWakes();
         m.GivingUpLock();
         backend_->Wait(task, wait_ms, recovered);
         m.TookLock(recovered);

@@ -46,7 +46,8 @@ std::string StateDir() {
         dir = ".host";
     }
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    MakeDirs(dir);
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) MakeDirs(dir);  // one call when it exists
     return dir;
 }
 

@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -179,7 +180,22 @@ bool ReplaceDatabaseFile(const std::string& from, const std::string& to, std::st
 
 std::uint32_t BackendFlavour() { return 0x50534958u; }  // "POSIX"-made file
 
-int CurrentProcessId() { return static_cast<int>(::getpid()); }
+// Asked at every lock: kept, and forgotten in the child of a fork.
+namespace {
+std::atomic<int> cached_pid{0};
+void ForgetPid() { cached_pid.store(0, std::memory_order_relaxed); }
+}  // namespace
+
+int CurrentProcessId() {
+    int pid = cached_pid.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        static const int registered = ::pthread_atfork(nullptr, nullptr, &ForgetPid);
+        (void)registered;
+        pid = static_cast<int>(::getpid());
+        cached_pid.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
 
 bool ProcessAlive(int pid) {
     if (pid <= 0) return false;
