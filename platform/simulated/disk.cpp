@@ -7,7 +7,6 @@
 
 #include <cctype>
 #include <charconv>
-#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -37,22 +36,19 @@ bool NextNumber(std::string_view& rest, ULONGLONG& out) {
 
 // The figures of diskspace.txt for the drive, if any; the last line wins.
 bool ReadFigures(char letter, Figures& figures) {
-    std::ifstream in(host::StatePath("diskspace.txt"));
     bool found = false;
-    std::string line;
-    while (std::getline(in, line)) {
+    host::ForEachStateLine("diskspace.txt", [&](std::string_view line) {
         std::size_t pos = line.find_first_not_of(" \t");
-        if (pos == std::string::npos || line[pos] == '#') continue;
-        if (pos + 1 >= line.size() || line[pos + 1] != ':') continue;
-        if (std::toupper(static_cast<unsigned char>(line[pos])) != letter) continue;
-        std::string_view rest(line);
-        rest.remove_prefix(pos + 2);
+        if (pos == std::string_view::npos || line[pos] == '#') return;
+        if (pos + 1 >= line.size() || line[pos + 1] != ':') return;
+        if (std::toupper(static_cast<unsigned char>(line[pos])) != letter) return;
+        std::string_view rest = line.substr(pos + 2);
         Figures f;
-        if (!NextNumber(rest, f.free_to_caller) || !NextNumber(rest, f.total)) continue;
+        if (!NextNumber(rest, f.free_to_caller) || !NextNumber(rest, f.total)) return;
         if (!NextNumber(rest, f.total_free)) f.total_free = f.free_to_caller;
         figures = f;
         found = true;
-    }
+    });
     return found;
 }
 

@@ -1,7 +1,6 @@
 #include "platform/simulated/host_paths.h"
 
 #include <cctype>
-#include <fstream>
 #include <string>
 
 #include "platform/error.h"
@@ -16,21 +15,19 @@ constexpr DWORD kErrorBadNetPath = 53;
 // Reads drives.txt: index 0..25 = A..Z, empty for an unmapped letter.
 void ReadMapping(std::string (&dirs)[26]) {
     dirs[2] = "/";
-    std::ifstream in(StatePath("drives.txt"));
-    std::string line;
-    while (std::getline(in, line)) {
+    ForEachStateLine("drives.txt", [&](std::string_view line) {
         std::size_t pos = line.find_first_not_of(" \t");
-        if (pos == std::string::npos || line[pos] == '#') continue;
-        if (pos + 1 >= line.size() || line[pos + 1] != ':') continue;
+        if (pos == std::string_view::npos || line[pos] == '#') return;
+        if (pos + 1 >= line.size() || line[pos + 1] != ':') return;
         int letter = std::toupper(static_cast<unsigned char>(line[pos]));
-        if (letter < 'A' || letter > 'Z') continue;
+        if (letter < 'A' || letter > 'Z') return;
         std::size_t start = line.find_first_not_of(" \t", pos + 2);
-        if (start == std::string::npos) continue;
+        if (start == std::string_view::npos) return;
         std::size_t end = line.find_last_not_of(" \t\r");
-        std::string dir = line.substr(start, end - start + 1);
+        std::string dir(line.substr(start, end - start + 1));
         while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
         dirs[letter - 'A'] = dir;
-    }
+    });
 }
 
 std::string Join(const std::string& dir, std::string_view rest) {

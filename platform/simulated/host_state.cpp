@@ -58,6 +58,26 @@ std::string StatePath(std::string_view name) {
     return path;
 }
 
+void ForEachStateLine(std::string_view file, const std::function<void(std::string_view)>& line) {
+    const std::string path = StatePath(file);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    for (std::string_view rest(text); !rest.empty();) {
+        const std::size_t end = rest.find('\n');
+        line(rest.substr(0, end));
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    }
+}
+
 bool AppendLine(std::string_view file, std::string_view line) {
     std::string path = StatePath(file);
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);

@@ -3,6 +3,7 @@
 // requests, so that a person or a test can inspect them.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,11 @@ std::string StateDir();
 
 // Full path of a file in the state directory.
 std::string StatePath(std::string_view name);
+
+// The lines of a file of the state directory (none when it is missing),
+// each handed to `line` without its newline; read with plain system calls,
+// as the disk and drive figures are read at every call.
+void ForEachStateLine(std::string_view file, const std::function<void(std::string_view)>& line);
 
 // Appends one line (a newline is added) to a file of the state directory,
 // under an exclusive file lock so lines of several processes never mix.
