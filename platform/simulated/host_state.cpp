@@ -34,9 +34,8 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
-}  // namespace
-
-std::string StateDir() {
+// The state directory's path, not made.
+std::string StateDirPath() {
     std::string dir;
     if (const char* v = std::getenv("VDHOST"); v != nullptr && *v != '\0') {
         dir = v;
@@ -46,6 +45,13 @@ std::string StateDir() {
         dir = ".host";
     }
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir;
+}
+
+}  // namespace
+
+std::string StateDir() {
+    std::string dir = StateDirPath();
     struct stat st {};
     if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) MakeDirs(dir);  // one call when it exists
     return dir;
@@ -59,7 +65,9 @@ std::string StatePath(std::string_view name) {
 }
 
 void ForEachStateLine(std::string_view file, const std::function<void(std::string_view)>& line) {
-    const std::string path = StatePath(file);
+    std::string path = StateDirPath();  // reading makes no directory
+    path += '/';
+    path += file;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
     std::string text;
