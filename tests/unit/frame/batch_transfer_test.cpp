@@ -16,26 +16,15 @@ struct Call {
 };
 std::vector<Call> g_calls;
 
-std::size_t PackedSize(const TagRef* refs, std::int32_t count) {
+void Record(TaskId task, const TagRef* refs, std::int32_t count, const void* values) {
     std::size_t size = 0;
     for (std::int32_t k = 0; k < count; ++k) {
         sim::TagInfo info;
         if (sim::CurrentDatabase()->GetTagInfo(TagRefIndex(refs[k]), info)) size += PackedSlotSize(info.type);
     }
-    return size;
-}
-
-void Record(TaskId task, const TagRef* refs, std::int32_t count, const void* values) {
-    Call c;
-    c.task = task;
-    if (count > 0 && refs != nullptr) c.refs.assign(refs, refs + count);
-    if (count > 0 && values != nullptr) {
-        const auto* p = static_cast<const std::uint8_t*>(values);
-        c.bytes.assign(p, p + PackedSize(refs, count));
-    }
+    const auto* p = static_cast<const std::uint8_t*>(values);
     const KernelAccessState& s = kernel_access_state();
-    c.lock_held = s.id_owner != 0 || s.second_id_owner != 0;
-    g_calls.push_back(std::move(c));
+    g_calls.push_back({task, {refs, refs + count}, {p, p + size}, s.id_owner != 0 || s.second_id_owner != 0});
 }
 
 std::int32_t RecordingRead(TaskId task, const TagRef* refs, std::int32_t count, void* values) {

@@ -87,7 +87,6 @@ TEST_F(LogWriterTest, LongLinesAreCutAndPercentSignsAreSafe) {
     // A null key gives an empty line.
     EXPECT_EQ(Texts(), (std::vector<std::string>{std::string(kLogLineSize - 1, 'x'), "50% done %s %n", "100% sure",
                                                  "value 7 of ten", "MISSING 42", ""}));
-    EXPECT_EQ(FormatLogLine("PCT"), "100% sure");
 }
 
 TEST_F(LogWriterTest, EverySinkGetsItsRecordsAndHostileCatalogTextsReadOnlyTheArgumentsPassed) {

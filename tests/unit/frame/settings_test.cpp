@@ -37,10 +37,11 @@ TEST_F(SettingsTest, WithoutFilesEverythingIsOffButPathsAndLockAreReady) {
         << "an empty name leaves an empty component";
 }
 
-TEST_F(SettingsTest, ApplicationCopyWinsUnlessItsValueIsEmpty) {
+TEST_F(SettingsTest, ApplicationCopyWinsUnlessItsValueIsEmptyAndValuesAreCut) {
     WriteInstall("[Debug]\nDebugLevel=1\nLog2File=1\nLog2Screen=1\nLog2DebugViewer=0\nLog2EventViewer=1\n"
                  "[DiskSpace]\nUseMB=1\n");
-    WriteApp("[debug]\ndebuglevel=  3abc\nLog2File=\nLog2Screen=0\nLog2DebugViewer=-1\nLog2EventViewer=yes\n");
+    WriteApp("[debug]\ndebuglevel=  3abc\nLog2File=\nLog2Screen=0\nLog2DebugViewer=-1\nLog2EventViewer=yes\n"
+             "[Task]\nLong=" + std::string(120, 'v') + "\nHuge=99999999999\nNeg=-99999999999\nWord=abc\n");
     ASSERT_EQ(LoadSettings(*task_), 0);
     const LogSettings& log = log_settings();
     EXPECT_EQ(log.debug_level, 3) << "leading number of the application copy";
@@ -50,11 +51,6 @@ TEST_F(SettingsTest, ApplicationCopyWinsUnlessItsValueIsEmpty) {
     EXPECT_EQ(log.log_to_event_log, 0) << "a word switches off";
     EXPECT_EQ(ReadIntSetting(*task_, "DiskSpace", "UseMB", 0), 1) << "only the installation copy has it";
     EXPECT_EQ(ReadIntSetting(*task_, "DiskSpace", "Missing", -12), -12) << "the default when neither has it";
-}
-
-TEST_F(SettingsTest, ValuesAreCutAndNumbersConvertWithoutOverflow) {
-    WriteApp("[Task]\nLong=" + std::string(120, 'v') + "\nHuge=99999999999\nNeg=-99999999999\nWord=abc\n");
-    ASSERT_EQ(LoadSettings(*task_), 0);
     EXPECT_EQ(ReadSetting(*task_, "Task", "Long", ""), std::string(79, 'v'));
     EXPECT_EQ(ReadIntSetting(*task_, "Task", "Huge", 0), 2147483647);
     EXPECT_EQ(ReadIntSetting(*task_, "Task", "Neg", 0), -2147483647 - 1);

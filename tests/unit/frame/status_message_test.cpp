@@ -63,26 +63,12 @@ TEST_F(StatusMessageTest, AttachedWritesTextLevelAndLog) {
     EXPECT_EQ(Texts(), logged);
 }
 
-TEST_F(StatusMessageTest, NestsInsideTheRunStepsLock) {
-    Attach();
-    ASSERT_EQ(CreateKernelAccessSemaphores(), 0);
-    AcquireKernelAccess(1);
-    StatusMessage(2, "VDERROR", 5);  // would deadlock without nesting
-    EXPECT_EQ(kernel_access_state().id_depth, 1) << "and released again";
-    ReleaseKernelAccess();
-    EXPECT_EQ(MessageTag(), "VDERROR");
-}
-
 TEST_F(StatusMessageTest, KernelFailuresAreIgnored) {
     Attach();
     win::test::FailCalls(kernel_op_name(kOpWrite), kKernelErrNoDatabase, 2);
     StatusMessage(2, "VDERROR", 9);  // both writes fail
     EXPECT_EQ(task_state().LastStatusLevel, 2);
     EXPECT_EQ(Texts(), (std::vector<std::string>{"VDERROR"}));
-    task_state().environment.message_tag = kInvalidTagRef;
-    task_state().environment.status_tag = 0x1234FFFFu;
-    StatusMessage(1, "RUN");  // tags that name nothing are skipped
-    EXPECT_EQ(Texts().back(), "RUN");
 }
 
 }  // namespace

@@ -89,25 +89,11 @@ TEST_F(TaskBaseTest, StartRunStopInOrder) {
     EXPECT_EQ(task.hooks.size(), 3u);
 }
 
-TEST_F(TaskBaseTest, StartFailuresCleanUpAndReturnTheirCodes) {
-    // A failed attach gives its own code negated; a failed environment
-    // record detaches again; a start-up that fails after the second
-    // registration (the lock's semaphores cannot be made) detaches both.
+// A start-up that fails after the second registration (the lock's
+// semaphores cannot be made) detaches both.
+TEST_F(TaskBaseTest, StartFailureAfterTheSecondRegistrationDetachesBoth) {
     std::filesystem::create_directories(dir_ / "root" / "bin");
     std::ofstream(dir_ / "root" / "bin" / "TEST.ini") << "[Task]\nDriver2Ids=1\n";
-    struct Case {
-        int op;
-        std::int32_t error, rc;
-        int code;
-    };
-    for (const Case& c : {Case{kOpAttach, 0, -3, 3}, Case{kOpTaskEnvironment, 5, -1, kStartCodeNoEnvironment}}) {
-        RecordingTask task;
-        win::test::FailCalls(kernel_op_name(c.op), c.error, 1, 0, c.rc);
-        EXPECT_EQ(task.Start(), c.code) << kernel_op_name(c.op);
-        EXPECT_TRUE(task.hooks.empty());
-        EXPECT_EQ(task_state().task_id, kNoTask);
-        EXPECT_EQ(Attached(), 0u);
-    }
     RecordingTask task;
     win::test::FailCalls("CreateSemaphoreA", win::ERROR_NOT_ENOUGH_MEMORY, win::test::kUntilCleared);
     int rc = task.Start();
@@ -165,7 +151,7 @@ void Handler(TagObject* tag, void* arg) {
     g_seen.push_back(std::string(static_cast<const char*>(arg)) + " " + std::to_string(tag->AsInt()));
 }
 
-TEST_F(TaskBaseTest, RunStepDispatchesChangesToBoundHandlers) {
+TEST_F(TaskBaseTest, RunStepDispatchesChangesToBoundHandlersAndFollowsItsRules) {
     RecordingTask task;
     ASSERT_EQ(task.Start(), 0);
     g_seen.clear();
@@ -183,23 +169,8 @@ TEST_F(TaskBaseTest, RunStepDispatchesChangesToBoundHandlers) {
     EXPECT_EQ(task.RunStep(0), 0);
     EXPECT_EQ(g_seen, (std::vector<std::string>{"first 7", "second 70000"}));
     EXPECT_EQ(kernel_access_state().id_depth, 0);  // the step released the lock
-
-    // A binding the kernel refuses is reported.
-    TagObject message(kMessage);
-    win::test::FailCalls(kernel_op_name(kOpTagTypes), 3);
-    task.BindTrigger(&message, &Handler, first);
-    EXPECT_EQ(task.trigger_list->entry_count, 2);
-    EXPECT_EQ(Status(), 3);
-    EXPECT_EQ(Message(), "EVENTFUNCTION");
-}
-
-TEST_F(TaskBaseTest, RunStepRules) {
-    RecordingTask task;
-    ASSERT_EQ(task.Start(), 0);
     g_seen.clear();
-    TagObject t1(kT1);
-    char first[] = "first";
-    task.BindTrigger(&t1, &Handler, first);
+
     // A step that found nothing pauses 50 ms before the loop goes on.
     auto paused = [&](int blocking) {
         const win::ULONGLONG before = win::test::TestClockTicks();
@@ -237,6 +208,14 @@ TEST_F(TaskBaseTest, RunStepRules) {
     EXPECT_EQ(Status(), 1);  // none of these is an error report
     EXPECT_TRUE(g_seen.empty());
 
+    // A binding the kernel refuses is reported.
+    TagObject message(kMessage);
+    win::test::FailCalls(kernel_op_name(kOpTagTypes), 3);
+    task.BindTrigger(&message, &Handler, first);
+    EXPECT_EQ(task.trigger_list->entry_count, 2);
+    EXPECT_EQ(Status(), 3);
+    EXPECT_EQ(Message(), "EVENTFUNCTION");
+
     // Without a trigger list the wait reports a missing argument (-2).
     ASSERT_EQ(trigger_list_destroy(task.trigger_list), kTlOk);
     task.trigger_list = nullptr;
@@ -249,14 +228,6 @@ TEST_F(TaskBaseTest, RunStepRules) {
 // The task writes a status text only while the message tag still shows its
 // own previous one, as far as the tag holds it.
 TEST_F(TaskBaseTest, StatusTextsFollowOnlyTheTasksOwnText) {
-    {
-        RecordingTask task;
-        ASSERT_EQ(task.Start(), 0);
-        vdtest::SetTag(kMessage, "operator note");
-        task.Shutdown();
-        EXPECT_EQ(Status(), 0);
-        EXPECT_EQ(Message(), "operator note");
-    }
     {
         // A message changed during the loading hooks: the running level
         // without the text.

@@ -159,7 +159,6 @@ protected:
         vdtest::ResetKernelAccess();
     }
 
-    // One scan of the trigger list, as the run loop's poll scans it.
     std::int32_t Step() {
         if (task_->trigger_list == nullptr) return kTlNoChange;
         return trigger_list_poll(task_->trigger_list, task_state().task_id);
@@ -181,17 +180,10 @@ protected:
     void Set(const std::string& name, std::int64_t v) {
         sim::TagInfo info;
         ASSERT_TRUE(db_->GetTagInfo(Index(name), info));
-        sim::Value value;
-        value.type = info.type;
-        value.integer = v;
-        value.real = static_cast<double>(v);
-        ASSERT_EQ(db_->SetValue(Index(name), value), 0) << name;
+        ASSERT_EQ(db_->SetValue(Index(name), sim::Value{info.type, v, static_cast<double>(v), {}, {}}), 0) << name;
     }
     void SetText(const std::string& name, const std::string& text) {
-        sim::Value value;
-        value.type = kTagText;
-        value.bytes = text;
-        ASSERT_EQ(db_->SetValue(Index(name), value), 0) << name;
+        ASSERT_EQ(db_->SetValue(Index(name), sim::Value{kTagText, 0, 0.0, text, {}}), 0) << name;
     }
     std::int64_t Get(const std::string& name) const {
         sim::Value value;
