@@ -67,7 +67,6 @@ TEST(BusRows, TagRowFieldsComeFromTheirPlaces) {
     EXPECT_EQ(reason, "block tags are not carried");
 }
 
-// The broadcast bit marks a row and keeps its mode.
 TEST(BusRows, CommandRowFieldsAndModeComeFromTheirPlaces) {
     auto r = CommandRecord(1, 4, 2, kCommandCount, 1234, "mixer/start");
     CommandRow row;

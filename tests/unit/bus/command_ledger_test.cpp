@@ -42,10 +42,6 @@ TEST(BusCommandLedger, KeysAndStaleQueuedCommands) {
     EXPECT_EQ(CommandKey(m, true), "p/x/call/7");
     m.response_topic = "r";
     EXPECT_EQ(CommandKey(m, false), "");  // MQTT 5 without correlation: no id
-    m.has_correlation = true;
-    const std::string key = CommandKey(m, false);
-    m.correlation = "c2";
-    EXPECT_NE(CommandKey(m, false), key);
 
     EXPECT_EQ(StaleQueuedReason(false, 301, 300), "");  // not queued
     EXPECT_EQ(StaleQueuedReason(true, 301, 301), "");
