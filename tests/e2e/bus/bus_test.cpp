@@ -265,10 +265,11 @@ TEST_F(BusRuntime, ABrokerRestartIsFollowedByReconnectResubscribeRepublishAndThe
     EXPECT_TRUE(WaitFor("SETPOINT", 77));
 }
 
-TEST_F(BusRuntime, AKilledBridgeShowsOfflineThroughItsLastWill) {
+TEST_F(BusRuntime, AKilledBridgeShowsOfflineThroughItsLastWillAndAStopPublishesItOnce) {
     // wine may keep a killed program's socket open a while: the shortest
     // keepalive lets the broker notice the death either way (7.5 s).
-    StartBus(std::string(kQuickRetries) + "KeepAlive=5\n");
+    const std::string keys = std::string(kQuickRetries) + "KeepAlive=5\n";
+    StartBus(keys);
     BusClient& c = Client();
     ASSERT_TRUE(WaitPayload(c, T("status"), "online"));
     bus_->Kill();
@@ -278,11 +279,9 @@ TEST_F(BusRuntime, AKilledBridgeShowsOfflineThroughItsLastWill) {
     ASSERT_TRUE(Client().WaitForTopic(T("status"), kWaitMs, &m));
     EXPECT_EQ(m.payload, "offline");
     EXPECT_TRUE(m.retained);
-}
 
-TEST_F(BusRuntime, AStopRequestEndsTheBridgeCleanlyWithOfflinePublished) {
-    StartBus();
-    BusClient& c = Client();
+    c.Clear();
+    StartBus(keys);
     ASSERT_TRUE(WaitPayload(c, T("status"), "online"));
     EXPECT_EQ(StopBus(), 0);
     EXPECT_TRUE(WaitPayload(c, T("status"), "offline"));
