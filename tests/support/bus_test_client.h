@@ -21,6 +21,9 @@ inline std::unique_ptr<BusClient> ConnectClient(const BusClient::Options& o, con
     return client;
 }
 
+// Whether a message text holds `part`.
+inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 inline BusClient::Options ClientOn(int port) {
     BusClient::Options o;
     o.port = port;

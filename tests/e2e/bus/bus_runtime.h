@@ -32,7 +32,7 @@ inline constexpr const char* kNoHostChecks = "run under wine64, whose keyboard h
 
 inline std::string T(const std::string& topic) { return kPrefix + topic; }
 
-inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using vdtest::Has;
 
 class BusRuntime : public TaskRuntime {
 protected:

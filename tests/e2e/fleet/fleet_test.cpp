@@ -22,7 +22,7 @@ const std::string kAnswers = "fleettest/answers";
 const std::string kLock = "/keyboard/alt-tab/lock/call";
 const std::string kAll = std::string(fleet::kBroadcastPrefix) + kLock;
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using vdtest::Has;
 
 class FleetRuntime : public ::testing::Test {
 protected:

@@ -50,8 +50,8 @@ public:
             const std::vector<BusClient::Received> all = events_->Messages();
             for (; next_ < all.size(); ++next_) {
                 const std::string& e = all[next_].payload;
-                EXPECT_EQ(e.find("\"errors\":[\""), std::string::npos) << e;
-                if (Has(e, "\"type\":\"" + type + "\"") && Has(e, part)) return all[next_++].payload;
+                EXPECT_FALSE(vdtest::Has(e, "\"errors\":[\"")) << e;
+                if (vdtest::Has(e, "\"type\":\"" + type + "\"") && vdtest::Has(e, part)) return all[next_++].payload;
             }
             if (std::chrono::steady_clock::now() > end) return {};
             events_->WaitForMore(all.size(), 200);
@@ -72,8 +72,6 @@ public:
     }
 
 private:
-    static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
     std::unique_ptr<BusClient> events_;
     std::size_t next_ = 0;
 };
