@@ -34,6 +34,13 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
+// `name` in `dir`.
+std::string FileIn(std::string dir, std::string_view name) {
+    dir += '/';
+    dir += name;
+    return dir;
+}
+
 // The state directory's path, not made.
 std::string StateDirPath() {
     std::string dir;
@@ -57,17 +64,10 @@ std::string StateDir() {
     return dir;
 }
 
-std::string StatePath(std::string_view name) {
-    std::string path = StateDir();
-    path += '/';
-    path += name;
-    return path;
-}
+std::string StatePath(std::string_view name) { return FileIn(StateDir(), name); }
 
 void ForEachStateLine(std::string_view file, const std::function<void(std::string_view)>& line) {
-    std::string path = StateDirPath();  // reading makes no directory
-    path += '/';
-    path += file;
+    const std::string path = FileIn(StateDirPath(), file);  // reading makes no directory
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
     std::string text;
