@@ -23,6 +23,11 @@ using Received = BusClient::Received;
 inline constexpr const char* kPrefix = "test/st1/";
 inline constexpr const char* kQuickRetries = "ReconnectMinMs=100\nReconnectMaxMs=800\n";
 inline constexpr int kWaitMs = 10000;
+// For a killed bridge's will: with KeepAlive=5 the broker sends it at most
+// 7.5 s after the bridge's last packet, and under wine64 (which may keep a
+// killed program's socket open) the kill itself and that last packet can be
+// late.
+inline constexpr int kWillWaitMs = 20000;
 
 // Whether the commands that act on the Windows host itself (the keyboard
 // lock, the event log) are checked: not under wine64, whose keyboard hooks
@@ -86,8 +91,9 @@ protected:
         return *clients_.back();
     }
 
-    static bool WaitPayload(BusClient& c, const std::string& topic, const std::string& payload) {
-        return c.WaitFor([&](const Received& m) { return m.topic == topic && m.payload == payload; }, kWaitMs);
+    static bool WaitPayload(BusClient& c, const std::string& topic, const std::string& payload,
+                            int timeout_ms = kWaitMs) {
+        return c.WaitFor([&](const Received& m) { return m.topic == topic && m.payload == payload; }, timeout_ms);
     }
 
     // Messages on `topic` (empty: any) whose payload holds `part`, after a

@@ -267,14 +267,14 @@ TEST_F(BusRuntime, ABrokerRestartIsFollowedByReconnectResubscribeRepublishAndThe
 
 TEST_F(BusRuntime, AKilledBridgeShowsOfflineThroughItsLastWillAndAStopPublishesItOnce) {
     // wine may keep a killed program's socket open a while: the shortest
-    // keepalive lets the broker notice the death either way (7.5 s).
+    // keepalive lets the broker notice the death either way (kWillWaitMs).
     const std::string keys = std::string(kQuickRetries) + "KeepAlive=5\n";
     StartBus(keys);
     BusClient& c = Client();
     ASSERT_TRUE(WaitPayload(c, T("status"), "online"));
     bus_->Kill();
     bus_.reset();
-    EXPECT_TRUE(WaitPayload(c, T("status"), "offline"));
+    EXPECT_TRUE(WaitPayload(c, T("status"), "offline", kWillWaitMs));
     Received m;
     ASSERT_TRUE(Client().WaitForTopic(T("status"), kWaitMs, &m));
     EXPECT_EQ(m.payload, "offline");

@@ -106,7 +106,7 @@ TEST_F(SparkplugBus, AHostAdoptsTheStationFromItsBirthAndFollowsWritesAndCommand
     // Killed: the will; back: a new bdSeq; stopped: the death first.
     bus_->Kill();
     bus_.reset();
-    EXPECT_FALSE(Event("NDEATH", "\"bdSeq\":0").empty());
+    EXPECT_FALSE(Event("NDEATH", "\"bdSeq\":0", kWillWaitMs).empty());
     StartBus(kKeepAlive, true, 0, kSparkplug);
     EXPECT_FALSE(Event("NBIRTH", "\"bdSeq\":1").empty());
     EXPECT_EQ(StopBus(), 0);
