@@ -6,8 +6,7 @@
 //     round by round, so a noisy stretch of a shared machine lands on both
 //     alike; three such passes, each with its own ratio, tell whether the
 //     figure repeats within 10%; beside it the CPU each answering process
-//     spends a round. Target: median <= 1.4x the bare one. --compare PATH
-//     times a second vdwinut (an older build) in the same turns;
+//     spends a round. Target: median <= 1.4x the bare one;
 //  2. start-up to "RUN" with 10,000 rows against start-up with none, in
 //     turn, both without the fixed 100 ms pause after "START"; target: the
 //     rows cost <= 20 ms;
@@ -17,7 +16,7 @@
 //  4. CPU used by a blocking vdwinut idling for 10 s (all its threads, from
 //     /proc); target < 0.01 %.
 //
-//   bench_ratios [--vdwinut PATH] [--compare PATH] [--rounds N] [--idle SECONDS]
+//   bench_ratios [--vdwinut PATH] [--rounds N] [--idle SECONDS]
 //   bench_ratios --echo DB          (the baseline's other process)
 #include "bench_runtime.h"
 
@@ -248,20 +247,18 @@ bool IdleCpu(const std::string& vdwinut, int seconds, double& percent) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::map<std::string, std::string> o{{"vdwinut", VdwinutPath()}, {"rounds", "2000"}, {"idle", "10"}, {"echo", ""},
-                                         {"compare", ""}};
+    std::map<std::string, std::string> o{{"vdwinut", VdwinutPath()}, {"rounds", "2000"}, {"idle", "10"}, {"echo", ""}};
     if (!ParseOptions(argc, argv, o)) {
-        std::fprintf(stderr, "usage: bench_ratios [--vdwinut PATH] [--compare PATH] [--rounds N] [--idle SECONDS]\n");
+        std::fprintf(stderr, "usage: bench_ratios [--vdwinut PATH] [--rounds N] [--idle SECONDS]\n");
         return 2;
     }
     if (!o["echo"].empty()) return Echo(o["echo"]);
     const std::string vdwinut = o["vdwinut"];
     const int rounds = std::atoi(o["rounds"].c_str()), idle = std::atoi(o["idle"].c_str());
-    for (const std::string& program : {vdwinut, o["compare"]})
-        if (!program.empty() && !fs::exists(program)) {
-            std::fprintf(stderr, "bench_ratios: no vdwinut at %s\n", program.c_str());
-            return 2;
-        }
+    if (!fs::exists(vdwinut)) {
+        std::fprintf(stderr, "bench_ratios: no vdwinut at %s\n", vdwinut.c_str());
+        return 2;
+    }
     if (rounds < 1) return 2;
     int failures = 0;
     auto verdict = [&](bool met) {
@@ -270,13 +267,10 @@ int main(int argc, char** argv) {
     };
 
     // 1. Every side set up once, then kPasses passes of alternating rounds.
-    Side bare, task, other;
+    Side bare, task;
     bare.name = "bare kernel round trip (echo)", task.name = "through vdwinut";
-    other.name = "through the --compare vdwinut";
     std::vector<Side*> sides{&bare, &task};
-    if (!o["compare"].empty()) sides.push_back(&other);
-    bool ok = bare.StartEcho(fs::absolute(argv[0]).string()) && task.StartTask(vdwinut, "ratio_latency") &&
-              (sides.size() < 3 || other.StartTask(o["compare"], "ratio_compare"));
+    bool ok = bare.StartEcho(fs::absolute(argv[0]).string()) && task.StartTask(vdwinut, "ratio_latency");
     int counter = 0;
     ok = ok && Alternate(sides, rounds, true, counter);
     std::printf("1. trigger -> done, %d passes of %d rounds each, the sides in turn (median / p99)\n", kPasses,
@@ -287,10 +281,7 @@ int main(int argc, char** argv) {
         if (!ok) break;
         const double b = Percentile(bare.pass, 0.5), t = Percentile(task.pass, 0.5);
         ratios.push_back(t / b);
-        std::printf("   pass %d: bare %7.1f us, vdwinut %7.1f us, ratio %5.2f x", p + 1, b, t, t / b);
-        if (sides.size() > 2) std::printf(", other %7.1f us (%5.2f x)", Percentile(other.pass, 0.5),
-                                          Percentile(other.pass, 0.5) / b);
-        std::printf("\n");
+        std::printf("   pass %d: bare %7.1f us, vdwinut %7.1f us, ratio %5.2f x\n", p + 1, b, t, t / b);
     }
     for (Side* s : sides) s->Stop();
     if (ok) {

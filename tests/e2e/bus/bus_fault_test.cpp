@@ -12,7 +12,7 @@
 #include <map>
 #include <string_view>
 
-#include "tools/vdbus/bus_client.h"
+#include "tests/support/bus_test_client.h"
 #include "bus/plant_bus_task.h"
 #include "tests/e2e/bus/test_broker.h"
 #include "tests/support/fault_sweep.h"
@@ -120,7 +120,7 @@ struct Outcome : vdtest::TaskRun {
     std::int64_t level = 0;
 };
 
-bool Has(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
+using vdtest::Has;
 std::string Point(int op, int k) { return std::string(op != 0 ? kernel_op_name(op) : "no fault") + " call " + std::to_string(k); }
 
 std::size_t Answers(const Outcome& o, const std::string& c) { return o.answers.count(c) ? o.answers.at(c).size() : 0; }
@@ -152,7 +152,7 @@ protected:
         broker_->Kill();
     }
 
-    bool Seen(const std::string& topic, std::string_view part, const char* correlation = nullptr) const {
+    bool Seen(const std::string& topic, const std::string& part, const char* correlation = nullptr) const {
         const auto messages = client_->Messages();
         return std::any_of(messages.begin(), messages.end(), [&](const auto& m) {
             return m.topic == topic && Has(m.payload, part) && (correlation == nullptr || m.correlation == correlation);

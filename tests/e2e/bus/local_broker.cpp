@@ -19,34 +19,24 @@ namespace bustest {
 
 namespace {
 
-// A loopback port nobody listens on right now (0 when none can be had).
-int FreePort() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0) return 0;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    socklen_t n = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
-bool Accepts(int port) {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0) return false;
+// A loopback port nobody listens on right now (for 0; 0 when none can be
+// had), or whether one accepts.
+int Probe(int port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(static_cast<std::uint16_t>(port));
-    bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    return ok;
+    socklen_t n = sizeof a;
+    auto* at = reinterpret_cast<sockaddr*>(&a);
+    int result = 0;
+    if (s >= 0 && port != 0) result = ::connect(s, at, n) == 0;
+    else if (s >= 0 && ::bind(s, at, n) == 0 && ::getsockname(s, at, &n) == 0) result = ntohs(a.sin_port);
+    if (s >= 0) ::close(s);
+    return result;
 }
+int FreePort() { return Probe(0); }
+bool Accepts(int port) { return Probe(port) != 0; }
 
 class LocalBroker final : public TestBroker {
 public:

@@ -71,7 +71,6 @@ TEST_F(TaskBaseTest, StartRunStopInOrder) {
     EXPECT_EQ(Status(), 1);
     EXPECT_EQ(Message(), "RUN");
     EXPECT_EQ(std::string(task_state().vd_name) + "/" + task_state().vd_user, "demo/op");
-    EXPECT_EQ(task.settings_path, (dir_ / "root").generic_string() + "/bin/TEST.ini");
 
     // A second start changes nothing.
     EXPECT_EQ(task.Start(), 0);

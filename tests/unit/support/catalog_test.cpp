@@ -24,7 +24,6 @@ TEST(CatalogLine, KeysSeparatorsQuotesCommentsAndEscapes) {
     const struct { const char* line; Entry want; } cases[] = {
         {"  START | |  \"  running  task  \"  ignored", {"START", "  running  task  "}},
         {"RUN running  ", {"RUN", "running"}},
-        {"RUN|running", {"RUN", "running"}},
         {"RUN\t\trunning\there\t", {"RUN", "running here"}},
         {"K \"open text   ", {"K", "open text"}},  // an unclosed quote runs to the end, without trailing spaces
         {"K \"\"", {"K", ""}},
