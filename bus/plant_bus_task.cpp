@@ -89,7 +89,10 @@ void PlantBusTask::RunLoad() {
     settings_ = ReadBusSettings(*this);
     dialect_ = MakeDialect(DialectContext{rows_, settings_.broker, *this, settings_.station});
     dialect_->Shape(settings_.broker);
-    if (!dialect_->Unusable().empty()) return;  // reported; the station stays off the broker
+    if (!dialect_->Unusable().empty()) {  // reported; the station stays off the broker
+        KeepStartStatus();
+        return;
+    }
     const TaskState& state = task_state();
     if (state.second_task_id == state.task_id) {
         // Without a second registration the network thread shares the main
@@ -117,6 +120,7 @@ void PlantBusTask::RunLoad() {
     if (!session_->Start(error)) {
         StatusMessage(kLevelError, "BUSSETTINGS", error.c_str());
         session_.reset();
+        KeepStartStatus();
         return;
     }
     const BrokerSettings& broker = settings_.broker;

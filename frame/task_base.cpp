@@ -163,10 +163,11 @@ int TaskBase::Start() {
     WriteLog("RUNLOAD", 1, 0, kEventKindStart, nullptr, 0);
     RunLoad();
 
-    TagObject message(state.environment.message_tag);
-    message.Read();
-    if (MessageTagShows(message, "START")) StatusMessage(kLevelRunning, "RUN");
-    else StatusMessage(kLevelRunning, nullptr);
+    if (!keep_start_status_) {
+        TagObject message(state.environment.message_tag);
+        message.Read();
+        StatusMessage(kLevelRunning, MessageTagShows(message, "START") ? "RUN" : nullptr);
+    }
     win::Sleep(kStatusPauseMs);
     return 0;
 }

@@ -60,6 +60,10 @@ public:
     void ResetPolling();
     int IsBlocking() const { return blocking; }
 
+    // For a start-up hook whose task cannot do its work: the level and text
+    // it reported stay after the load, in place of the running level.
+    void KeepStartStatus() { keep_start_status_ = true; }
+
     // Binds a trigger tag to handler(tag, argument). Tags that are not
     // configured are skipped; failures are reported as "EVENTFUNCTION".
     void BindTrigger(TagObject* tag, TriggerHandler handler, void* argument);
@@ -82,6 +86,7 @@ private:
     // Undoes a failed start-up and returns `code`.
     int FailStart(int code);
     bool owner_ = false;                    // this object holds the task-wide state
+    bool keep_start_status_ = false;
     EventLogWriter* event_log_ = nullptr;   // owned
 };
 

@@ -134,6 +134,7 @@ TEST_F(SparkplugBus, AnIdWithATopicCharacterKeepsTheStationOffTheBroker) {
     StartBus(kQuickRetries, false, 0, "[Sparkplug]\nEnabled=1\nEdgeNodeId=st/1\n");
     EXPECT_TRUE(WaitMessage("EdgeNodeId=st/1 is empty or holds")) << Text("VDMQTT.MSG");
     EXPECT_TRUE(Event("NBIRTH", "", 1000).empty());
+    EXPECT_EQ(Int("VDMQTT.STATUS"), 2) << "not running normally while off the broker";
 }
 
 }  // namespace
