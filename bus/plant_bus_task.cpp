@@ -6,6 +6,7 @@
 #include "bus/dialect.h"
 #include "config/task_tables.h"
 #include "frame/change_binding.h"
+#include "frame/kernel_access.h"
 #include "frame/log_writer.h"
 #include "frame/status_message.h"
 #include "frame/task_state.h"
@@ -16,6 +17,27 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The publication lock, taken after the calling thread's kernel access, in
+// this order on both threads: the birth reads tags under it, and where both
+// threads share one id (no second registration) a handler holding the id
+// must not wait for the lock while the birth waits for the id.
+class PublicationLock {
+public:
+    explicit PublicationLock(std::mutex& mutex) : mutex_(mutex) {
+        AcquireKernelAccess(0);
+        mutex_.lock();
+    }
+    ~PublicationLock() {
+        mutex_.unlock();
+        ReleaseKernelAccess();
+    }
+    PublicationLock(const PublicationLock&) = delete;
+    PublicationLock& operator=(const PublicationLock&) = delete;
+
+private:
+    std::mutex& mutex_;
+};
 
 constexpr int kTopicShown = 64;    // characters of an outside topic in a report
 constexpr int kReasonShown = 200;  // characters of a reason in a report
@@ -179,7 +201,7 @@ void PlantBusTask::OnDoneChange(Watch& watch, TagObject& tag) {
 void PlantBusTask::PublishState(std::size_t row, const TagObject& value) {
     // Not queued while the broker is away (the client would keep every
     // change): the reconnection republishes the current values.
-    std::lock_guard<std::mutex> lock(publish_mutex_);
+    const PublicationLock lock(publish_mutex_);
     if (session_ == nullptr || !session_->Connected()) return;
     if (std::optional<Outgoing> state = dialect_->EncodeState(row, value)) Send(*state);
 }
@@ -207,7 +229,7 @@ void PlantBusTask::OnConnected() {
              Utf8ToCodePageShown(broker.client_id).c_str());
     // The birth reads every value now: a change after the read reaches the
     // main thread and goes out after it.
-    std::lock_guard<std::mutex> lock(publish_mutex_);
+    const PublicationLock lock(publish_mutex_);
     PublishBirth();
 }
 
@@ -246,7 +268,7 @@ SteadyTime PlantBusTask::ReportCounts(SteadyTime now, bool all) {
 
 void PlantBusTask::Refuse(const std::string& topic, const std::string& reason, const Decoded* request) {
     Report(topic, reason);
-    std::lock_guard<std::mutex> lock(publish_mutex_);
+    const PublicationLock lock(publish_mutex_);
     AnnounceRefusal(topic, reason, request);
 }
 
@@ -290,7 +312,7 @@ void PlantBusTask::Answer(const ReplyTo& reply, const std::string& key, std::chr
     // send, a copy arriving in between would get no answer at all. Should
     // the send fail, a copy's resend fails the same way and is answered
     // with the short refusal too.
-    std::lock_guard<std::mutex> lock(publish_mutex_);
+    const PublicationLock lock(publish_mutex_);
     const std::optional<Outgoing> out = dialect_->EncodeAnswer(answer, reply);
     if (!key.empty()) {
         std::lock_guard<std::mutex> commands(commands_mutex_);  // always taken last
@@ -320,7 +342,7 @@ void PlantBusTask::OnMessage(const BusMessage& message) {
                     if (session_ != nullptr) session_->Publish("status", MqttSession::kOnline, true);
                     break;
                 case Decoded::kBirth: {
-                    std::lock_guard<std::mutex> lock(publish_mutex_);
+                    const PublicationLock lock(publish_mutex_);
                     if (session_ != nullptr) PublishBirth();
                     break;
                 }
@@ -344,7 +366,7 @@ void PlantBusTask::CorrectState(std::size_t row, const BusMessage& message) {
     if (value.ReadQuiet() != 0) return;
     // The same value needs nothing (and two bridges on one prefix by mistake
     // holding the same value do not answer each other).
-    std::lock_guard<std::mutex> lock(publish_mutex_);
+    const PublicationLock lock(publish_mutex_);
     if (session_ == nullptr || !session_->Connected()) return;
     const std::optional<Outgoing> truth = dialect_->EncodeState(row, value);
     if (truth && message.payload != truth->payload) Send(*truth);
@@ -383,7 +405,7 @@ void PlantBusTask::RunCommand(const BusMessage& message, Decoded& request) {
             of.row = request.row;
             of.known = request.known;
             of.broadcast = request.broadcast;
-            std::lock_guard<std::mutex> lock(publish_mutex_);
+            const PublicationLock lock(publish_mutex_);
             SendAnswer(request.reply, ReplyMessage(request.reply, stored), of);
             return;
         }

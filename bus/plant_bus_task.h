@@ -116,7 +116,7 @@ private:
     std::unique_ptr<Dialect> dialect_;  // made in RunLoad, before anything calls it
     std::vector<Watch> watches_;        // bound: not resized after RunLoad
     std::unique_ptr<MqttSession> session_;
-    std::mutex publish_mutex_;  // orders state publications of both threads
+    std::mutex publish_mutex_;  // orders state publications of both threads (PublicationLock)
     std::mutex commands_mutex_;
     std::map<std::size_t, OpenCommand> commands_;  // by command row
     CommandLedger ledger_;                         // under commands_mutex_

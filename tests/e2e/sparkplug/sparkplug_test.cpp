@@ -129,6 +129,22 @@ TEST_F(SparkplugBus, ThePrimaryHostsStateGatesTheBirthAndOneOutageGivesOneReconn
     EXPECT_FALSE(Event("NBIRTH", "\"bdSeq\":1").empty());
 }
 
+// Without a second registration both threads share the task's id: a birth
+// (every tag read under the publication lock) and a change the main thread
+// publishes must not wait for each other.
+TEST_F(SparkplugBus, WithoutASecondRegistrationWritesAndRebirthsInTurnAllGoThrough) {
+    StartHost();
+    StartBus(kKeepAlive, true, 0, std::string(kSparkplug) + "[Task]\nDriver2Ids=0\n");
+    ASSERT_FALSE(Event("NBIRTH").empty());
+    EXPECT_TRUE(WaitMessage("No second registration")) << Text("VDMQTT.MSG");
+    const std::string rebirth = "{\"name\":\"Node Control/Rebirth\",\"type\":\"Boolean\",\"value\":true}";
+    for (int i = 1; i <= 100; ++i)
+        Do("{\"ncmd\":[{\"name\":\"line/setpoint\",\"type\":\"Int16\",\"value\":" + std::to_string(i) + "}," +
+           rebirth + "]}");
+    EXPECT_TRUE(WaitFor("SETPOINT", 100));
+    EXPECT_FALSE(Event("NBIRTH", "\"line/setpoint\":100,").empty());
+}
+
 TEST_F(SparkplugBus, AnIdWithATopicCharacterKeepsTheStationOffTheBroker) {
     StartHost();
     StartBus(kQuickRetries, false, 0, "[Sparkplug]\nEnabled=1\nEdgeNodeId=st/1\n");
