@@ -70,11 +70,6 @@ end
     Trigger("SS_ACTIVE_TRIG", 3);
     EXPECT_EQ(Get("SS_ACTIVE"), 0);
 
-    Set("SS_SETTIME_VALUE", 300);
-    Trigger("SS_SETTIME_TRIG");
-    Trigger("SS_TIME_TRIG");
-    EXPECT_EQ(Get("SS_TIME"), 300);
-
     // Code 14: a digital trigger starts the saver only at exactly 1; a
     // trigger of another type at any nonzero value.
     Trigger("SS_START_TRIG", 2);
