@@ -96,8 +96,9 @@ struct Runtime : vdtest::RuntimeFolder {
                                           {"VDWINUT.MSG", kTagText, ""},
                                           {"VALUE", kTagInt32, "0"}};
         for (int r = 0; r < rows; ++r) {
-            tags.push_back({"T" + std::to_string(r), kTagInt16, "0"});
-            tags.push_back({"D" + std::to_string(r), kTagInt16, "0"});
+            const std::string n = std::to_string(r);  // appended: GCC 12 warns wrongly on "T" + n
+            tags.push_back({std::string("T").append(n), kTagInt16, "0"});
+            tags.push_back({std::string("D").append(n), kTagInt16, "0"});
         }
         // The rows: trigger, value, done, command, default value.
         const std::string app = (dir / "app").string();

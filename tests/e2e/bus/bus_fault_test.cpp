@@ -125,7 +125,8 @@ std::string Point(int op, int k) { return std::string(op != 0 ? kernel_op_name(o
 
 std::size_t Answers(const Outcome& o, const std::string& c) { return o.answers.count(c) ? o.answers.at(c).size() : 0; }
 std::string Answer(const Outcome& o, const char* c) {
-    return Answers(o, c) == 1 ? o.answers.at(c).front() : "(" + std::to_string(Answers(o, c)) + " answers)";
+    if (Answers(o, c) == 1) return o.answers.at(c).front();
+    return std::string("(").append(std::to_string(Answers(o, c))) + " answers)";  // appended: GCC 12 warns wrongly
 }
 
 class BusFaultTest : public vdtest::SweepTest {
