@@ -250,9 +250,9 @@ void MqttSession::Restart() {
 
 bool MqttSession::RestartDue() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!restarting_ || restart_mid_ == -2) return false;
+    if (!restarting_ || restart_disconnecting_) return false;
     if (!restart_acked_ && std::chrono::steady_clock::now() < restart_by_) return false;
-    restart_mid_ = -2;  // disconnecting
+    restart_disconnecting_ = true;
     return true;
 }
 
@@ -437,6 +437,7 @@ void MqttSession::Run() {
             restart = restarting_;
             restarting_ = false;
             restart_mid_ = -1;
+            restart_disconnecting_ = false;
             if (restart) connected_ = false;
         }
         if (restart) continue;  // asked for: connects again at once, with its new will

@@ -197,6 +197,7 @@ private:
     bool restarting_ = false;   // Restart: the next end of the connection is no problem
     int restart_mid_ = -1;      // Restart: the will's message id until the disconnect
     bool restart_acked_ = false;
+    bool restart_disconnecting_ = false;  // RestartDue has let the disconnect go
     SteadyTime restart_by_{};   // the disconnect at the latest
     std::string will_;          // the payload of the current will
     int listener_calls_ = 0;    // messages being handled by the listener now
