@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <utility>
 
 #include "sim/database_layout.h"
@@ -270,6 +271,16 @@ std::int32_t Database::SetValue(std::uint32_t index, const Value& value) {
     if (index >= m.hdr->tag_count) return kKernelErrUnknownTag;
     const TagSlot& t = m.tags[index];
     if (t.type == kTagNotConfigured || !SameIntType(t.type, value.type)) return kKernelErrWrongType;
+    // An integer in the tag's width; too long when it does not fit.
+    auto integer = [&]<typename Int>(Int) -> std::int32_t {
+        if (value.integer < std::numeric_limits<Int>::min() || value.integer > std::numeric_limits<Int>::max())
+            return kKernelErrTooLong;
+        const Int v = static_cast<Int>(value.integer);
+        std::uint8_t num[8];
+        Impl::Numeric(t.type, &v, num);
+        m.Store(index, num, nullptr, 0, nullptr, kNoTask);
+        return 0;
+    };
     switch (t.type) {
         case kTagText:
         case kTagBlock:
@@ -283,22 +294,8 @@ std::int32_t Database::SetValue(std::uint32_t index, const Value& value) {
             m.Store(index, num, nullptr, 0, nullptr, kNoTask);
             return 0;
         }
-        case kTagInt32: {
-            if (value.integer < INT32_MIN || value.integer > INT32_MAX) return kKernelErrTooLong;
-            std::int32_t v = static_cast<std::int32_t>(value.integer);
-            std::uint8_t num[8];
-            Impl::Numeric(t.type, &v, num);
-            m.Store(index, num, nullptr, 0, nullptr, kNoTask);
-            return 0;
-        }
-        default: {
-            if (value.integer < INT16_MIN || value.integer > INT16_MAX) return kKernelErrTooLong;
-            std::int16_t v = static_cast<std::int16_t>(value.integer);
-            std::uint8_t num[8];
-            Impl::Numeric(t.type, &v, num);
-            m.Store(index, num, nullptr, 0, nullptr, kNoTask);
-            return 0;
-        }
+        case kTagInt32: return integer(std::int32_t{});
+        default: return integer(std::int16_t{});
     }
 }
 
