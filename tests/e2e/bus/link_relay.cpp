@@ -6,19 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdint>
+#include "tests/e2e/bus/loopback.h"
 
 namespace bustest {
 
 namespace {
-
-sockaddr_in Loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    return a;
-}
 
 bool SendAll(int s, const char* data, ssize_t n) {
     while (n > 0) {
@@ -34,7 +26,7 @@ bool SendAll(int s, const char* data, ssize_t n) {
 
 LinkRelay::LinkRelay(int broker_port) : broker_port_(broker_port) {
     listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = Loopback(0);
+    sockaddr_in a = LoopbackAddress(0);
     socklen_t n = sizeof a;
     if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         ::listen(listener_, 4) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &n) != 0)
@@ -80,7 +72,7 @@ void LinkRelay::Run() {
                 if (s >= 0) ::close(s);
                 continue;
             }
-            const sockaddr_in a = Loopback(broker_port_);
+            const sockaddr_in a = LoopbackAddress(broker_port_);
             broker_ = ::socket(AF_INET, SOCK_STREAM, 0);
             station_ = s;
             if (s < 0 || broker_ < 0 || ::connect(broker_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0)

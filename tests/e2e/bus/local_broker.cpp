@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/e2e/bus/loopback.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/wait_until.h"
 
@@ -19,24 +20,24 @@ namespace bustest {
 
 namespace {
 
-// A loopback port nobody listens on right now (for 0; 0 when none can be
-// had), or whether one accepts.
-int Probe(int port) {
+// A loopback port nobody listens on right now (0 when none can be had).
+int FreePort() {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    sockaddr_in a = LoopbackAddress(0);
     socklen_t n = sizeof a;
-    auto* at = reinterpret_cast<sockaddr*>(&a);
-    int result = 0;
-    if (s >= 0 && port != 0) result = ::connect(s, at, n) == 0;
-    else if (s >= 0 && ::bind(s, at, n) == 0 && ::getsockname(s, at, &n) == 0) result = ntohs(a.sin_port);
+    const bool bound = s >= 0 && ::bind(s, reinterpret_cast<sockaddr*>(&a), n) == 0 &&
+                       ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n) == 0;
     if (s >= 0) ::close(s);
-    return result;
+    return bound ? ntohs(a.sin_port) : 0;
 }
-int FreePort() { return Probe(0); }
-bool Accepts(int port) { return Probe(port) != 0; }
+
+bool Accepts(int port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in a = LoopbackAddress(port);
+    const bool ok = s >= 0 && ::connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+    if (s >= 0) ::close(s);
+    return ok;
+}
 
 class LocalBroker final : public TestBroker {
 public:
